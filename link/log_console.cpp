@@ -1,0 +1,57 @@
+#include "link/log_console.h"
+
+#include <cstdio>
+
+#include "platform/text.h"
+
+ILogEdit* g_logEdit = nullptr;
+IProgressCtrl* g_progressCtrl = nullptr;
+
+void LogVPrintfTo(ILogEdit* edit, const char* format, va_list args) {
+  if (edit == nullptr) return;
+  // Longer output is cut at 1,023 bytes: vsnprintf never writes past the buffer.
+  char text[kLogFormatBuffer];
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  if (n < 0) text[0] = '\0';
+
+  int32_t len = edit->GetWindowTextLength();
+  if (len >= kLogTrimThreshold) {
+    edit->SetSel(0, kLogTrimAmount);
+    edit->ScrollCaret();
+    edit->Clear();
+    len = edit->GetWindowTextLength();
+  }
+  edit->SetSel(len, len);
+  edit->ScrollCaret();
+  edit->ReplaceSel(Cp1252ToUtf16(text));
+}
+
+void LogPrintfTo(ILogEdit* edit, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogVPrintfTo(edit, format, args);
+  va_end(args);
+}
+
+void LogPrintf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogVPrintfTo(g_logEdit, format, args);
+  va_end(args);
+}
+
+void SetProgressRangeOn(IProgressCtrl* progress, int32_t n) {
+  if (progress == nullptr) return;
+  progress->SetRange32(0, n);
+  progress->SetStep(1);
+  progress->SetPos(0);
+}
+
+void SetProgressPosOn(IProgressCtrl* progress, int32_t pos) {
+  if (progress == nullptr) return;
+  progress->SetPos(pos);
+  progress->Invalidate();
+}
+
+void SetProgressRange(int32_t n) { SetProgressRangeOn(g_progressCtrl, n); }
+void SetProgressPos(int32_t pos) { SetProgressPosOn(g_progressCtrl, pos); }

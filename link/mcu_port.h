@@ -1,0 +1,96 @@
+#pragma once
+// The serial link to the MCU: the port, its replies, identification, programming and
+// file examination.
+#include <cstdint>
+#include <string>
+
+#include "firmware/s19_loader.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/file.h"
+#include "platform/serial_device.h"
+
+constexpr size_t kReplySize = 1024;
+constexpr size_t kVersionSize = 1024;
+
+// The MCU's version reply from its byte 3 on, written once by the identification.
+extern char g_mcuVersion[kVersionSize];
+
+struct IdentifyOutcome {
+  bool ran = false;  // the port opened and both queries were sent
+  bool versionReplied = false;
+  bool descriptionReplied = false;
+};
+
+// What a programming run came to. The window ignores it; the command line reports it.
+struct ProgramOutcome {
+  enum class Status { NotRun, NullPath, FileNotOpened, Refused, OutOfMemory, FileUnreadable, Completed };
+  Status status = Status::NotRun;
+  bool iapReplied = false;   // a reply line to "$wIAP" came
+  uint32_t blockTimeouts = 0;
+  uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
+  bool lineLost = false;     // the port stopped working during the run
+  LoadStats load;
+  bool Succeeded() const {
+    return status == Status::Completed && iapReplied && blockTimeouts == 0 && shortWrites == 0 && !lineLost;
+  }
+};
+
+// What an examination found.
+struct ExamineOutcome {
+  enum class Verdict { NotRun, FileNotOpened, OutOfMemory, NoDescription, Suitable, Unsuitable };
+  Verdict verdict = Verdict::NotRun;
+  bool readError = false;
+};
+
+class CMcuPort {
+ public:
+  // The device, clock and file system are the platform's; tests pass fakes.
+  CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files = DefaultFileSystem());
+  virtual ~CMcuPort();
+  CMcuPort(const CMcuPort&) = delete;
+  CMcuPort& operator=(const CMcuPort&) = delete;
+
+  int OpenAndIdentify(const std::u16string& portName);
+  int ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits, int dtrControl);
+  int WritePort(const uint8_t* data, uint32_t length);
+  int ReadReply(uint32_t timeoutMs, int logChunks, int terminator);
+  ProgramOutcome ProgramMcu(const char16_t* path);
+  int ExamineFile(const char16_t* path);
+
+  // A port of its own for each board: its log, progress, version text and packet buffer.
+  // Unset (null) they are the globals of the one window.
+  void SetConsole(ILogEdit* log, IProgressCtrl* progress) {
+    m_logEdit = log;
+    m_progressCtrl = progress;
+  }
+  void SetBuffers(char* mcuVersion, uint8_t* packetBuffer) {
+    m_mcuVersion = mcuVersion;
+    m_packetBuffer = packetBuffer;
+  }
+  char* McuVersion() const { return m_mcuVersion; }
+  const IdentifyOutcome& LastIdentify() const { return m_identify; }
+  const ExamineOutcome& LastExamine() const { return m_examine; }
+  ISerialDevice& Serial() const { return m_serial; }
+
+  int32_t m_hPort = 0;
+  char m_reply[kReplySize] = {};
+  int32_t m_lineCount = 0;
+
+ private:
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  ILogEdit* LogEdit() const;
+  IProgressCtrl* Progress() const;
+  void CloseOnFailure();
+  void Identify();
+
+  ISerialDevice& m_serial;
+  IClock& m_clock;
+  IFileSystem& m_files;
+  ILogEdit* m_logEdit = nullptr;
+  IProgressCtrl* m_progressCtrl = nullptr;
+  char* m_mcuVersion = g_mcuVersion;
+  uint8_t* m_packetBuffer = g_packetBuffer;
+  IdentifyOutcome m_identify;
+  ExamineOutcome m_examine;
+};

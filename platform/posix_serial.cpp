@@ -1,0 +1,349 @@
+#include "platform/posix_serial.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/text.h"
+
+namespace {
+
+struct BaudEntry {
+  uint32_t rate;
+  speed_t code;
+};
+constexpr BaudEntry kBauds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool BaudCode(uint32_t rate, speed_t& code) {
+  for (const auto& b : kBauds) {
+    if (b.rate == rate) {
+      code = b.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t BaudRate(speed_t code) {
+  for (const auto& b : kBauds) {
+    if (b.code == code) return b.rate;
+  }
+  return 0;
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+int RemainingMs(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+bool LineGone(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+}  // namespace
+
+PosixSerialDevice::PosixSerialDevice(std::optional<std::string> overridePath) : override_(std::move(overridePath)) {}
+
+PosixSerialDevice::~PosixSerialDevice() {
+  for (const auto& [fd, port] : ports_) ::close(fd);
+}
+
+std::string PosixSerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
+  if (overridePath && !overridePath->empty()) return *overridePath;
+  if (const char* env = std::getenv("FENNWICK_PORT"); env && *env) return env;
+  std::string utf8;
+  if (!Utf16ToUtf8(name, utf8)) return {};
+  // "COMn:" (any case, the colon optional) is the n-th 16550-style port.
+  if (utf8.size() >= 4 && (utf8[0] == 'C' || utf8[0] == 'c') && (utf8[1] == 'O' || utf8[1] == 'o') &&
+      (utf8[2] == 'M' || utf8[2] == 'm')) {
+    std::string digits = utf8.substr(3);
+    if (!digits.empty() && digits.back() == ':') digits.pop_back();
+    bool numeric = !digits.empty() && digits.size() <= 3;
+    for (char c : digits) numeric = numeric && c >= '0' && c <= '9';
+    if (numeric) {
+      const int n = std::atoi(digits.c_str());
+      if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+  }
+  return utf8;
+}
+
+int32_t PosixSerialDevice::Open(const std::u16string& name) {
+  lastPath_ = MapPortName(name, override_);
+  lastError_ = OpenError::None;
+  if (lastPath_.empty()) {
+    lastError_ = OpenError::NoSuchDevice;
+    return kInvalidHandle;
+  }
+  const int fd = ::open(lastPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    switch (errno) {
+      case ENOENT:
+      case ENODEV:
+      case ENXIO:
+      case ENOTDIR:
+        lastError_ = OpenError::NoSuchDevice;
+        break;
+      case EACCES:
+      case EPERM:
+        lastError_ = OpenError::PermissionDenied;
+        break;
+      case EBUSY:
+        lastError_ = OpenError::Busy;
+        break;
+      default:
+        lastError_ = OpenError::Other;
+    }
+    return kInvalidHandle;
+  }
+  termios tio{};
+  if (!::isatty(fd) || ::tcgetattr(fd, &tio) != 0) {
+    ::close(fd);
+    lastError_ = OpenError::NotSerial;
+    return kInvalidHandle;
+  }
+  // The advisory lock holds against root too, where TIOCEXCL does not.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    lastError_ = OpenError::Busy;
+    return kInvalidHandle;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  // Raw 8-bit line: no echo, no CR/LF translation, no software or hardware flow control,
+  // and reads that return at once with what has arrived.
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~CRTSCTS;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  ::cfsetispeed(&tio, B19200);
+  ::cfsetospeed(&tio, B19200);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    ::close(fd);
+    lastError_ = OpenError::NotSerial;
+    return kInvalidHandle;
+  }
+  std::lock_guard lock(mu_);
+  ports_[fd] = Port{};
+  return fd;
+}
+
+bool PosixSerialDevice::Known(int32_t h) const {
+  std::lock_guard lock(mu_);
+  return ports_.count(h) != 0;
+}
+
+void PosixSerialDevice::MarkLost(int32_t h) {
+  std::lock_guard lock(mu_);
+  if (auto it = ports_.find(h); it != ports_.end()) it->second.lost = true;
+}
+
+LineState PosixSerialDevice::State(int32_t h) const {
+  std::lock_guard lock(mu_);
+  auto it = ports_.find(h);
+  return it != ports_.end() && !it->second.lost ? LineState::Ok : LineState::Lost;
+}
+
+bool PosixSerialDevice::SetupComm(int32_t h, uint32_t, uint32_t) { return Known(h); }
+
+bool PosixSerialDevice::Purge(int32_t h, uint32_t flags) {
+  if (!Known(h)) return false;
+  const bool tx = (flags & kPurgeTxClear) != 0;
+  const bool rx = (flags & kPurgeRxClear) != 0;
+  if (!tx && !rx) return true;
+  return ::tcflush(h, tx && rx ? TCIOFLUSH : (tx ? TCOFLUSH : TCIFLUSH)) == 0;
+}
+
+bool PosixSerialDevice::SetCommMask(int32_t h, uint32_t) { return Known(h); }
+
+bool PosixSerialDevice::GetCommState(int32_t h, Dcb& dcb) {
+  if (!Known(h)) return false;
+  termios tio{};
+  if (::tcgetattr(h, &tio) != 0) return false;
+  dcb.BaudRate = BaudRate(::cfgetospeed(&tio));
+  switch (tio.c_cflag & CSIZE) {
+    case CS5: dcb.ByteSize = 5; break;
+    case CS6: dcb.ByteSize = 6; break;
+    case CS7: dcb.ByteSize = 7; break;
+    default: dcb.ByteSize = 8; break;
+  }
+  if (!(tio.c_cflag & PARENB)) {
+    dcb.Parity = 0;
+  } else if (tio.c_cflag & CMSPAR) {
+    dcb.Parity = (tio.c_cflag & PARODD) ? 3 : 4;
+  } else {
+    dcb.Parity = (tio.c_cflag & PARODD) ? 1 : 2;
+  }
+  dcb.StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+  int bits = 0;
+  {
+    std::lock_guard lock(mu_);
+    dcb.fDtrControl = ports_[h].dtrControl;
+  }
+  if (::ioctl(h, TIOCMGET, &bits) == 0) dcb.fDtrControl = (bits & TIOCM_DTR) ? 1 : 0;
+  dcb.fOutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
+  dcb.fRtsControl = dcb.fOutxCtsFlow ? 2 : 1;
+  dcb.fOutX = (tio.c_iflag & IXON) != 0;
+  dcb.fInX = (tio.c_iflag & IXOFF) != 0;
+  return true;
+}
+
+bool PosixSerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
+  if (!Known(h)) return false;
+  termios tio{};
+  if (::tcgetattr(h, &tio) != 0) return false;
+  speed_t speed{};
+  if (!BaudCode(dcb.BaudRate, speed)) return false;
+  ::cfsetispeed(&tio, speed);
+  ::cfsetospeed(&tio, speed);
+  tio.c_cflag &= ~CSIZE;
+  switch (dcb.ByteSize) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return false;
+  }
+  tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+  switch (dcb.Parity) {
+    case 0: break;
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: return false;
+  }
+  switch (dcb.StopBits) {
+    case 0: tio.c_cflag &= ~CSTOPB; break;
+    case 2: tio.c_cflag |= CSTOPB; break;
+    default: return false;  // one and a half stop bits: termios has no such setting
+  }
+  if (dcb.fOutxCtsFlow || dcb.fRtsControl == 2) {
+    tio.c_cflag |= CRTSCTS;
+  } else {
+    tio.c_cflag &= ~CRTSCTS;
+  }
+  if (dcb.fOutX) tio.c_iflag |= IXON; else tio.c_iflag &= ~IXON;
+  if (dcb.fInX) tio.c_iflag |= IXOFF; else tio.c_iflag &= ~IXOFF;
+  if (::tcsetattr(h, TCSANOW, &tio) != 0) return false;
+  // tcsetattr succeeds when any part took effect; make sure the speed did.
+  termios check{};
+  if (::tcgetattr(h, &check) != 0 || ::cfgetospeed(&check) != speed) return false;
+  int dtr = TIOCM_DTR;
+  // A pseudo-terminal has no modem lines and answers ENOTTY/EINVAL: harmless.
+  ::ioctl(h, (dcb.fDtrControl & 3) == 0 ? TIOCMBIC : TIOCMBIS, &dtr);
+  std::lock_guard lock(mu_);
+  ports_[h].dtrControl = dcb.fDtrControl & 3;
+  return true;
+}
+
+bool PosixSerialDevice::SetCommTimeouts(int32_t h, const CommTimeouts& timeouts) {
+  std::lock_guard lock(mu_);
+  auto it = ports_.find(h);
+  if (it == ports_.end()) return false;
+  it->second.writeTimeoutMs = timeouts.WriteTotalTimeoutConstant;
+  return true;
+}
+
+void PosixSerialDevice::ClearCommError(int32_t) {}
+
+bool PosixSerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) {
+  got = 0;
+  if (!Known(h) || State(h) == LineState::Lost) return false;
+  if (max > 0) {
+    for (;;) {
+      const ssize_t n = ::read(h, buf, max);
+      if (n > 0) {
+        got = static_cast<uint32_t>(n);
+        return true;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        MarkLost(h);
+        return false;
+      }
+      break;
+    }
+  }
+  // Nothing there: tell an idle line from one that has gone away.
+  pollfd p{h, POLLIN, 0};
+  if (::poll(&p, 1, 0) > 0 && LineGone(p.revents) && !(p.revents & POLLIN)) {
+    MarkLost(h);
+    return false;
+  }
+  return true;
+}
+
+void PosixSerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(maxMs);
+  if (!Known(h)) {
+    ::usleep(maxMs * 1000u);
+    return;
+  }
+  for (;;) {
+    const int left = RemainingMs(deadline);
+    pollfd p{h, POLLIN, 0};
+    const int r = ::poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r > 0 && LineGone(p.revents) && !(p.revents & POLLIN)) {
+      // A hung-up line reports itself at once; the next read fails on it.
+      return;
+    }
+    return;
+  }
+}
+
+uint32_t PosixSerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) {
+  uint32_t timeoutMs = 0;
+  {
+    std::lock_guard lock(mu_);
+    auto it = ports_.find(h);
+    if (it == ports_.end() || it->second.lost) return 0;
+    timeoutMs = it->second.writeTimeoutMs;
+  }
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+  uint32_t done = 0;
+  while (done < len) {
+    const ssize_t n = ::write(h, data + done, len - done);
+    if (n > 0) {
+      done += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      MarkLost(h);
+      break;
+    }
+    const int left = RemainingMs(deadline);
+    if (left == 0) break;
+    pollfd p{h, POLLOUT, 0};
+    const int r = ::poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) break;
+    if (r > 0 && LineGone(p.revents) && !(p.revents & POLLOUT)) {
+      MarkLost(h);
+      break;
+    }
+  }
+  return done;
+}
+
+void PosixSerialDevice::Close(int32_t h) {
+  std::lock_guard lock(mu_);
+  if (ports_.erase(h) != 0) ::close(h);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The serial device as the link sees it: a handle-based API whose operations mirror what
+// the link needs from the operating system. The POSIX implementation lives in
+// posix_serial.h; tests use a scripted fake.
+#include <cstdint>
+#include <string>
+
+// Line settings. Only the first five fields are changed by the link; the rest are
+// carried as read from the device and written back unchanged.
+struct Dcb {
+  uint32_t BaudRate = 0;
+  uint8_t ByteSize = 8;
+  uint8_t Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t StopBits = 0;     // 0 one, 1 one and a half, 2 two
+  uint8_t fDtrControl = 0;  // 0 off, 1 on, 2 handshake
+  uint8_t fRtsControl = 1;  // 0 off, 1 on, 2 handshake
+  bool fOutxCtsFlow = false;
+  bool fOutX = false;
+  bool fInX = false;
+  bool operator==(const Dcb&) const = default;
+};
+
+struct CommTimeouts {
+  uint32_t ReadIntervalTimeout = 0;
+  uint32_t ReadTotalTimeoutMultiplier = 0;
+  uint32_t ReadTotalTimeoutConstant = 0;
+  uint32_t WriteTotalTimeoutMultiplier = 0;
+  uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+constexpr int32_t kInvalidHandle = -1;
+constexpr uint32_t kPurgeTxClear = 0x0004;
+constexpr uint32_t kPurgeRxClear = 0x0008;
+constexpr uint32_t kEvRxChar = 0x0001;
+constexpr uint32_t kEvRing = 0x0100;
+
+// Why an open failed, for front ends that explain it to a person.
+enum class OpenError { None, NoSuchDevice, PermissionDenied, Busy, NotSerial, Other };
+
+// Why the line stopped working after it was open (a pulled USB adapter, a hung-up pty).
+enum class LineState { Ok, Lost };
+
+class ISerialDevice {
+ public:
+  virtual ~ISerialDevice() = default;
+
+  // Returns a handle, or kInvalidHandle. Every other operation fails on a handle that this
+  // device did not hand out (so a zero or stale handle never reaches the system).
+  virtual int32_t Open(const std::u16string& name) = 0;
+  virtual bool SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) = 0;
+  virtual bool Purge(int32_t h, uint32_t flags) = 0;
+  virtual bool SetCommMask(int32_t h, uint32_t mask) = 0;
+  virtual bool GetCommState(int32_t h, Dcb& dcb) = 0;
+  virtual bool SetCommState(int32_t h, const Dcb& dcb) = 0;
+  virtual bool SetCommTimeouts(int32_t h, const CommTimeouts& timeouts) = 0;
+  virtual void ClearCommError(int32_t h) = 0;
+  // Never waits: `got` is what had already arrived, possibly 0. False on failure
+  // (also when the line has been lost).
+  virtual bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) = 0;
+  // Waits at most maxMs, and less if bytes become readable.
+  virtual void WaitReadable(int32_t h, uint32_t maxMs) = 0;
+  // Returns the count the device took; gives up after the write time-out in all.
+  virtual uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) = 0;
+  virtual void Close(int32_t h) = 0;
+
+  virtual OpenError LastOpenError() const = 0;
+  // The system path tried by the last Open, for messages.
+  virtual std::string LastOpenPath() const = 0;
+  virtual LineState State(int32_t h) const = 0;
+};

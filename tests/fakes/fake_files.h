@@ -1,0 +1,36 @@
+#pragma once
+// In-memory files, with a read error that can be set at an offset.
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/file.h"
+
+class MemoryFile final : public IFile {
+ public:
+  MemoryFile(std::string data, int64_t failAt) : data_(std::move(data)), failAt_(failAt) {}
+  int64_t Length() override { return static_cast<int64_t>(data_.size()); }
+  int64_t Read(uint8_t* buf, size_t n) override;
+
+ private:
+  std::string data_;
+  int64_t failAt_;
+  size_t pos_ = 0;
+};
+
+class MemoryFileSystem final : public IFileSystem {
+ public:
+  void Add(const std::u16string& path, std::string data, int64_t failAt = -1) {
+    files_[path] = {std::move(data), failAt};
+  }
+  std::unique_ptr<IFile> OpenRead(const std::u16string& path) override {
+    auto it = files_.find(path);
+    if (it == files_.end()) return nullptr;
+    ++opens;
+    return std::make_unique<MemoryFile>(it->second.first, it->second.second);
+  }
+  int opens = 0;
+
+ private:
+  std::map<std::u16string, std::pair<std::string, int64_t>> files_;
+};

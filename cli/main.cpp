@@ -1,0 +1,53 @@
+// fennwick-cli: identify, examine and program an MCU from the command line.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Fennwick: checks an S19 firmware file against the MCU on a serial port and rewrites its flash.\n"
+      "The port is \"COM2:\" (/dev/ttyS1) unless --port or FENNWICK_PORT names another.\n"
+      "Exit codes: 0 ok, 1 failure, 2 wrong argument, 3 port cannot be opened, 4 MCU silent,\n"
+      "5 file unsuitable, 6 file without description, 7 file missing or unreadable,\n"
+      "8 IAP refused, 9 replies timed out or writes short, 10 port lost during the run.",
+      "fennwick-cli"};
+  CliContext ctx;
+  std::string port;
+  app.add_option("--port", port, "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, a simulator's pty)");
+  app.require_subcommand(1);
+
+  auto* identify = app.add_subcommand("identify", "ask the MCU for its version and description");
+
+  std::string examineFile;
+  bool offline = false;
+  std::string mcuVersion;
+  auto* examine = app.add_subcommand("examine", "show an S19 file's description and whether it suits the MCU");
+  examine->add_option("FILE", examineFile, "S19 file")->required();
+  examine->add_flag("--offline", offline, "do not use a port; compare with --mcu-version");
+  auto* versionOpt =
+      examine->add_option("--mcu-version", mcuVersion, "the MCU's version line, as it answers \"$R\" (with --offline)");
+  versionOpt->needs(examine->get_option("--offline"));
+
+  std::string programFile;
+  auto* program = app.add_subcommand("program", "rewrite the MCU's flash from an S19 file");
+  program->add_option("FILE", programFile, "S19 file")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+  if (!port.empty()) ctx.port = port;
+  ctx.progressBar = ::isatty(STDERR_FILENO) != 0;
+  ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
+
+  if (*identify) return RunIdentify(ctx);
+  if (*examine) return RunExamine(ctx, examineFile, offline, mcuVersion);
+  if (*program) return RunProgram(ctx, programFile);
+  return kExitUsage;
+}

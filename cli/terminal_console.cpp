@@ -1,0 +1,110 @@
+#include "cli/terminal_console.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+TerminalConsole::TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, bool sameScreen,
+                                 uint32_t bytesPerStep)
+    : out_(out), err_(err), bar_(showBar), sameScreen_(showBar && sameScreen), bytesPerStep_(bytesPerStep) {}
+
+TerminalConsole::~TerminalConsole() { Finish(); }
+
+void TerminalConsole::SetSel(int32_t start, int32_t end) {
+  auto clamp = [this](int32_t v) { return v < 0 || v > length_ ? length_ : v; };
+  selStart_ = std::min(clamp(start), clamp(end));
+  selEnd_ = std::max(clamp(start), clamp(end));
+}
+
+void TerminalConsole::Clear() {
+  length_ -= selEnd_ - selStart_;
+  selEnd_ = selStart_;
+}
+
+void TerminalConsole::ReplaceSel(const std::u16string& text) {
+  length_ += static_cast<int32_t>(text.size()) - (selEnd_ - selStart_);
+  selStart_ = selEnd_ = selStart_ + static_cast<int32_t>(text.size());
+  const std::string bytes = Utf16ToCp1252(text);
+  if (!sameScreen_) {
+    std::fwrite(bytes.data(), 1, bytes.size(), out_);
+    std::fflush(out_);
+    return;
+  }
+  // With a bar on the same screen, whole lines go above it and the unfinished line is
+  // shown beside it, so neither overwrites the other.
+  partial_ += bytes;
+  const size_t cut = partial_.find_last_of("\r\n");
+  if (cut != std::string::npos) {
+    ClearBar();
+    std::fwrite(partial_.data(), 1, cut + 1, out_);
+    std::fflush(out_);
+    partial_.erase(0, cut + 1);
+  }
+  DrawBar();
+}
+
+void TerminalConsole::SetRange32(int32_t, int32_t high) {
+  high_ = high;
+  pos_ = -1;
+}
+
+void TerminalConsole::SetPos(int32_t pos) {
+  if (pos_ < 0 && pos >= 0) started_ = std::chrono::steady_clock::now();
+  pos_ = pos;
+  if (!bar_) return;
+  const auto now = std::chrono::steady_clock::now();
+  // Redraw at most ten times a second, and always for the last step.
+  if (pos < high_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
+  DrawBar();
+}
+
+void TerminalConsole::ClearBar() {
+  if (!barShown_) return;
+  std::fputs("\r\033[K", err_);
+  std::fflush(err_);
+  barShown_ = false;
+}
+
+void TerminalConsole::DrawBar() {
+  std::string line = "\r\033[K";
+  std::string shown = partial_;
+  std::replace(shown.begin(), shown.end(), '\t', ' ');
+  if (shown.size() > 40) shown = "..." + shown.substr(shown.size() - 37);
+  line += shown;
+  if (pos_ >= 0 && high_ > 0) {
+    const int32_t done = std::min(pos_ + 1, high_ + 1);
+    const int32_t total = high_ + 1;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(static_cast<int64_t>(kWidth) * done / total);
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    const double rate = secs > 0 ? done * static_cast<double>(bytesPerStep_) / secs : 0;
+    const double left = done > 0 ? secs * (total - done) / done : 0;
+    char tail[128];
+    std::snprintf(tail, sizeof tail, "%s[%s%s] %d/%d  %.1f kB/s  %d:%02d left", shown.empty() ? "" : "  ",
+                  std::string(static_cast<size_t>(filled), '#').c_str(),
+                  std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), done, total, rate / 1000.0,
+                  static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    line += tail;
+  }
+  std::fputs(line.c_str(), err_);
+  std::fflush(err_);
+  barShown_ = true;
+}
+
+void TerminalConsole::Finish() {
+  if (!bar_) return;
+  if (barShown_ && !sameScreen_) {
+    std::fputs("\n", err_);
+    std::fflush(err_);
+    barShown_ = false;
+    return;
+  }
+  ClearBar();
+  if (!partial_.empty()) {
+    std::fwrite(partial_.data(), 1, partial_.size(), out_);
+    std::fflush(out_);
+    partial_.clear();
+  }
+}

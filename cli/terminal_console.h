@@ -1,0 +1,53 @@
+#pragma once
+// The log console on a terminal: log text to stdout byte for byte as it arrives, the
+// progress as a bar on stderr when stderr is a terminal.
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "platform/console.h"
+
+class TerminalConsole final : public ILogEdit, public IProgressCtrl {
+ public:
+  // `bytesPerStep` turns progress steps into a byte rate for the bar.
+  // `showBar`: draw the bar on `err`; `sameScreen`: `out` is that terminal too, so unfinished
+  // log lines are held beside the bar.
+  TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, bool sameScreen, uint32_t bytesPerStep = 134);
+  ~TerminalConsole() override;
+  TerminalConsole(const TerminalConsole&) = delete;
+  TerminalConsole& operator=(const TerminalConsole&) = delete;
+
+  // ILogEdit: the length model counts what was appended less what was cleared.
+  int32_t GetWindowTextLength() override { return length_; }
+  void SetSel(int32_t start, int32_t end) override;
+  void ScrollCaret() override {}
+  void Clear() override;
+  void ReplaceSel(const std::u16string& text) override;
+
+  // IProgressCtrl
+  void SetRange32(int32_t low, int32_t high) override;
+  void SetStep(int32_t) override {}
+  void SetPos(int32_t pos) override;
+  void Invalidate() override {}
+
+  // Ends the bar's line and writes out any log text held back for it.
+  void Finish();
+
+ private:
+  void DrawBar();
+  void ClearBar();
+  std::FILE* out_;
+  std::FILE* err_;
+  bool bar_;
+  bool sameScreen_;
+  uint32_t bytesPerStep_;
+  int32_t length_ = 0;
+  int32_t selStart_ = 0;
+  int32_t selEnd_ = 0;
+  int32_t high_ = 100;
+  int32_t pos_ = -1;
+  bool barShown_ = false;
+  std::string partial_;  // log text after the last line end, shown beside the bar
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point lastDraw_;
+};

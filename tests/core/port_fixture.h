@@ -1,0 +1,59 @@
+#pragma once
+// A CMcuPort on fakes in virtual time, with a log, progress bar and buffers of its own.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_console.h"
+#include "fakes/fake_files.h"
+#include "fakes/fake_serial.h"
+#include "link/log_console.h"
+#include "link/mcu_port.h"
+
+class PortTest : public ::testing::Test {
+ protected:
+  PortTest() {
+    std::memset(version, 0, sizeof version);
+    std::memset(packet, 0, sizeof packet);
+    port.SetConsole(&log, &progress);
+    port.SetBuffers(version, packet);
+  }
+
+  // Opens the fake device and hands its handle to the port, as a successful opening does.
+  void OpenDirect() {
+    port.m_hPort = serial.Open(u"COM2:");
+    serial.calls.clear();
+  }
+
+  std::string Log() const { return log.Text8(); }
+  std::string Reply() const { return std::string(port.m_reply); }
+
+  FakeClock clock;
+  FakeSerial serial{clock};
+  MemoryFileSystem files;
+  MemoryLogEdit log;
+  RecordingProgress progress;
+  char version[kVersionSize];
+  uint8_t packet[kPacketBufferSize];
+  CMcuPort port{serial, clock, files};
+};
+
+inline std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Restores a global pointer or buffer when a test that borrows it ends.
+template <typename T>
+class GlobalGuard {
+ public:
+  GlobalGuard(T& global, T value) : global_(global), saved_(global) { global_ = value; }
+  ~GlobalGuard() { global_ = saved_; }
+  GlobalGuard(const GlobalGuard&) = delete;
+  GlobalGuard& operator=(const GlobalGuard&) = delete;
+
+ private:
+  T& global_;
+  T saved_;
+};

@@ -1,0 +1,170 @@
+#include "sim/sim_options.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+
+#include "sim/text_escape.hpp"
+
+namespace fennwick::sim {
+namespace {
+
+constexpr std::size_t kLastBlock = kBlockCount - 1;
+
+struct UsageError {
+  std::string message;
+};
+
+Bytes decodeOption(const std::string& name, const std::string& text) {
+  std::string error;
+  auto bytes = decodeEscapes(text, error);
+  if (!bytes) throw UsageError{name + ": " + error};
+  return std::move(*bytes);
+}
+
+bool parseNumber(std::string_view text, unsigned long& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+// "N:MS" for --delay-reply.
+std::pair<std::size_t, Millis> parseDelay(const std::string& text) {
+  const auto colon = text.find(':');
+  unsigned long block = 0;
+  unsigned long ms = 0;
+  if (colon == std::string::npos || !parseNumber(std::string_view(text).substr(0, colon), block) ||
+      !parseNumber(std::string_view(text).substr(colon + 1), ms)) {
+    throw UsageError{"--delay-reply: expected BLOCK:MS, got \"" + text + "\""};
+  }
+  if (block > kLastBlock) {
+    throw UsageError{"--delay-reply: block " + std::to_string(block) + " is not in 0.." +
+                     std::to_string(kLastBlock)};
+  }
+  if (ms > 3'600'000) throw UsageError{"--delay-reply: " + std::to_string(ms) + " ms is over an hour"};
+  return {block, Millis(ms)};
+}
+
+}  // namespace
+
+ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& out,
+                              std::ostream& err) {
+  CLI::App app{
+      "Plays the Fennwick MCU on a pseudo-terminal. Prints the terminal's path as the first "
+      "line on stdout, then answers the host's queries and IAP blocks on it until a signal "
+      "(SIGINT/SIGTERM exit 0). Reply texts take the escapes \\r \\n \\t \\\\ \\xHH.",
+      "fennwick-mcu-sim"};
+
+  std::string version, description, iap_reply, block_reply;
+  bool no_description = false;
+  std::vector<std::size_t> drop_reply, hang_after, hangup_after;
+  std::vector<std::string> delay_reply;
+  unsigned flash_ms = 4;
+  SimOptions options;
+
+  app.add_option("--version", version,
+                 "Version reply line instead of \"$R:01FNW-107 Fennwick simulated MCU\" "
+                 "(\\r\\n added unless it ends in \\n)");
+  auto* desc = app.add_option("--description", description,
+                              "Description reply line instead of \"$e:Fennwick MCU simulator, "
+                              "128 KiB flash at 0x8000\" (\\r\\n added unless it ends in \\n)");
+  app.add_flag("--no-description", no_description, "Answer the description query with \"$#\"")
+      ->excludes(desc);
+  app.add_flag("--silent", options.mcu.silent, "Answer nothing at all");
+  app.add_option("--iap-reply", iap_reply,
+                 "Reply to the IAP request instead of \"$wIAP OK\" (\\r\\n added unless it ends "
+                 "in \\n; must not start with '#')");
+  app.add_flag("--refuse-iap", options.mcu.refuse_iap,
+               "Answer the IAP request with \"#IAP not supported\" and stay in query mode");
+  app.add_option("--block-reply", block_reply,
+                 "Reply to each IAP block instead of \".\" (sent as given; the host waits for a "
+                 "final '.')");
+  app.add_option("--flash-ms", flash_ms, "Emulated flash time per block in ms")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 60'000u));
+  app.add_option("--drop-reply", drop_reply, "Send no reply to block N (may repeat)")
+      ->take_all()
+      ->expected(1)
+      ->check(CLI::Range(std::size_t{0}, kLastBlock));
+  app.add_option("--delay-reply", delay_reply,
+                 "Reply to block N MS milliseconds later than usual, as N:MS (may repeat)")
+      ->take_all()
+      ->expected(1);
+  app.add_flag("--noise", options.mcu.noise, "Put a few stray bytes before every block reply");
+  app.add_option("--hang-after", hang_after,
+                 "After replying to block N, answer nothing more until the process ends")
+      ->take_all()
+      ->expected(1)
+      ->check(CLI::Range(std::size_t{0}, kLastBlock));
+  app.add_option("--hangup-after", hangup_after,
+                 "After replying to block N, close the line, remove --link and exit 0")
+      ->take_all()
+      ->expected(1)
+      ->check(CLI::Range(std::size_t{0}, kLastBlock));
+  app.add_option("--baud", options.baud,
+                 "Emulated line speed (8N1, 10 bit times a byte each way); 0: as fast as possible")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 4'000'000u));
+  app.add_flag("--verbose", options.verbose,
+               "Log every byte received and sent (hex, ms time stamps) and mode changes on stderr");
+  app.add_option("--link", options.link_path,
+                 "Make PATH a symbolic link to the terminal (an existing symlink is replaced), "
+                 "removed at exit");
+  app.add_option("--dump", options.dump_path,
+                 "At each IAP end record, write the 128 KiB flash image to FILE (replaced whole)");
+  app.add_flag("--once", options.once, "Exit 0 when the first peer hangs up");
+
+  ParsedOptions result;
+  try {
+    app.parse(argc, argv);
+    if (app.count("--version")) {
+      options.mcu.version_reply = terminatedLine(decodeOption("--version", version));
+    }
+    if (no_description) {
+      options.mcu.description_reply = toBytes("$#\r\n");
+    } else if (app.count("--description")) {
+      options.mcu.description_reply = terminatedLine(decodeOption("--description", description));
+    }
+    if (app.count("--iap-reply")) {
+      options.mcu.iap_reply = terminatedLine(decodeOption("--iap-reply", iap_reply));
+      if (options.mcu.iap_reply.front() == '#') {
+        throw UsageError{"--iap-reply must not start with '#': the host takes that as a refusal "
+                         "(use --refuse-iap for that)"};
+      }
+    }
+    if (app.count("--block-reply")) {
+      options.mcu.block_reply = decodeOption("--block-reply", block_reply);
+      if (options.mcu.block_reply.empty() || options.mcu.block_reply.back() != '.') {
+        err << "fennwick-mcu-sim: warning: --block-reply does not end in '.'; the host will "
+               "wait for its reply\n";
+      }
+    }
+    options.mcu.flash_time = Millis(flash_ms);
+    options.mcu.drop_reply.insert(drop_reply.begin(), drop_reply.end());
+    options.mcu.hang_after.insert(hang_after.begin(), hang_after.end());
+    options.mcu.hangup_after.insert(hangup_after.begin(), hangup_after.end());
+    for (const auto& text : delay_reply) {
+      const auto [block, ms] = parseDelay(text);
+      options.mcu.delay_reply[block] += ms;
+    }
+    if (app.count("--link") && options.link_path.empty()) throw UsageError{"--link: empty path"};
+    if (app.count("--dump") && options.dump_path.empty()) throw UsageError{"--dump: empty path"};
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      app.exit(e, out, err);
+      result.exit_code = 0;
+    } else {
+      err << "fennwick-mcu-sim: " << e.what() << "\nRun with --help for more information.\n";
+      result.exit_code = 2;
+    }
+    return result;
+  } catch (const UsageError& e) {
+    err << "fennwick-mcu-sim: " << e.message << "\n";
+    result.exit_code = 2;
+    return result;
+  }
+  result.options = std::move(options);
+  return result;
+}
+
+}  // namespace fennwick::sim

@@ -1,0 +1,31 @@
+// Command line of fennwick-mcu-sim.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sim/mcu_model.hpp"
+
+namespace fennwick::sim {
+
+struct SimOptions {
+  McuConfig mcu;
+  unsigned baud = 19200;
+  bool verbose = false;
+  bool once = false;
+  std::string link_path;  // empty: no link
+  std::string dump_path;  // empty: no dump
+};
+
+struct ParsedOptions {
+  std::optional<SimOptions> options;  // set when the simulator should run
+  int exit_code = 0;                  // otherwise exit with this (0 after --help, 2 on error)
+};
+
+// Help goes to `out`, errors to `err`.
+ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& out,
+                              std::ostream& err);
+
+}  // namespace fennwick::sim

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "sim/text_escape.hpp"
+#include "sim_test_support.hpp"
+
+namespace fennwick::sim::testing {
+
+namespace {
+
+ParsedOptions parse(const std::vector<std::string>& args, std::string* out_text = nullptr,
+                    std::string* err_text = nullptr) {
+  std::vector<const char*> argv{"fennwick-mcu-sim"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  auto parsed = parseSimOptions(static_cast<int>(argv.size()), argv.data(), out, err);
+  if (out_text) *out_text = out.str();
+  if (err_text) *err_text = err.str();
+  return parsed;
+}
+
+}  // namespace
+
+McuConfig configFrom(const std::vector<std::string>& args) {
+  std::string err;
+  auto parsed = parse(args, nullptr, &err);
+  EXPECT_TRUE(parsed.options) << err;
+  return parsed.options ? parsed.options->mcu : McuConfig{};
+}
+
+TEST(SimOptions, DefaultsMatchWhatTheHostExpects) {
+  auto parsed = parse({});
+  ASSERT_TRUE(parsed.options);
+  EXPECT_EQ(parsed.options->baud, 19200u);
+  EXPECT_EQ(parsed.options->mcu.flash_time, Millis(4));
+  EXPECT_FALSE(parsed.options->once);
+  // The host reads bytes 9..11 of the version reply as its compatibility characters.
+  const Bytes& version = parsed.options->mcu.version_reply;
+  ASSERT_GE(version.size(), 12u);
+  EXPECT_EQ(std::string(version.begin() + 9, version.begin() + 12), "107");
+}
+
+TEST(SimOptions, FaultsAndRepeatsAreCollected) {
+  auto parsed = parse({"--drop-reply", "3", "--drop-reply", "7", "--delay-reply", "5:250",
+                       "--delay-reply", "5:50", "--delay-reply", "9:0", "--hang-after", "12",
+                       "--hangup-after", "1023", "--noise", "--flash-ms", "0", "--baud", "0",
+                       "--once", "--link", "x/tty", "--dump", "x/flash.bin"});
+  ASSERT_TRUE(parsed.options);
+  const McuConfig& c = parsed.options->mcu;
+  EXPECT_EQ(c.drop_reply, (std::set<std::size_t>{3, 7}));
+  EXPECT_EQ(c.delay_reply, (std::map<std::size_t, Millis>{{5, Millis(300)}, {9, Millis(0)}}));
+  EXPECT_EQ(c.hang_after, (std::set<std::size_t>{12}));
+  EXPECT_EQ(c.hangup_after, (std::set<std::size_t>{1023}));
+  EXPECT_TRUE(c.noise);
+  EXPECT_EQ(c.flash_time, Millis(0));
+  EXPECT_EQ(parsed.options->baud, 0u);
+  EXPECT_TRUE(parsed.options->once);
+  EXPECT_EQ(parsed.options->link_path, "x/tty");
+  EXPECT_EQ(parsed.options->dump_path, "x/flash.bin");
+}
+
+TEST(SimOptions, BadOptionsExitTwoWithAMessage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--iap-reply", "#no"},
+      {"--iap-reply", "\\x23escaped hash"},
+      {"--version", "bad \\q escape"},
+      {"--version", "trailing \\"},
+      {"--description", "\\xZZ"},
+      {"--description", "x", "--no-description"},
+      {"--drop-reply", "1024"},
+      {"--drop-reply", "-1"},
+      {"--hang-after", "many"},
+      {"--delay-reply", "5"},
+      {"--delay-reply", "x:5"},
+      {"--delay-reply", "5:"},
+      {"--delay-reply", "2000:5"},
+      {"--baud", "fast"},
+      {"--flash-ms", "-3"},
+      {"--link", ""},
+      {"--dump", ""},
+      {"--bogus"},
+      {"stray"},
+  };
+  for (const auto& args : cases) {
+    std::string err;
+    auto parsed = parse(args, nullptr, &err);
+    EXPECT_FALSE(parsed.options) << args[0];
+    EXPECT_EQ(parsed.exit_code, 2) << args[0];
+    EXPECT_NE(err.find("fennwick-mcu-sim: "), std::string::npos) << args[0] << ": " << err;
+  }
+}
+
+TEST(SimOptions, HelpNamesEveryOptionAndExitsZero) {
+  std::string out;
+  auto parsed = parse({"--help"}, &out);
+  EXPECT_FALSE(parsed.options);
+  EXPECT_EQ(parsed.exit_code, 0);
+  for (const char* name : {"--version", "--description", "--no-description", "--silent",
+                           "--iap-reply", "--refuse-iap", "--block-reply", "--flash-ms",
+                           "--drop-reply", "--delay-reply", "--noise", "--hang-after",
+                           "--hangup-after", "--baud", "--verbose", "--link", "--dump", "--once"}) {
+    EXPECT_NE(out.find(name), std::string::npos) << name;
+  }
+}
+
+TEST(SimOptions, BlockReplyWithoutFinalDotIsKeptButWarned) {
+  std::string err;
+  auto parsed = parse({"--block-reply", "ok"}, nullptr, &err);
+  ASSERT_TRUE(parsed.options);
+  EXPECT_EQ(parsed.options->mcu.block_reply, bytes("ok"));
+  EXPECT_NE(err.find("warning"), std::string::npos);
+}
+
+TEST(TextEscape, Decodes) {
+  struct Case {
+    std::string in;
+    Bytes out;
+  };
+  const std::vector<Case> cases = {
+      {"plain", bytes("plain")},
+      {"a\\r\\n", bytes("a\r\n")},
+      {"\\t\\\\", bytes("\t\\")},
+      {"\\x41\\x4", Bytes{0x41, 0x04}},
+      {"\\x41B", bytes("AB")},
+      {"\\xff\\x00", Bytes{0xff, 0x00}},
+      {"", Bytes{}},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    auto got = decodeEscapes(c.in, error);
+    ASSERT_TRUE(got) << c.in << ": " << error;
+    EXPECT_EQ(*got, c.out) << c.in;
+  }
+}
+
+TEST(TextEscape, LinesGetOneTerminator) {
+  EXPECT_EQ(terminatedLine(bytes("x")), bytes("x\r\n"));
+  EXPECT_EQ(terminatedLine(bytes("x\n")), bytes("x\n"));
+  EXPECT_EQ(terminatedLine(bytes("x\r\n")), bytes("x\r\n"));
+  EXPECT_EQ(terminatedLine(Bytes{}), bytes("\r\n"));
+}
+
+}  // namespace fennwick::sim::testing

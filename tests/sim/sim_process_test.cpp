@@ -1,0 +1,292 @@
+// Runs the real simulator binary on its pseudo-terminal, as the host would use it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+
+#include "sim_test_support.hpp"
+
+extern char** environ;
+
+namespace fennwick::sim::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using SteadyClock = std::chrono::steady_clock;
+
+int remainingMs(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<milliseconds>(deadline - SteadyClock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    args.insert(args.begin(), std::string(FENNWICK_BIN_DIR) + "/fennwick-mcu-sim");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    out_ = out[0];
+  }
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  ~SimProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+
+  // The first stdout line: the terminal's path.
+  std::string firstLine(milliseconds timeout = milliseconds(3000)) {
+    const auto deadline = SteadyClock::now() + timeout;
+    std::string line;
+    while (line.empty() || line.back() != '\n') {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, remainingMs(deadline)) <= 0) return {};
+      char c;
+      if (::read(out_, &c, 1) != 1) return {};
+      line.push_back(c);
+    }
+    line.pop_back();
+    return line;
+  }
+
+  // The exit status, or nullopt if it is still running after `timeout`.
+  std::optional<int> waitExit(milliseconds timeout = milliseconds(3000)) {
+    const auto deadline = SteadyClock::now() + timeout;
+    // stdout closes when the process ends; wait for that rather than sleep.
+    for (;;) {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+      char buf[64];
+      if (::read(out_, buf, sizeof buf) <= 0) break;
+    }
+    for (;;) {
+      int status = 0;
+      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (r < 0 || remainingMs(deadline) == 0) return std::nullopt;
+      ::poll(nullptr, 0, 5);
+    }
+  }
+
+  void signal(int sig) { ::kill(pid_, sig); }
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+int openRaw(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return fd;
+  termios tio{};
+  ::tcgetattr(fd, &tio);
+  ::cfmakeraw(&tio);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  ::tcsetattr(fd, TCSANOW, &tio);
+  return fd;
+}
+
+void writeAll(int fd, const Bytes& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    ASSERT_GT(n, 0);
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Reads until the bytes end in `end` or the time is up.
+Bytes readUntil(int fd, std::string_view end, milliseconds timeout = milliseconds(2000)) {
+  const auto deadline = SteadyClock::now() + timeout;
+  Bytes got;
+  while (got.size() < end.size() ||
+         !std::equal(end.rbegin(), end.rend(), got.rbegin(), [](char a, std::uint8_t b) {
+           return static_cast<std::uint8_t>(a) == b;
+         })) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+    std::uint8_t buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.insert(got.end(), buf, buf + n);
+  }
+  return got;
+}
+
+class SimProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/fennwick-sim-proc-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir_ = name;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+const Bytes kVersion = bytes("$R:01FNW-107 Fennwick simulated MCU\r\n");
+
+TEST_F(SimProcessTest, AnswersAQueryAndExitsWhenTheOnlyPeerLeaves) {
+  SimProcess sim({"--baud", "0", "--once"});
+  ASSERT_TRUE(sim.started());
+  const std::string path = sim.firstLine();
+  ASSERT_FALSE(path.empty());
+  const int fd = openRaw(path);
+  ASSERT_GE(fd, 0) << path;
+  writeAll(fd, bytes("$R\r\n"));
+  EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  ::close(fd);
+  EXPECT_EQ(sim.waitExit(), 0);
+}
+
+TEST_F(SimProcessTest, PacesItsRepliesAtTheLineRate) {
+  SimProcess sim({"--baud", "9600", "--once"});
+  const int fd = openRaw(sim.firstLine());
+  ASSERT_GE(fd, 0);
+  const auto start = SteadyClock::now();
+  writeAll(fd, bytes("$R\r\n"));
+  EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  const auto took = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+  // 4 bytes in and 37 out at 10 bits each: 42.7 ms at least.
+  EXPECT_GE(took, 42.0);
+  EXPECT_LT(took, 1000.0);
+  ::close(fd);
+  EXPECT_EQ(sim.waitExit(), 0);
+}
+
+TEST_F(SimProcessTest, FlashesAWholeImageDumpsItAndServesTheNextPeer) {
+  const fs::path dump = dir_ / "flash.bin";
+  SimProcess sim({"--baud", "0", "--flash-ms", "0", "--dump", dump.string()});
+  const std::string path = sim.firstLine();
+  int fd = openRaw(path);
+  ASSERT_GE(fd, 0);
+  writeAll(fd, bytes("$wIAP\r\n"));
+  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
+
+  std::mt19937 random(11);
+  Bytes image(kFlashSize);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  for (std::size_t block = 0; block < kBlockCount; ++block) {
+    const Bytes data(image.begin() + static_cast<std::ptrdiff_t>(block * kBlockSize),
+                     image.begin() + static_cast<std::ptrdiff_t>((block + 1) * kBlockSize));
+    writeAll(fd, packet('2', static_cast<std::uint32_t>(kFlashBase + block * kBlockSize), data));
+    ASSERT_EQ(readUntil(fd, "."), bytes(".")) << block;
+  }
+  writeAll(fd, endRecord());
+  // The end record gets no reply; the dump appears whole once it has been taken.
+  const auto deadline = SteadyClock::now() + milliseconds(3000);
+  while (!fs::exists(dump) && remainingMs(deadline) > 0) ::poll(nullptr, 0, 10);
+  std::ifstream in(dump, std::ios::binary);
+  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), image);
+
+  // Back in query mode for this peer...
+  writeAll(fd, bytes("$R\r\n"));
+  EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  // ...and a peer that leaves mid-IAP leaves the next one in query mode.
+  writeAll(fd, bytes("$wIAP\r\n"));
+  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
+  writeAll(fd, Bytes(50, 'S'));
+  ::close(fd);
+  fd = -1;
+  for (int attempt = 0; attempt < 50 && fd < 0; ++attempt) {
+    // The simulator notices the hang-up within its poll period.
+    ::poll(nullptr, 0, 50);
+    const int probe = openRaw(path);
+    writeAll(probe, bytes("$R\r\n"));
+    if (readUntil(probe, "\r\n", milliseconds(300)) == kVersion) {
+      fd = probe;
+    } else {
+      ::close(probe);
+    }
+  }
+  EXPECT_GE(fd, 0) << "no query answer after reconnecting";
+  if (fd >= 0) ::close(fd);
+  sim.signal(SIGTERM);
+  EXPECT_EQ(sim.waitExit(), 0);
+}
+
+TEST_F(SimProcessTest, RemovesItsLinkOnSigterm) {
+  const fs::path link = dir_ / "ttyMCU";
+  fs::create_symlink("stale-target", link);  // an old link is replaced
+  SimProcess sim({"--baud", "0", "--link", link.string()});
+  const std::string path = sim.firstLine();
+  ASSERT_FALSE(path.empty());
+  ASSERT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::read_symlink(link).string(), path);
+  sim.signal(SIGTERM);
+  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(SimProcessTest, HangUpFaultClosesTheLineAndExits) {
+  const fs::path link = dir_ / "ttyMCU";
+  SimProcess sim({"--baud", "0", "--flash-ms", "0", "--hangup-after", "1", "--link", link.string()});
+  const int fd = openRaw(sim.firstLine());
+  ASSERT_GE(fd, 0);
+  writeAll(fd, bytes("$wIAP\r\n"));
+  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
+  writeAll(fd, blockPacket(0x8000, 1));
+  EXPECT_EQ(readUntil(fd, "."), bytes("."));
+  writeAll(fd, blockPacket(0x8080, 1));
+  // The last reply still reaches the host before the line goes.
+  EXPECT_EQ(readUntil(fd, "."), bytes("."));
+  const auto start = SteadyClock::now();
+  // Sending the next block shows the reply was taken; the write may already fail.
+  const Bytes next = blockPacket(0x8100, 1);
+  [[maybe_unused]] const ssize_t n = ::write(fd, next.data(), next.size());
+  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_LT(SteadyClock::now() - start, milliseconds(900));
+  // The line is dead for the host: reads end instead of waiting.
+  pollfd p{fd, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 1000), 1);
+  EXPECT_NE(p.revents & (POLLHUP | POLLERR), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  ::close(fd);
+}
+
+TEST_F(SimProcessTest, RefusesToReplaceAFileWithItsLinkAndRejectsBadOptions) {
+  const fs::path file = dir_ / "precious";
+  { std::ofstream(file) << "keep"; }
+  SimProcess sim({"--link", file.string()});
+  EXPECT_EQ(sim.waitExit(), 2);
+  std::ifstream in(file);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "keep");
+
+  SimProcess bad({"--iap-reply", "#nope"});
+  EXPECT_EQ(bad.waitExit(), 2);
+  SimProcess baddump({"--dump", (dir_ / "missing" / "flash.bin").string()});
+  EXPECT_EQ(baddump.waitExit(), 2);
+}
+
+}  // namespace
+}  // namespace fennwick::sim::testing

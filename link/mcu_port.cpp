@@ -135,9 +135,12 @@ void CMcuPort::Identify() {
   WritePort(kVersionQuery, sizeof kVersionQuery);
   m_identify.versionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
   // m_reply always ends in a NUL at its last index, so the copy is at most 1,020 bytes.
+  // The rest is zeroed: the log shows the text from position 2 and the file check compares
+  // positions 6 to 8, both past the end of a short reply, and an earlier identification's
+  // text must not show through there.
   const size_t len = strnlen(m_reply + 3, kReplySize - 3);
+  std::memset(m_mcuVersion, 0, kVersionSize);
   std::memcpy(m_mcuVersion, m_reply + 3, len);
-  m_mcuVersion[len] = '\0';
   // A reply longer than the log line's 1,023 bytes is cut there, line end included.
   Log("========Current MCU Information========\r\nVersion: %s", m_mcuVersion + 2);
 

@@ -282,7 +282,8 @@ bool PosixSerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& go
   }
   // Nothing there: tell an idle line from one that has gone away.
   pollfd p{h, POLLIN, 0};
-  if (::poll(&p, 1, 0) > 0 && LineGone(p.revents) && !(p.revents & POLLIN)) {
+  // A hung-up line polls readable too, yet reads nothing.
+  if (::poll(&p, 1, 0) > 0 && LineGone(p.revents)) {
     MarkLost(h);
     return false;
   }

@@ -1,0 +1,165 @@
+// fennwick-cli against fennwick-mcu-sim over a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "e2e/process.h"
+
+namespace {
+
+const std::string kIdentified =
+    "========Current MCU Information========\r\n"
+    "Version: FNW-107 Fennwick simulated MCU\r\n"
+    "Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n";
+
+RunResult Cli(const std::string& port, std::vector<std::string> args, int timeoutSec = 60) {
+  args.insert(args.begin(), {BinPath("fennwick-cli"), "--port", port});
+  return RunProgram(args, timeoutSec);
+}
+
+TEST(CliIdentify, AnsweringMcuPrintsTheLogTextExactly) {
+  Simulator sim({"--baud", "0"});
+  const RunResult r = Cli(sim.path(), {"identify"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, kIdentified);
+}
+
+TEST(CliIdentify, CustomRepliesPassEightBitBytesUntouched) {
+  Simulator sim({"--baud", "0", "--version", "$R:01AB\\xE9CD\\r\\n", "--no-description"});
+  const RunResult r = Cli(sim.path(), {"identify"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "========Current MCU Information========\r\nVersion: AB\xE9" "CD\r\nNo description.\r\n");
+}
+
+// Two 5,000 ms silences: about ten seconds.
+TEST(CliIdentify, SilentMcuPrintsBothTimeOutsAndFails) {
+  Simulator sim({"--baud", "0", "--silent"});
+  const RunResult r = Cli(sim.path(), {"identify"});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_EQ(r.out,
+            "Response time out\r\n========Current MCU Information========\r\nVersion: Response time out\r\n");
+  EXPECT_NE(r.err.find("MCU silent"), std::string::npos) << r.err;
+}
+
+TEST(CliIdentify, MissingPortIsExplained) {
+  TempDir dir;
+  const RunResult r = Cli(dir.path + "/no-such-port", {"identify"});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.out, "Open MCU COM port Error!!!\r\n");
+  EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+}
+
+TEST(CliIdentify, RegularFileIsNotASerialDevice) {
+  const RunResult r = Cli(SamplePath("fennwick-sample.s19"), {"identify"});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("not a serial device"), std::string::npos) << r.err;
+}
+
+TEST(CliIdentify, SecondProgramOnTheSamePortIsToldItIsBusy) {
+  Simulator sim({"--baud", "0", "--silent"});
+  // The first holds the port for its two silences; the second must not get it.
+  const std::string port = sim.path();
+  RunResult first;
+  std::thread holder([&] { first = Cli(port, {"identify"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const RunResult second = Cli(port, {"identify"});
+  holder.join();
+  EXPECT_EQ(second.exitCode, 3);
+  EXPECT_NE(second.err.find("busy"), std::string::npos) << second.err;
+  EXPECT_EQ(first.exitCode, 4);
+}
+
+TEST(CliExamine, SuitableUnsuitableAndMissingFiles) {
+  Simulator sim({"--baud", "0"});
+  const RunResult good = Cli(sim.path(), {"examine", SamplePath("fennwick-sample.s19")});
+  EXPECT_EQ(good.exitCode, 0) << good.err;
+  EXPECT_EQ(good.out, kIdentified +
+                          "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
+                          "Version: $FNWK-107 Fennwick sample firmware for the simulated MCU\r\n"
+                          "Please click \"Start\" to update current MCU.");
+
+  const RunResult other = Cli(sim.path(), {"examine", SamplePath("fennwick-other.s19")});
+  EXPECT_EQ(other.exitCode, 5);
+  EXPECT_EQ(other.out, kIdentified +
+                           "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
+                           "Version: $FNWK-208 Fennwick other board firmware for the simulated MCU\r\n"
+                           "!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! "
+                           "Please confirm it before click \"Start\".");
+
+  const RunResult missing = Cli(sim.path(), {"examine", "/nonexistent/fw.s19"});
+  EXPECT_EQ(missing.exitCode, 7);
+  EXPECT_EQ(missing.out, kIdentified);
+}
+
+TEST(CliExamine, OfflineFileWithoutDescription) {
+  TempDir dir;
+  const std::string file = dir.path + "/plain.s19";
+  ASSERT_EQ(std::system(("printf 'S1078000AABBCCDD6A\\n' > " + file).c_str()), 0);
+  const RunResult r = RunProgram({BinPath("fennwick-cli"), "examine", "--offline", "--mcu-version", "$R:x", file});
+  EXPECT_EQ(r.exitCode, 6);
+  EXPECT_EQ(r.out, "\r\nReading file information....\r\nThis file has no description.");
+}
+
+TEST(CliProgram, FlashesTheSampleSoThatTheDumpEqualsTheImage) {
+  TempDir dir;
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dir.path + "/flash.bin"});
+  const RunResult r = Cli(sim.path(), {"program", SamplePath("fennwick-sample.s19")}, 120);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, kIdentified + "Programming...\r\nMCU: " + std::string(64, '.'));
+  ASSERT_TRUE(WaitForFile(dir.path + "/flash.bin", 0x20000, 5000));
+  EXPECT_EQ(ReadFile(dir.path + "/flash.bin"), ReadFile(SamplePath("fennwick-sample.bin")));
+}
+
+TEST(CliProgram, FlashesAFileWrittenBySrecCat) {
+  if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat missing";
+  TempDir dir;
+  const std::string s19 = dir.path + "/fw.s19";
+  ASSERT_EQ(std::system(("srec_cat " + SamplePath("fennwick-other.bin") + " -binary -offset 0x8000 -o " + s19 +
+                         " -motorola -address-length=3 -obs=16")
+                            .c_str()),
+            0);
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dir.path + "/flash.bin"});
+  const RunResult r = Cli(sim.path(), {"program", s19}, 120);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_TRUE(WaitForFile(dir.path + "/flash.bin", 0x20000, 5000));
+  EXPECT_EQ(ReadFile(dir.path + "/flash.bin"), ReadFile(SamplePath("fennwick-other.bin")));
+}
+
+TEST(CliProgram, RefusalExitsNonZeroAndSendsNoBlock) {
+  Simulator sim({"--baud", "0", "--refuse-iap"});
+  const RunResult r = Cli(sim.path(), {"program", SamplePath("fennwick-sample.s19")});
+  EXPECT_EQ(r.exitCode, 8);
+  EXPECT_EQ(r.out, kIdentified + "Current MCU don't support IAP feature!\r\n");
+  EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+}
+
+TEST(CliProgram, PortVanishingMidRunEndsTheRunQuickly) {
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--hangup-after", "100"});
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = Cli(sim.path(), {"program", SamplePath("fennwick-sample.s19")});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.exitCode, 10) << r.out << r.err;
+  EXPECT_NE(r.out.find("COM port lost!"), std::string::npos) << r.out;
+  EXPECT_LT(took, std::chrono::seconds(20));
+}
+
+TEST(CliProgram, MissingFileIsReportedBeforeAnythingIsSent) {
+  Simulator sim({"--baud", "0"});
+  const RunResult r = Cli(sim.path(), {"program", "/nonexistent/fw.s19"});
+  EXPECT_EQ(r.exitCode, 7);
+  EXPECT_EQ(r.out, kIdentified + "Open S19 File failed!\r\n");
+}
+
+TEST(CliUsage, WrongArgumentsExitTwo) {
+  EXPECT_EQ(RunProgram({BinPath("fennwick-cli")}).exitCode, 2);
+  EXPECT_EQ(RunProgram({BinPath("fennwick-cli"), "program"}).exitCode, 2);
+  EXPECT_EQ(RunProgram({BinPath("fennwick-cli"), "frobnicate"}).exitCode, 2);
+  const RunResult help = RunProgram({BinPath("fennwick-cli"), "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--port"), std::string::npos);
+}
+
+}  // namespace

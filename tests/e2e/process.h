@@ -1,0 +1,43 @@
+#pragma once
+// Runs the project's programs for end-to-end tests: a command to completion with its output,
+// or a simulator in the background.
+#include <string>
+#include <vector>
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv to its end (killed after timeoutSec) and collects stdout and stderr.
+RunResult RunProgram(const std::vector<std::string>& argv, int timeoutSec = 60);
+
+// A simulator started in the background; its first stdout line is its pty path.
+class Simulator {
+ public:
+  explicit Simulator(std::vector<std::string> args);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+  const std::string& path() const { return path_; }
+  // Stops it (SIGTERM) and returns its exit code and what it wrote to stderr.
+  int Stop(std::string* err = nullptr);
+
+ private:
+  int pid_ = -1;
+  int errFd_ = -1;
+  std::string path_;
+};
+
+std::string BinPath(const std::string& name);
+std::string SamplePath(const std::string& name);
+// A fresh temporary directory, removed by the caller's TempDir.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  std::string path;
+};
+// Waits up to timeoutMs for a file to exist with the given size.
+bool WaitForFile(const std::string& path, long size, int timeoutMs);
+std::string ReadFile(const std::string& path);

@@ -1,0 +1,8 @@
+// The program's global objects, constructed at load in this order and destroyed in the
+// reverse order after main returns. The port stays open until the process ends.
+#include "app/flasher_app.h"
+#include "app/globals.h"
+
+CFlasherApp theApp;
+PosixSerialDevice g_serialDevice;  // --port reaches it through FENNWICK_PORT
+CMcuPort g_mcuPort(g_serialDevice, DefaultClock());

@@ -1,0 +1,72 @@
+// fennwick: the operator's window.
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/flasher_app.h"
+#include "app/globals.h"
+#include "app/mcu_jobs.h"
+#include "app/options.h"
+#include "ui/flasher_dlg.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("fennwick"));
+  QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
+
+  WindowOptions options;
+  QString message;
+  switch (ParseWindowOptions(QApplication::arguments(), options, message)) {
+    case ParseResult::Run:
+      break;
+    case ParseResult::Help:
+    case ParseResult::Version:
+      std::printf("%s\n", qPrintable(message));
+      return 0;
+    case ParseResult::Error:
+      std::fprintf(stderr, "fennwick: %s\nTry 'fennwick --help'.\n", qPrintable(message));
+      return 2;
+  }
+
+  // The device maps its port names when it opens them; the option takes the place of
+  // the environment variable, which it overrides.
+  if (options.port) ::setenv("FENNWICK_PORT", options.port->c_str(), 1);
+
+  DialogSetup setup;
+  if (options.screenWidth > 0) {
+    setup.screenWidth = options.screenWidth;
+    setup.screenHeight = options.screenHeight;
+    setup.fullScreen = false;
+  } else {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+      std::fprintf(stderr, "fennwick: no screen to show the window on\n");
+      return 1;
+    }
+    setup.screenWidth = screen->size().width();
+    setup.screenHeight = screen->size().height();
+  }
+  McuJobRunner jobs(g_mcuPort);
+  setup.jobs = &jobs;
+  setup.identify = [] { g_mcuPort.OpenAndIdentify(u"COM2:"); };
+
+  bool screenshotFailed = false;
+  theApp.InitInstance([&] {
+    CFlasherDlg dlg(setup);
+    if (!options.screenshot.isEmpty() || options.quitAfterIdentify) {
+      // Identification runs before the modal loop starts, so this fires after it, once
+      // the window has been shown.
+      QTimer::singleShot(300, &dlg, [&] {
+        if (!options.screenshot.isEmpty() && !dlg.grab().save(options.screenshot, "PNG")) {
+          std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.screenshot));
+          screenshotFailed = true;
+        }
+        if (options.quitAfterIdentify) dlg.done(QDialog::Accepted);
+      });
+    }
+    return dlg.DoModal();
+  });
+  return screenshotFailed ? 1 : 0;
+}

@@ -1,0 +1,75 @@
+#include "app/options.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace {
+constexpr int kMaxSide = 16384;
+}  // namespace
+
+bool ParseScreenSize(const QString& text, int& width, int& height) {
+  static const QRegularExpression pattern(QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
+  const auto m = pattern.match(text.trimmed());
+  if (!m.hasMatch()) return false;
+  const int w = m.captured(1).toInt();
+  const int h = m.captured(2).toInt();
+  if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide) return false;
+  width = w;
+  height = h;
+  return true;
+}
+
+ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& message) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Updates the MCU's firmware from an S19 file."));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+  const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
+  const QCommandLineOption port(QStringLiteral("port"),
+                                QStringLiteral("Serial device of the MCU, instead of the one COM2: maps to."),
+                                QStringLiteral("PATH"));
+  const QCommandLineOption screen(QStringLiteral("screen"),
+                                  QStringLiteral("Run in a WxH window laid out as on a screen of that size "
+                                                 "(default: the whole primary screen)."),
+                                  QStringLiteral("WxH"));
+  QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window."),
+                                QStringLiteral("FILE"));
+  screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+  QCommandLineOption quit(QStringLiteral("quit-after-identify"), QStringLiteral("End after identification."));
+  quit.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({help, version, port, screen, screenshot, quit});
+
+  if (!parser.parse(args)) {
+    message = parser.errorText();
+    return ParseResult::Error;
+  }
+  if (parser.isSet(help)) {
+    message = parser.helpText();
+    return ParseResult::Help;
+  }
+  if (parser.isSet(version)) {
+    message = QStringLiteral(FENNWICK_VERSION);
+    return ParseResult::Version;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    message = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    return ParseResult::Error;
+  }
+  if (parser.isSet(port)) {
+    const QString path = parser.value(port);
+    if (path.isEmpty()) {
+      message = QStringLiteral("--port needs a device path");
+      return ParseResult::Error;
+    }
+    options.port = path.toStdString();
+  }
+  if (parser.isSet(screen) &&
+      !ParseScreenSize(parser.value(screen), options.screenWidth, options.screenHeight)) {
+    message = QStringLiteral("--screen wants WIDTHxHEIGHT, each 1 to %1, e.g. 800x480; got '%2'")
+                  .arg(kMaxSide)
+                  .arg(parser.value(screen));
+    return ParseResult::Error;
+  }
+  options.screenshot = parser.value(screenshot);
+  options.quitAfterIdentify = parser.isSet(quit);
+  return ParseResult::Run;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The command line of the window.
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+
+struct WindowOptions {
+  std::optional<std::string> port;  // --port PATH
+  int screenWidth = 0;              // --screen WxH; 0: the primary screen, full-screen
+  int screenHeight = 0;
+  QString screenshot;               // --screenshot FILE (hidden)
+  bool quitAfterIdentify = false;   // --quit-after-identify (hidden)
+};
+
+enum class ParseResult { Run, Help, Version, Error };
+
+// `args` includes the program name. On Help, Version and Error `message` holds the text
+// to print.
+ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& message);
+
+// "800x480" (or "800X480"); each side 1 to 16384.
+bool ParseScreenSize(const QString& text, int& width, int& height);

@@ -1,0 +1,6 @@
+#include "platform/shell.h"
+
+IShell& DefaultShell() {
+  static NullShell shell;
+  return shell;
+}

@@ -1,0 +1,69 @@
+// The window's command line.
+#include <gtest/gtest.h>
+
+#include "app/options.h"
+
+namespace {
+
+TEST(Options, ScreenSizes) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int w, h;
+  };
+  const Case cases[] = {
+      {"800x480", true, 800, 480}, {"320X240", true, 320, 240}, {"1x1", true, 1, 1},
+      {"16384x16384", true, 16384, 16384}, {"0x480", false, 0, 0}, {"800x0", false, 0, 0},
+      {"-800x480", false, 0, 0}, {"800x", false, 0, 0}, {"x480", false, 0, 0},
+      {"800*480", false, 0, 0}, {"16385x100", false, 0, 0}, {"99999999999x1", false, 0, 0},
+      {"", false, 0, 0}, {"800x480x2", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    int w = 0, h = 0;
+    EXPECT_EQ(ParseScreenSize(QString::fromLatin1(c.text), w, h), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(w, c.w) << c.text;
+      EXPECT_EQ(h, c.h) << c.text;
+    }
+  }
+}
+
+TEST(Options, CommandLines) {
+  struct Case {
+    QStringList args;
+    ParseResult result;
+  };
+  const Case cases[] = {
+      {{"fennwick"}, ParseResult::Run},
+      {{"fennwick", "--port", "/dev/pts/3", "--screen", "800x480"}, ParseResult::Run},
+      {{"fennwick", "--help"}, ParseResult::Help},
+      {{"fennwick", "--version"}, ParseResult::Version},
+      {{"fennwick", "--screen", "big"}, ParseResult::Error},
+      {{"fennwick", "--screen"}, ParseResult::Error},
+      {{"fennwick", "--port"}, ParseResult::Error},
+      {{"fennwick", "--port", ""}, ParseResult::Error},
+      {{"fennwick", "--bogus"}, ParseResult::Error},
+      {{"fennwick", "stray"}, ParseResult::Error},
+  };
+  for (const auto& c : cases) {
+    WindowOptions o;
+    QString message;
+    EXPECT_EQ(ParseWindowOptions(c.args, o, message), c.result) << c.args.join(' ').toStdString();
+    if (c.result != ParseResult::Run) {
+      EXPECT_FALSE(message.isEmpty());
+    }
+  }
+  WindowOptions o;
+  QString message;
+  ASSERT_EQ(ParseWindowOptions({"fennwick", "--port", "/dev/pts/3", "--screen", "800x480"}, o, message),
+            ParseResult::Run);
+  EXPECT_EQ(o.port, std::optional<std::string>("/dev/pts/3"));
+  EXPECT_EQ(o.screenWidth, 800);
+  EXPECT_EQ(o.screenHeight, 480);
+  WindowOptions plain;
+  ParseWindowOptions({"fennwick"}, plain, message);
+  EXPECT_FALSE(plain.port.has_value());
+  EXPECT_EQ(plain.screenWidth, 0);  // the primary screen, full-screen
+}
+
+}  // namespace

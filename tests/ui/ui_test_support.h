@@ -1,0 +1,82 @@
+#pragma once
+// Helpers for the window's tests: pumping the event loop, controls by id, fake jobs.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/log_console.h"
+#include "ui/control_ids.h"
+#include "ui/flasher_dlg.h"
+#include "ui/job_dispatch.h"
+#include "ui/log_control.h"
+#include "ui/progress_control.h"
+
+// Processes events until `done` holds or `timeoutMs` has passed; returns `done()`.
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < timeoutMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+inline void PumpFor(int ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+inline QPushButton* Button(const CFlasherDlg& dlg, int id) { return qobject_cast<QPushButton*>(dlg.GetDlgItem(id)); }
+
+inline std::u16string U16(const QString& s) {
+  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
+}
+
+// Jobs that record what they were asked, report through the log console as the real
+// ones do, and can be held running until the test releases them.
+class FakeJobs final : public IJobRunner {
+ public:
+  struct Call {
+    int32_t kind;
+    std::u16string path;
+  };
+  void Program(const char16_t* path) override { Run(kJobProgram, path); }
+  void Examine(const char16_t* path) override { Run(kJobExamine, path); }
+
+  std::vector<Call> Calls() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return calls_;
+  }
+  std::atomic<bool> hold{false};
+  std::atomic<int> running{0};
+  std::atomic<int> maxRunning{0};
+  std::function<void()> body;  // extra work on the worker thread
+
+ private:
+  void Run(int32_t kind, const char16_t* path) {
+    const int now = ++running;
+    int seen = maxRunning.load();
+    while (now > seen && !maxRunning.compare_exchange_weak(seen, now)) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      calls_.push_back({kind, path});
+    }
+    LogPrintf(kind == kJobProgram ? "program\r\n" : "examine\r\n");
+    SetProgressRange(10);
+    SetProgressPos(7);
+    if (body) body();
+    while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    --running;
+  }
+
+  std::mutex mu_;
+  std::vector<Call> calls_;
+};

@@ -1,0 +1,233 @@
+#include "ui/flasher_dlg.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimerEvent>
+#include <algorithm>
+
+#include "link/log_console.h"
+#include "ui/control_ids.h"
+#include "ui/gui_thread.h"
+#include "ui/log_control.h"
+#include "ui/progress_control.h"
+
+// Resources of a static library must be registered by name, outside any namespace.
+static void InitFennwickResources() { Q_INIT_RESOURCE(fennwick); }
+
+namespace {
+constexpr int kJobTimerMs = 100;
+}  // namespace
+
+std::optional<std::u16string> PickS19File(QWidget* parent) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // Linux names are case-sensitive: both spellings of the extension are offered.
+  dialog.setNameFilter(QStringLiteral("S19 file (*.S19 *.s19)"));
+  // The toolkit's own dialog looks the same on every desktop and on the bare device.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
+  const QString& path = files.first();
+  return std::u16string(reinterpret_cast<const char16_t*>(path.utf16()), static_cast<size_t>(path.size()));
+}
+
+QFont MakeDialogFont(int cellHeight, qreal logicalDpi) {
+  QFont font(QStringLiteral("Arial"));
+  font.setStyleHint(QFont::SansSerif);  // FF_SWISS: any sans face if Arial has no match
+  font.setWeight(QFont::Normal);
+  // The height asked for is a cell height (ascent plus descent, internal leading
+  // included), while Qt sizes a font by its em. The face's own metrics give the ratio
+  // of the two (2288/2048 for Arial and its metric twin), so the em is the cell height
+  // divided by it; a fractional point size keeps the cell at the asked height instead
+  // of rounding the em to whole pixels.
+  constexpr qreal kReferencePixels = 1000;
+  font.setPixelSize(static_cast<int>(kReferencePixels));
+  const QFontMetricsF reference(font);
+  const qreal cellPerEm = (reference.ascent() + reference.descent()) / kReferencePixels;
+  const qreal em = cellPerEm > 0 ? cellHeight / cellPerEm : cellHeight;
+  if (logicalDpi <= 0) logicalDpi = 96;
+  font.setPointSizeF(std::max<qreal>(em, 1) * 72 / logicalDpi);
+  return font;
+}
+
+CFlasherDlg::CFlasherDlg(DialogSetup setup, QWidget* parent) : QDialog(parent), m_setup(std::move(setup)) {
+  InitFennwickResources();
+  m_hIcon.addFile(QStringLiteral(":/icons/fennwick-32.png"), QSize(32, 32));
+  m_hIcon.addFile(QStringLiteral(":/icons/fennwick-16.png"), QSize(16, 16));
+
+  if (m_setup.launcher != nullptr) {
+    m_launcher = m_setup.launcher;
+  } else {
+    m_ownLauncher = std::make_unique<ThreadLauncher>();
+    m_launcher = m_ownLauncher.get();
+  }
+  if (m_setup.fullScreen) setWindowFlag(Qt::FramelessWindowHint);
+
+  // The controls in template order, which is also their tab order.
+  for (const ControlTemplate& t : kDialogTemplate) {
+    QWidget* w = nullptr;
+    const QString caption = QString::fromLatin1(t.caption);
+    switch (t.kind) {
+      case ControlKind::PushButton: {
+        auto* b = new QPushButton(caption, this);
+        if (t.id == IDOK) {
+          b->setDefault(true);
+          connect(b, &QPushButton::clicked, this, &QDialog::accept);
+        } else if (t.id == IDC_OPEN) {
+          connect(b, &QPushButton::clicked, this, &CFlasherDlg::OnBnClickedOpen);
+        } else if (t.id == IDC_START) {
+          connect(b, &QPushButton::clicked, this, &CFlasherDlg::OnBnClickedStart);
+        }
+        w = b;
+        break;
+      }
+      case ControlKind::Progress:
+        m_progress = new CProgressBar(this);
+        w = m_progress;
+        break;
+      case ControlKind::Static: {
+        auto* label = new QLabel(caption, this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        w = label;
+        break;
+      }
+      case ControlKind::Edit:
+        m_log = new CLogEdit(this);
+        w = m_log;
+        break;
+    }
+    w->setObjectName(QString::fromLatin1(t.name));
+    w->setProperty("controlId", t.id);
+  }
+}
+
+CFlasherDlg::~CFlasherDlg() {
+  // A job that is still running needs this thread to apply its output before it can end;
+  // let it finish, so that it never reaches a destroyed control.
+  while (m_job == JobState::Running) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  m_jobTimer.stop();
+  if (g_logEdit == m_log) g_logEdit = nullptr;
+  if (g_progressCtrl == m_progress) g_progressCtrl = nullptr;
+}
+
+QWidget* CFlasherDlg::GetDlgItem(int id) const {
+  for (QObject* child : children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (w != nullptr && w->property("controlId").toInt() == id) return w;
+  }
+  return nullptr;
+}
+
+bool CFlasherDlg::OnInitDialog() {
+  const int W = m_setup.screenWidth;
+  const int H = m_setup.screenHeight;
+  m_layout = ComputeLayout(W, H);
+  m_font = MakeDialogFont(m_layout.fontCellHeight, logicalDpiY());
+  setWindowIcon(m_hIcon);
+  setWindowTitle(QStringLiteral("Fennwick"));
+  resize(m_layout.width, m_layout.height);
+  move(0, 0);
+
+  for (const ControlRect& r : m_layout.controls) {
+    QWidget* w = GetDlgItem(r.id);
+    if (w == nullptr) continue;  // a missing control keeps its place in the running sums
+    w->setFont(m_font);
+    w->setGeometry(r.x, r.y, r.width, r.height);
+    if (r.id == IDC_TITLE) {
+      static_cast<QLabel*>(w)->setText(QStringLiteral("Fennwick"));
+    } else if (std::find(kHiddenButtons.begin(), kHiddenButtons.end(), r.id) != kHiddenButtons.end()) {
+      w->hide();
+    } else if (r.id == IDC_START) {
+      w->setEnabled(false);
+    }
+  }
+
+  // Published before the port is opened, so identification shows in the log.
+  g_logEdit = m_log;
+  g_progressCtrl = m_progress;
+  if (m_setup.identify) m_setup.identify();
+
+  // The first tab stop takes the focus.
+  if (QWidget* quit = GetDlgItem(IDOK)) quit->setFocus();
+  return true;
+}
+
+int CFlasherDlg::DoModal() {
+  OnInitDialog();
+  if (m_setup.fullScreen) setWindowState(windowState() | Qt::WindowFullScreen);
+  return exec();
+}
+
+void CFlasherDlg::SetJobButtonsEnabled(bool enabled) {
+  for (int id : enabled ? kJobEnableOrder : kJobDisableOrder) {
+    if (QWidget* w = GetDlgItem(id)) w->setEnabled(enabled);
+  }
+}
+
+// Open and Start do nothing while a job is armed or running: the buttons stay enabled
+// for the timer's 100 ms, and a second command then would start a second job beside
+// the first.
+void CFlasherDlg::OnBnClickedStart() {
+  if (m_job != JobState::Idle) return;
+  g_jobKind = kJobProgram;
+  m_jobTimer.start(kJobTimerMs, this);
+  m_job = JobState::Armed;
+}
+
+void CFlasherDlg::OnBnClickedOpen() {
+  if (m_job != JobState::Idle) return;
+  const auto path = m_setup.pickFile ? m_setup.pickFile(this) : PickS19File(this);
+  if (!path || m_job != JobState::Idle) return;
+  g_selectedFile = *path;
+  g_jobKind = kJobExamine;
+  m_jobTimer.start(kJobTimerMs, this);
+  m_job = JobState::Armed;
+}
+
+void CFlasherDlg::timerEvent(QTimerEvent* e) {
+  if (e->timerId() != m_jobTimer.timerId()) {
+    QDialog::timerEvent(e);
+    return;
+  }
+  SetJobButtonsEnabled(false);
+  m_jobTimer.stop();
+  m_job = JobState::Running;
+  StartWorker();
+}
+
+void CFlasherDlg::StartWorker() {
+  if (m_launcher->Launch([this] { WorkerThreadProc(); })) return;
+  // Nothing would ever enable the buttons again.
+  LogPrintfTo(m_log, "Could not start the job: no thread available.\r\n");
+  SetJobButtonsEnabled(true);
+  m_job = JobState::Idle;
+}
+
+void CFlasherDlg::WorkerThreadProc() {
+  try {
+    if (m_setup.jobs != nullptr) RunSelectedJob(*m_setup.jobs);
+  } catch (...) {
+    // The jobs throw nothing of their own; an allocation failure must still leave the
+    // window usable.
+    LogPrintfTo(m_log, "The job stopped on an internal error.\r\n");
+  }
+  SetProgressPosOn(m_progress, 0);
+  // The last act: after it the dialog may be closed, so nothing of it is touched later.
+  RunOnOwnerThread(this, [this] {
+    SetJobButtonsEnabled(true);
+    m_job = JobState::Idle;
+    emit jobFinished();
+  });
+}
+
+void CFlasherDlg::done(int result) {
+  if (m_job == JobState::Running) return;
+  m_jobTimer.stop();  // an armed job dies with the window
+  m_job = JobState::Idle;
+  QDialog::done(result);
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The operator's window: title, log, progress bar and a row of buttons laid out over the
+// whole screen. Open and Start hand their work to a worker thread.
+#include <QBasicTimer>
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ui/job_dispatch.h"
+#include "ui/layout.h"
+
+class CLogEdit;
+class CProgressBar;
+class QPushButton;
+
+struct DialogSetup {
+  int screenWidth = 0;   // W and H of the layout: the screen the window fills
+  int screenHeight = 0;
+  bool fullScreen = true;  // false: an ordinary W x H window on a desktop
+  // Opens the port and identifies the MCU; the last step of initialisation.
+  std::function<void()> identify;
+  IJobRunner* jobs = nullptr;
+  // Null: a thread of the dialog's own.
+  IWorkerLauncher* launcher = nullptr;
+  // Asks for a file; no value when the operator cancels. Null: the S19 file dialog.
+  std::function<std::optional<std::u16string>(QWidget* parent)> pickFile;
+};
+
+// The S19 file dialog of Open.
+std::optional<std::u16string> PickS19File(QWidget* parent);
+
+// The font of all controls: Arial, normal weight, `cellHeight` pixels from the top of the
+// highest glyph to the bottom of the lowest, as the layout asks.
+QFont MakeDialogFont(int cellHeight, qreal logicalDpi);
+
+class CFlasherDlg final : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CFlasherDlg(DialogSetup setup, QWidget* parent = nullptr);
+  ~CFlasherDlg() override;
+
+  // Initialises (identification included), then runs the dialog modally.
+  int DoModal();
+  bool OnInitDialog();
+
+  QWidget* GetDlgItem(int id) const;
+  CLogEdit& LogControl() const { return *m_log; }
+  CProgressBar& ProgressControl() const { return *m_progress; }
+  const QFont& DialogFont() const { return m_font; }
+  const DialogLayout& Layout() const { return m_layout; }
+
+  enum class JobState { Idle, Armed, Running };
+  JobState State() const { return m_job; }
+
+  void OnBnClickedOpen();
+  void OnBnClickedStart();
+
+  // The cancel route and Quit end the dialog, except while a job runs.
+  void done(int result) override;
+
+ signals:
+  void jobFinished();
+
+ protected:
+  void timerEvent(QTimerEvent* e) override;
+
+ private:
+  void StartWorker();
+  void WorkerThreadProc();
+  void SetJobButtonsEnabled(bool enabled);
+
+  // The controls are children of the dialog, which owns and deletes them.
+  QFont m_font;
+  CProgressBar* m_progress = nullptr;
+  CLogEdit* m_log = nullptr;
+  QIcon m_hIcon;
+
+  DialogSetup m_setup;
+  DialogLayout m_layout;
+  std::unique_ptr<IWorkerLauncher> m_ownLauncher;
+  IWorkerLauncher* m_launcher = nullptr;
+  QBasicTimer m_jobTimer;
+  JobState m_job = JobState::Idle;
+};

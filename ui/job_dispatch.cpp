@@ -1,0 +1,29 @@
+#include "ui/job_dispatch.h"
+
+#include <system_error>
+
+int32_t g_jobKind = 0;
+std::u16string g_selectedFile;
+
+ThreadLauncher::~ThreadLauncher() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+bool ThreadLauncher::Launch(std::function<void()> body) {
+  if (m_thread.joinable()) m_thread.join();
+  try {
+    m_thread = std::thread(std::move(body));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void RunSelectedJob(IJobRunner& jobs) {
+  const int32_t kind = g_jobKind;
+  if (kind == kJobProgram) {
+    jobs.Program(g_selectedFile.c_str());
+  } else if (kind == kJobExamine) {
+    jobs.Examine(g_selectedFile.c_str());
+  }
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The progress bar: a range, a step and a position, shown by a QProgressBar. An empty
+// range (0 to 0) shows an empty bar, not the toolkit's busy indicator, and a position
+// outside the range is kept at the range's nearer end.
+#include <QProgressBar>
+
+#include "platform/console.h"
+
+class CProgressBar final : public QProgressBar, public IProgressCtrl {
+  Q_OBJECT
+
+ public:
+  explicit CProgressBar(QWidget* parent = nullptr);
+
+  // IProgressCtrl: callable from any thread, applied on the widget's own thread.
+  void SetRange32(int32_t low, int32_t high) override;
+  void SetStep(int32_t step) override;
+  void SetPos(int32_t pos) override;
+  void Invalidate() override;
+
+  // Widget thread only.
+  int32_t Low() const { return m_low; }
+  int32_t High() const { return m_high; }
+  int32_t Step() const { return m_step; }
+  int32_t Pos() const { return m_pos; }
+
+ private:
+  void Show();
+
+  int32_t m_low = 0;
+  int32_t m_high = 100;
+  int32_t m_step = 10;
+  int32_t m_pos = 0;
+};

@@ -1,0 +1,350 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "port_fixture.h"
+#include "srec_text.h"
+
+namespace {
+
+const std::u16string kPath = u"fw.s19";
+const std::string kIap = "$wIAP\r\n";
+constexpr size_t kRunBytes = 137357;
+
+// The MCU's IAP loader as the programming run meets it.
+struct FakeLoader {
+  std::optional<std::string> iapReply = std::string("IAP ready\r\n");
+  uint64_t replyDelayMs = 3;
+  std::set<uint32_t> dropReplyTo;        // blocks left unanswered
+  std::optional<uint32_t> loseLineAt;    // block after whose data the line goes
+  bool expectHeaderNext = true;
+  uint32_t blocks = 0;
+  uint32_t overlaps = 0;  // headers written while a reply was still queued
+
+  static std::string ReplyTo(uint32_t i) { return (i % 2 ? "#" : "ok") + std::to_string(i) + "."; }
+
+  void Attach(FakeSerial& serial) {
+    serial.onWrite = [this, &serial](const std::vector<uint8_t>& w) {
+      if (w == Bytes(kIap)) {
+        if (iapReply) serial.Deliver(*iapReply, 5);
+        return;
+      }
+      if (!w.empty() && w[0] == 'S' && w.size() == 134) return;  // the end record
+      if (expectHeaderNext) {
+        if (serial.Pending() != 0) ++overlaps;
+        expectHeaderNext = false;
+        return;
+      }
+      expectHeaderNext = true;
+      const uint32_t i = blocks++;
+      if (loseLineAt && *loseLineAt == i) {
+        serial.LoseLine();
+        return;
+      }
+      if (!dropReplyTo.count(i)) serial.Deliver(ReplyTo(i), replyDelayMs);
+    };
+  }
+};
+
+// A progress bar that notes what the log and the line held when its range was set.
+class SnapshotProgress final : public IProgressCtrl {
+ public:
+  SnapshotProgress(MemoryLogEdit& log, FakeSerial& serial) : log_(log), serial_(serial) {}
+  void SetRange32(int32_t low, int32_t high) override {
+    ranges.push_back({low, high});
+    logAtRange = log_.Text8();
+    writesAtRange = serial_.writes.size();
+  }
+  void SetStep(int32_t) override {}
+  void SetPos(int32_t pos) override { positions.push_back(pos); }
+  void Invalidate() override {}
+  std::vector<std::pair<int32_t, int32_t>> ranges;
+  std::vector<int32_t> positions;
+  std::string logAtRange;
+  size_t writesAtRange = 0;
+
+ private:
+  MemoryLogEdit& log_;
+  FakeSerial& serial_;
+};
+
+class ProgramMcu : public PortTest {
+ protected:
+  void SetUp() override {
+    OpenDirect();
+    mcu.Attach(serial);
+  }
+
+  // What the loader makes of `text`: the image and the line buffer's remains.
+  static std::pair<std::vector<uint8_t>, std::vector<uint8_t>> Expected(const std::string& text) {
+    std::vector<uint8_t> image(kImageSize), buffer(kPacketBufferSize, 0);
+    MemoryFile file(text, -1);
+    LoadS19Image(file, image.data(), buffer.data());
+    return {image, buffer};
+  }
+
+  std::vector<uint8_t> Header(size_t block) const { return serial.writes.at(1 + 2 * block); }
+  std::vector<uint8_t> Data(size_t block) const { return serial.writes.at(2 + 2 * block); }
+
+  static std::string ExpectedLog(const std::set<uint32_t>& dropped = {}) {
+    std::string text = "Programming...\r\nMCU: ";
+    for (uint32_t i = 0; i < 1024; ++i) {
+      if (dropped.count(i)) {
+        text += "Response time out\r\n";
+      } else if (i % 16 == 0) {
+        text += FakeLoader::ReplyTo(i);
+      }
+    }
+    return text;
+  }
+
+  FakeLoader mcu;
+};
+
+std::string SampleFirmware() {
+  std::vector<uint8_t> lastBlock(128);
+  for (size_t i = 0; i < lastBlock.size(); ++i) lastBlock[i] = static_cast<uint8_t>(0xFF - i);
+  std::string text = Record('0', 2, 0, Text("sample")) + "\r\n";
+  text += S1(0x7FF8, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}) + "\r\n";  // half below the flash
+  text += S1(0x8100, Text("$ABCDE123 board")) + "\r\n";
+  text += S2(0x10000, {0x0D, 0x0A, 0x2E, 0x00, 0x53}) + "\r\n";  // line ends and "." inside the data
+  text += S2(0x27F80, std::vector<uint8_t>(lastBlock.begin(), lastBlock.begin() + 64)) + "\r\n";
+  text += S2(0x27FC0, std::vector<uint8_t>(lastBlock.begin() + 64, lastBlock.end())) + "\r\n";
+  text += "S9030000FC\r\n";
+  return text;
+}
+
+TEST_F(ProgramMcu, CompleteRun) {
+  const std::string firmware = SampleFirmware();
+  files.Add(kPath, firmware);
+  const auto [image, remains] = Expected(firmware);
+  SnapshotProgress bar(log, serial);
+  port.SetConsole(&log, &bar);
+
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+
+  EXPECT_EQ(outcome.status, ProgramOutcome::Status::Completed);
+  EXPECT_TRUE(outcome.iapReplied);
+  EXPECT_EQ(outcome.blockTimeouts, 0u);
+  EXPECT_EQ(outcome.shortWrites, 0u);
+  EXPECT_FALSE(outcome.lineLost);
+  EXPECT_EQ(outcome.load.outOfRangeBytes, 8u);
+  EXPECT_TRUE(outcome.Succeeded());
+
+  // Every byte of the run.
+  EXPECT_EQ(serial.written.size(), kRunBytes);
+  ASSERT_EQ(serial.writes.size(), 1u + 2 * 1024 + 1);
+  EXPECT_EQ(serial.writes.front(), Bytes(kIap));
+  for (size_t i = 0; i < 1024; ++i) {
+    const uint32_t a = 0x8000 + 128 * static_cast<uint32_t>(i);
+    const std::vector<uint8_t> header = {'S', '2', 0, static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 8),
+                                         static_cast<uint8_t>(a)};
+    ASSERT_EQ(Header(i), header) << "block " << i;
+    ASSERT_EQ(Data(i), std::vector<uint8_t>(image.begin() + 128 * i, image.begin() + 128 * (i + 1))) << "block " << i;
+  }
+  EXPECT_EQ(Header(0), (std::vector<uint8_t>{0x53, 0x32, 0x00, 0x00, 0x80, 0x00}));
+  EXPECT_EQ(Header(1), (std::vector<uint8_t>{0x53, 0x32, 0x00, 0x00, 0x80, 0x80}));
+  EXPECT_EQ(Header(511), (std::vector<uint8_t>{0x53, 0x32, 0x00, 0x01, 0x7F, 0x80}));
+  EXPECT_EQ(Header(1023), (std::vector<uint8_t>{0x53, 0x32, 0x00, 0x02, 0x7F, 0x80}));
+  EXPECT_EQ(Data(0)[0], 9) << "the in-range half of the record below the flash";
+  EXPECT_EQ(Data(1023)[127], 0xFF - 127);
+
+  // The end record: "S9", the last block's address, then what loading left behind.
+  const std::vector<uint8_t>& end = serial.writes.back();
+  ASSERT_EQ(end.size(), 134u);
+  EXPECT_EQ(std::vector<uint8_t>(end.begin(), end.begin() + 6), (std::vector<uint8_t>{'S', '9', 0, 2, 0x7F, 0x80}));
+  EXPECT_EQ(std::vector<uint8_t>(end.begin() + 6, end.end()),
+            std::vector<uint8_t>(remains.begin() + 6, remains.begin() + 134));
+
+  EXPECT_EQ(Log(), ExpectedLog());
+  EXPECT_EQ(mcu.overlaps, 0u) << "one block in flight at a time";
+  EXPECT_EQ(serial.Pending(), 0u);
+
+  // The bar runs over the blocks: range 0..1023 set after "MCU: " and before the first block.
+  ASSERT_EQ(bar.ranges.size(), 1u);
+  EXPECT_EQ(bar.ranges[0], std::make_pair(0, 1023));
+  EXPECT_EQ(bar.logAtRange, "Programming...\r\nMCU: ");
+  EXPECT_EQ(bar.writesAtRange, 1u);
+  std::vector<int32_t> positions = {0};  // from setting the range
+  for (int32_t i = 0; i < 1024; ++i) positions.push_back(i);
+  EXPECT_EQ(bar.positions, positions);
+}
+
+TEST_F(ProgramMcu, BlockRepliesThatTimeOutDoNotStopTheRun) {
+  files.Add(kPath, SampleFirmware());
+  mcu.dropReplyTo = {3, 16, 1023};
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_EQ(outcome.status, ProgramOutcome::Status::Completed);
+  EXPECT_EQ(outcome.blockTimeouts, 3u);
+  EXPECT_FALSE(outcome.Succeeded());
+  EXPECT_EQ(serial.written.size(), kRunBytes);
+  EXPECT_EQ(Log(), ExpectedLog({3, 16, 1023}));
+  EXPECT_GT(clock.Now(), 3u * 120000u);
+  EXPECT_LT(clock.Now(), 3u * 120400u + 1024u * 10u);
+  EXPECT_EQ(progress.positions.back(), 1023);
+}
+
+struct IapCase {
+  const char* name;
+  std::optional<std::string> reply;
+  bool refused;
+  const char* log;  // before "Programming..." or the refusal
+  bool succeeds;
+};
+
+class IapReplies : public ProgramMcu, public ::testing::WithParamInterface<IapCase> {};
+
+TEST_P(IapReplies, OnlyAHashAsFirstByteRefuses) {
+  const IapCase& c = GetParam();
+  files.Add(kPath, SampleFirmware());
+  mcu.iapReply = c.reply;
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_EQ(outcome.Succeeded(), c.succeeds);
+  if (c.refused) {
+    EXPECT_EQ(outcome.status, ProgramOutcome::Status::Refused);
+    EXPECT_EQ(Log(), std::string(c.log) + "Current MCU don't support IAP feature!\r\n");
+    EXPECT_EQ(serial.written, Bytes(kIap)) << "nothing after the request";
+    EXPECT_TRUE(progress.calls.empty());
+  } else {
+    EXPECT_EQ(outcome.status, ProgramOutcome::Status::Completed);
+    EXPECT_EQ(Log(), c.log + ExpectedLog());
+    EXPECT_EQ(serial.written.size(), kRunBytes);
+  }
+  EXPECT_EQ(files.opens, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgramMcu, IapReplies,
+    ::testing::Values(IapCase{"Refused", std::string("#NO IAP\r\n"), true, "", false},
+                      IapCase{"RefusedWithoutLineEnd", std::string("#"), true, "Response time out\r\n", false},
+                      IapCase{"HashNotFirst", std::string("O#K\r\n"), false, "", true},
+                      IapCase{"BareLineFeed", std::string("\n"), false, "", true},
+                      IapCase{"Silent", std::nullopt, false, "Response time out\r\n", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramMcu, SilentIapRequestIsNoSuccessEvenIfBlocksAreAnswered) {
+  files.Add(kPath, SampleFirmware());
+  mcu.iapReply.reset();
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_FALSE(outcome.iapReplied);
+  EXPECT_EQ(outcome.blockTimeouts, 0u);
+  EXPECT_FALSE(outcome.Succeeded());
+}
+
+TEST_F(ProgramMcu, FilesWithoutDataSendZeroBlocks) {
+  for (const std::string& text : {std::string(), std::string("S00600004844521B\r\nS9030000FC\r\n")}) {
+    SCOPED_TRACE(text);
+    serial.written.clear();
+    serial.writes.clear();
+    mcu.blocks = 0;
+    log.text().clear();
+    files.Add(kPath, text);
+    const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+    EXPECT_TRUE(outcome.Succeeded());
+    ASSERT_EQ(serial.written.size(), kRunBytes);
+    for (size_t i = 0; i < 1024; ++i) ASSERT_EQ(Data(i), std::vector<uint8_t>(128, 0)) << "block " << i;
+    EXPECT_EQ(Log(), ExpectedLog());
+  }
+}
+
+TEST_F(ProgramMcu, PortNotOpen) {
+  files.Add(kPath, SampleFirmware());
+  port.m_hPort = kInvalidHandle;
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_EQ(Log(), "Programming...\r\nMCU: ");
+  EXPECT_TRUE(serial.written.empty());
+  EXPECT_EQ(clock.Now(), 0u) << "no wait without a port";
+  ASSERT_EQ(progress.positions.size(), 1u + 1024u);
+  EXPECT_EQ(progress.positions.back(), 1023);
+  EXPECT_FALSE(outcome.iapReplied);
+  EXPECT_EQ(outcome.shortWrites, 1u + 2048u + 1u);
+  EXPECT_FALSE(outcome.Succeeded()) << "nothing reached the MCU";
+}
+
+TEST_F(ProgramMcu, NullPathDoesNothing) {
+  const ProgramOutcome outcome = port.ProgramMcu(nullptr);
+  EXPECT_EQ(outcome.status, ProgramOutcome::Status::NullPath);
+  EXPECT_EQ(Log(), "");
+  EXPECT_TRUE(serial.written.empty());
+  EXPECT_FALSE(outcome.Succeeded());
+}
+
+TEST_F(ProgramMcu, MissingFileSendsNothing) {
+  const ProgramOutcome outcome = port.ProgramMcu(u"missing.s19");
+  EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileNotOpened);
+  EXPECT_EQ(Log(), "Open S19 File failed!\r\n");
+  EXPECT_TRUE(serial.written.empty());
+  EXPECT_TRUE(progress.calls.empty());
+  EXPECT_FALSE(outcome.Succeeded());
+}
+
+TEST_F(ProgramMcu, UnreadableFileEndsBeforeTheFirstBlock) {
+  for (int64_t failAt : {0, 30, 100}) {
+    SCOPED_TRACE(failAt);
+    serial.written.clear();
+    log.text().clear();
+    files.Add(kPath, SampleFirmware(), failAt);
+    const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+    EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileUnreadable);
+    EXPECT_TRUE(outcome.load.readError);
+    EXPECT_EQ(Log(), "Read S19 File failed!\r\n");
+    EXPECT_EQ(serial.written, Bytes(kIap)) << "the MCU was asked first, but gets no block";
+    EXPECT_TRUE(progress.calls.empty());
+    EXPECT_FALSE(outcome.Succeeded());
+  }
+}
+
+TEST_F(ProgramMcu, LineLostMidRunStopsAtOnce) {
+  files.Add(kPath, SampleFirmware());
+  mcu.loseLineAt = 5;
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_TRUE(outcome.lineLost);
+  EXPECT_FALSE(outcome.Succeeded());
+  EXPECT_EQ(Log(), "Programming...\r\nMCU: ok0.\r\nCOM port lost!\r\n");
+  EXPECT_EQ(serial.writes.size(), 1u + 2 * 6) << "no block after the loss, and no end record";
+  EXPECT_LT(clock.Now(), 1000u) << "no block waits out its time-out";
+  EXPECT_EQ(progress.positions.back(), 5);
+}
+
+TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
+  files.Add(kPath, SampleFirmware());
+  serial.writeLimit = 100;  // takes the request and the headers whole, not the blocks
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_EQ(outcome.status, ProgramOutcome::Status::Completed);
+  EXPECT_EQ(outcome.shortWrites, 1024u + 1u);
+  EXPECT_FALSE(outcome.Succeeded());
+  // One line per short write besides the two headings and the 64 replies (the log itself
+  // has been trimmed by then).
+  EXPECT_EQ(log.appends, 2 + 64 + 1025);
+  const std::string text = Log();
+  EXPECT_EQ(text.substr(text.size() - 34), "write error....\r\nwrite error....\r\n") << "the last block and the end record";
+}
+
+TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {
+  MemoryLogEdit globalLog;
+  RecordingProgress globalProgress;
+  GlobalGuard<ILogEdit*> logGuard(g_logEdit, &globalLog);
+  GlobalGuard<IProgressCtrl*> progressGuard(g_progressCtrl, &globalProgress);
+  uint8_t saved[kPacketBufferSize];
+  std::memcpy(saved, g_packetBuffer, sizeof saved);
+
+  CMcuPort plain(serial, clock, files);
+  plain.m_hPort = port.m_hPort;
+  files.Add(kPath, SampleFirmware());
+  const ProgramOutcome outcome = plain.ProgramMcu(kPath.c_str());
+  EXPECT_TRUE(outcome.Succeeded());
+  EXPECT_EQ(globalLog.Text8(), ExpectedLog());
+  EXPECT_EQ(globalProgress.rangeHigh, 1023);
+  EXPECT_EQ(globalProgress.positions.back(), 1023);
+  const uint8_t endHeader[] = {'S', '9', 0, 2, 0x7F, 0x80};
+  EXPECT_EQ(std::memcmp(g_packetBuffer, endHeader, sizeof endHeader), 0);
+  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(packet[0], 0) << "another port's buffer is untouched";
+
+  std::memcpy(g_packetBuffer, saved, sizeof saved);
+}
+
+}  // namespace

@@ -64,13 +64,14 @@ ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& 
 
   app.add_option("--version", version,
                  "Version reply line instead of \"$R:01FNW-107 Fennwick simulated MCU\" "
-                 "(\\r\\n added unless it ends in \\n)");
+                 "(\\r\\n added unless it ends in \\n)")
+      ->type_name("TEXT");
   auto* desc = app.add_option("--description", description,
                               "Description reply line instead of \"$e:Fennwick MCU simulator, "
                               "128 KiB flash at 0x8000\" (\\r\\n added unless it ends in \\n)");
   app.add_flag("--no-description", no_description, "Answer the description query with \"$#\"")
       ->excludes(desc);
-  app.add_flag("--silent", options.mcu.silent, "Answer nothing at all");
+  app.add_flag("--silent", options.mcu.silent, "Answer nothing at all, neither queries nor IAP");
   app.add_option("--iap-reply", iap_reply,
                  "Reply to the IAP request instead of \"$wIAP OK\" (\\r\\n added unless it ends "
                  "in \\n; must not start with '#')");
@@ -78,41 +79,55 @@ ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& 
                "Answer the IAP request with \"#IAP not supported\" and stay in query mode");
   app.add_option("--block-reply", block_reply,
                  "Reply to each IAP block instead of \".\" (sent as given; the host waits for a "
-                 "final '.')");
+                 "final '.')")
+      ->type_name("TEXT");
   app.add_option("--flash-ms", flash_ms, "Emulated flash time per block in ms")
+      ->type_name("MS")
       ->capture_default_str()
       ->check(CLI::Range(0u, 60'000u));
   app.add_option("--drop-reply", drop_reply, "Send no reply to block N (may repeat)")
+      ->type_name("N")
       ->take_all()
       ->expected(1)
       ->check(CLI::Range(std::size_t{0}, kLastBlock));
   app.add_option("--delay-reply", delay_reply,
-                 "Reply to block N MS milliseconds later than usual, as N:MS (may repeat)")
+                 "Reply to block N MS milliseconds later than usual (may repeat)")
+      ->type_name("N:MS")
       ->take_all()
       ->expected(1);
   app.add_flag("--noise", options.mcu.noise, "Put a few stray bytes before every block reply");
   app.add_option("--hang-after", hang_after,
                  "After replying to block N, answer nothing more until the process ends")
+      ->type_name("N")
       ->take_all()
       ->expected(1)
       ->check(CLI::Range(std::size_t{0}, kLastBlock));
   app.add_option("--hangup-after", hangup_after,
                  "After replying to block N, close the line, remove --link and exit 0")
+      ->type_name("N")
       ->take_all()
       ->expected(1)
       ->check(CLI::Range(std::size_t{0}, kLastBlock));
   app.add_option("--baud", options.baud,
                  "Emulated line speed (8N1, 10 bit times a byte each way); 0: as fast as possible")
+      ->type_name("B")
       ->capture_default_str()
       ->check(CLI::Range(0u, 4'000'000u));
   app.add_flag("--verbose", options.verbose,
                "Log every byte received and sent (hex, ms time stamps) and mode changes on stderr");
   app.add_option("--link", options.link_path,
                  "Make PATH a symbolic link to the terminal (an existing symlink is replaced), "
-                 "removed at exit");
+                 "removed at exit")
+      ->type_name("PATH");
   app.add_option("--dump", options.dump_path,
-                 "At each IAP end record, write the 128 KiB flash image to FILE (replaced whole)");
+                 "At each IAP end record, write the 128 KiB flash image to FILE (replaced whole)")
+      ->type_name("FILE");
   app.add_flag("--once", options.once, "Exit 0 when the first peer hangs up");
+
+  app.footer(
+      "Blocks are numbered from 0 in order of arrival in each IAP session. The end record gets "
+      "no reply: the flash is written to --dump, a summary goes to stderr and the simulator is "
+      "back in query mode. A peer hanging up also returns it to query mode. Bad options exit 2.");
 
   ParsedOptions result;
   try {

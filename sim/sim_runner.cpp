@@ -23,6 +23,8 @@ constexpr auto kWriteRetry = std::chrono::milliseconds(10);
 // Upper bound on any one wait, so nothing depends on a single wake-up.
 constexpr auto kMaxWait = std::chrono::milliseconds(500);
 constexpr std::size_t kTraceBytesPerLine = 32;
+// Received bytes taken from the terminal ahead of their arrival time, at most.
+constexpr std::size_t kRxBacklog = 4096;
 // How long a hang-up fault waits for the peer to take the last reply.
 constexpr auto kHangUpGrace = std::chrono::milliseconds(1000);
 
@@ -133,9 +135,13 @@ bool SimRunner::waitForEvents(TimePoint now) {
   TimePoint deadline = now + kMaxWait;
   if (!rx_.empty()) deadline = std::min(deadline, rx_.front().at);
   if (!tx_.empty()) deadline = std::min(deadline, std::max(tx_.front().at, tx_retry_at_));
-  if (hangup_at_) deadline = std::min(deadline, reply_out_at_ ? *reply_out_at_ + kHangUpGrace : *hangup_at_);
-  // While a leaving peer's last bytes are still crossing the line, take no new ones.
-  const bool watch_master = peer_ != Peer::Leaving && !master_idle_;
+  if (hangup_at_ && tx_.empty()) {
+    deadline = std::min(deadline, reply_out_at_ ? *reply_out_at_ + kHangUpGrace : *hangup_at_);
+  }
+  // While a leaving peer's last bytes are still crossing the line, take no new ones. A peer
+  // that writes faster than the line carries is held back in the terminal's buffer, as a
+  // real line would, instead of in our memory.
+  const bool watch_master = peer_ != Peer::Leaving && !master_idle_ && rx_.size() < kRxBacklog;
   if (master_idle_) deadline = std::min(deadline, now + kNoPeerPoll);
   master_idle_ = false;
 
@@ -171,8 +177,8 @@ void SimRunner::handleMaster(short revents) {
   bool got_data = false;
   if (revents & POLLIN) {
     std::uint8_t buf[4096];
-    for (;;) {
-      const ssize_t n = ::read(master_, buf, sizeof buf);
+    while (rx_.size() < kRxBacklog) {
+      const ssize_t n = ::read(master_, buf, std::min(sizeof buf, kRxBacklog - rx_.size()));
       if (n > 0) {
         got_data = true;
         const TimePoint read_at = Clock::now();
@@ -185,6 +191,9 @@ void SimRunner::handleMaster(short revents) {
       if (n == 0 || errno != EAGAIN) hung_up = true;
       break;
     }
+    // A peer that has closed may have left more than the backlog takes: its hang-up counts
+    // only once all it sent has been read.
+    if (rx_.size() >= kRxBacklog) hung_up = false;
   }
   if (got_data || !hung_up) {
     if (peer_ == Peer::Absent) peerArrived();

@@ -146,8 +146,8 @@ Bytes readUntil(int fd, std::string_view end, milliseconds timeout = millisecond
 class SimProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/fennwick-sim-proc-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
+    std::string name = (fs::temp_directory_path() / "fennwick-sim-proc-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(name.data()), nullptr);
     dir_ = name;
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -165,6 +165,22 @@ TEST_F(SimProcessTest, AnswersAQueryAndExitsWhenTheOnlyPeerLeaves) {
   ASSERT_GE(fd, 0) << path;
   writeAll(fd, bytes("$R\r\n"));
   EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  ::close(fd);
+  EXPECT_EQ(sim.waitExit(), 0);
+}
+
+TEST_F(SimProcessTest, TakesAFloodWithoutLosingWhatFollows) {
+  SimProcess sim({"--baud", "0", "--once"});
+  const int fd = openRaw(sim.firstLine());
+  ASSERT_GE(fd, 0);
+  Bytes flood(100'000, 'x');
+  for (std::size_t i = 999; i < flood.size(); i += 1000) flood[i] = '\n';
+  const Bytes query = bytes("\r\n$R\r\n$e\r\n");
+  flood.insert(flood.end(), query.begin(), query.end());
+  writeAll(fd, flood);
+  EXPECT_EQ(readUntil(fd, "0x8000\r\n"),
+            bytes("$R:01FNW-107 Fennwick simulated MCU\r\n"
+                  "$e:Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n"));
   ::close(fd);
   EXPECT_EQ(sim.waitExit(), 0);
 }
@@ -233,6 +249,26 @@ TEST_F(SimProcessTest, FlashesAWholeImageDumpsItAndServesTheNextPeer) {
   if (fd >= 0) ::close(fd);
   sim.signal(SIGTERM);
   EXPECT_EQ(sim.waitExit(), 0);
+}
+
+TEST_F(SimProcessTest, EndRecordStillCountsWhenTheHostClosesRightAfterIt) {
+  // At line speed the record is still crossing the line when the host closes the port.
+  const fs::path dump = dir_ / "flash.bin";
+  SimProcess sim({"--once", "--dump", dump.string()});
+  const int fd = openRaw(sim.firstLine());
+  ASSERT_GE(fd, 0);
+  writeAll(fd, bytes("$wIAP\r\n"));
+  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
+  writeAll(fd, blockPacket(0x8000, 0x5a));
+  ASSERT_EQ(readUntil(fd, "."), bytes("."));
+  writeAll(fd, endRecord());
+  ::close(fd);
+  EXPECT_EQ(sim.waitExit(), 0);
+  std::ifstream in(dump, std::ios::binary);
+  const Bytes got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_EQ(got.size(), kFlashSize);
+  EXPECT_EQ(got[0], 0x5a);
+  EXPECT_EQ(got[kBlockSize], 0xff);
 }
 
 TEST_F(SimProcessTest, RemovesItsLinkOnSigterm) {

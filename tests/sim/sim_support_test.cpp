@@ -44,8 +44,8 @@ TEST(LineTimer, BytesTakeTenBitTimesBackToBack) {
 class AtomicFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/fennwick-sim-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
+    std::string name = (fs::temp_directory_path() / "fennwick-sim-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(name.data()), nullptr);
     dir_ = name;
   }
   void TearDown() override { fs::remove_all(dir_); }

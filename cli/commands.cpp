@@ -15,16 +15,42 @@ namespace {
 
 const char16_t kPortName[] = u"COM2:";
 
+// The device's pause as the original platform had it: a plain sleep, deaf to arriving bytes.
+class PlainPollSerial final : public ISerialDevice {
+ public:
+  explicit PlainPollSerial(ISerialDevice& inner) : inner_(inner) {}
+  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
+  bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
+  bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
+  bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }
+  bool GetCommState(int32_t h, Dcb& dcb) override { return inner_.GetCommState(h, dcb); }
+  bool SetCommState(int32_t h, const Dcb& dcb) override { return inner_.SetCommState(h, dcb); }
+  bool SetCommTimeouts(int32_t h, const CommTimeouts& t) override { return inner_.SetCommTimeouts(h, t); }
+  void ClearCommError(int32_t h) override { inner_.ClearCommError(h); }
+  bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override { return inner_.Read(h, buf, max, got); }
+  void WaitReadable(int32_t, uint32_t maxMs) override { DefaultClock().Sleep(maxMs); }
+  uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override { return inner_.Write(h, data, len); }
+  void Close(int32_t h) override { inner_.Close(h); }
+  OpenError LastOpenError() const override { return inner_.LastOpenError(); }
+  std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
+  LineState State(int32_t h) const override { return inner_.State(h); }
+
+ private:
+  ISerialDevice& inner_;
+};
+
 // Everything one board needs: its device, port object, console and buffers.
 struct Board {
   explicit Board(const CliContext& ctx)
       : serial(ctx.port),
-        port(serial, DefaultClock()),
+        plain(serial),
+        port(ctx.plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock()),
         console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen) {
     port.SetConsole(&console, &console);
     port.SetBuffers(version, packet);
   }
   PosixSerialDevice serial;
+  PlainPollSerial plain;
   CMcuPort port;
   TerminalConsole console;
   char version[kVersionSize] = {};

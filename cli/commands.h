@@ -25,6 +25,8 @@ struct CliContext {
   std::FILE* err = stderr;
   bool progressBar = false;         // stderr is a terminal
   bool sameScreen = false;          // stdout is that terminal too
+  // Benchmark aid: an empty poll sleeps its full 100 ms instead of waking when bytes come.
+  bool plainPoll = false;
 };
 
 int RunIdentify(const CliContext& ctx);

@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
   CliContext ctx;
   std::string port;
   app.add_option("--port", port, "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, a simulator's pty)");
+  app.add_flag("--plain-poll", ctx.plainPoll, "benchmark aid: sleep a full 100 ms on every empty poll")
+      ->group("");  // hidden
   app.require_subcommand(1);
 
   auto* identify = app.add_subcommand("identify", "ask the MCU for its version and description");

@@ -76,23 +76,39 @@ int CMcuPort::ExamineFile(const char16_t* path) {
   // the image that programming sends.
   if (pos > 0) endLine();
 
-  if (image[kDescription] != '$') {
+  Describe(&image[kDescription]);
+  SetProgressRangeOn(Progress(), m_lineCount);
+  return 1;
+}
+
+// `block` points at MCU address 0x8100 with at least 0x100 bytes behind it, zero-ended.
+void CMcuPort::Describe(const uint8_t* block) {
+  const size_t kSecond = kSecondText - kDescription;
+  if (block[0] != '$') {
     Log("This file has no description.");
     m_examine.verdict = ExamineOutcome::Verdict::NoDescription;
-  } else {
-    // Both texts end in zero bytes well inside the image: no record reaches past 0x8AFA.
-    Log("-----Selected S19 File Desc-----\r\nVersion: %s%s", reinterpret_cast<const char*>(&image[kDescription]),
-        reinterpret_cast<const char*>(&image[kSecondText]));
-    const bool same = std::memcmp(&image[kDescription + 6], m_mcuVersion + 6, 3) == 0;
-    if (same) {
-      Log("Please click \"Start\" to update current MCU.");
-      m_examine.verdict = ExamineOutcome::Verdict::Suitable;
-    } else {
-      Log("!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! Please confirm it "
-          "before click \"Start\".");
-      m_examine.verdict = ExamineOutcome::Verdict::Unsuitable;
-    }
+    return;
   }
+  Log("-----Selected S19 File Desc-----\r\nVersion: %s%s", reinterpret_cast<const char*>(block),
+      reinterpret_cast<const char*>(block + kSecond));
+  if (std::memcmp(block + 6, m_mcuVersion + 6, 3) == 0) {
+    Log("Please click \"Start\" to update current MCU.");
+    m_examine.verdict = ExamineOutcome::Verdict::Suitable;
+  } else {
+    Log("!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! Please confirm it "
+        "before click \"Start\".");
+    m_examine.verdict = ExamineOutcome::Verdict::Unsuitable;
+  }
+}
+
+int CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
+  m_examine = ExamineOutcome{};
+  Log("\r\nReading file information....\r\n");
+  m_lineCount = lineCount;
+  // The texts must end inside the image whatever it holds.
+  uint8_t block[0x101] = {};
+  std::memcpy(block, flashImage + (kDescription - 0x8000), 0x100);
+  Describe(block);
   SetProgressRangeOn(Progress(), m_lineCount);
   return 1;
 }

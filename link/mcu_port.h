@@ -2,6 +2,7 @@
 // The serial link to the MCU: the port, its replies, identification, programming and
 // file examination.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "firmware/s19_loader.h"
@@ -43,6 +44,10 @@ struct ExamineOutcome {
   bool readError = false;
 };
 
+// Fills the flash image (MCU address 0x8000 + k at index k) from an opened file. The
+// programming run uses LoadS19Image unless it is given another reader (Intel HEX).
+using ImageLoader = std::function<LoadStats(IFile& file, uint8_t* image, uint8_t* packetBuffer)>;
+
 class CMcuPort {
  public:
   // The device, clock and file system are the platform's; tests pass fakes.
@@ -55,8 +60,12 @@ class CMcuPort {
   int ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits, int dtrControl);
   int WritePort(const uint8_t* data, uint32_t length);
   int ReadReply(uint32_t timeoutMs, int logChunks, int terminator);
-  ProgramOutcome ProgramMcu(const char16_t* path);
+  ProgramOutcome ProgramMcu(const char16_t* path, const ImageLoader& loader = {});
   int ExamineFile(const char16_t* path);
+  // The examination's report for an image read some other way (an Intel HEX file):
+  // `flashImage` is the 131,072-byte image from MCU address 0x8000, `lineCount` the
+  // file's lines. Logs as ExamineFile does and returns 1.
+  int ExamineImage(const uint8_t* flashImage, int32_t lineCount);
 
   // A port of its own for each board: its log, progress, version text and packet buffer.
   // Unset (null) they are the globals of the one window.
@@ -83,6 +92,7 @@ class CMcuPort {
   IProgressCtrl* Progress() const;
   void CloseOnFailure();
   void Identify();
+  void Describe(const uint8_t* block);
 
   ISerialDevice& m_serial;
   IClock& m_clock;

@@ -15,7 +15,7 @@ constexpr int kLineFeed = 0x0A;
 constexpr int kFullStop = 0x2E;
 }  // namespace
 
-ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path) {
+ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loader) {
   ProgramOutcome outcome;
   if (path == nullptr) {
     outcome.status = ProgramOutcome::Status::NullPath;
@@ -47,7 +47,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path) {
     outcome.status = ProgramOutcome::Status::OutOfMemory;
     return outcome;
   }
-  outcome.load = LoadS19Image(*file, image.get(), m_packetBuffer);
+  outcome.load = loader ? loader(*file, image.get(), m_packetBuffer) : LoadS19Image(*file, image.get(), m_packetBuffer);
   if (outcome.load.readError) {
     // A half-read image must never reach the flash.
     Log("Read S19 File failed!\r\n");

@@ -207,6 +207,7 @@ bool PosixSerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
   if (!Known(h)) return false;
   termios tio{};
   if (::tcgetattr(h, &tio) != 0) return false;
+  const termios before = tio;
   speed_t speed{};
   if (!BaudCode(dcb.BaudRate, speed)) return false;
   ::cfsetispeed(&tio, speed);
@@ -241,9 +242,16 @@ bool PosixSerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
   if (dcb.fOutX) tio.c_iflag |= IXON; else tio.c_iflag &= ~IXON;
   if (dcb.fInX) tio.c_iflag |= IXOFF; else tio.c_iflag &= ~IXOFF;
   if (::tcsetattr(h, TCSANOW, &tio) != 0) return false;
-  // tcsetattr succeeds when any part took effect; make sure the speed did.
+  // tcsetattr succeeds when any part took effect, and some devices keep their own framing
+  // whatever they are given (a pseudo-terminal stays 8 bits without parity): make sure the
+  // speed and the framing did, and take back a change that was only partly made.
+  constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
   termios check{};
-  if (::tcgetattr(h, &check) != 0 || ::cfgetospeed(&check) != speed) return false;
+  if (::tcgetattr(h, &check) != 0 || ::cfgetospeed(&check) != speed ||
+      (check.c_cflag & kFraming) != (tio.c_cflag & kFraming)) {
+    ::tcsetattr(h, TCSANOW, &before);
+    return false;
+  }
   int dtr = TIOCM_DTR;
   // A pseudo-terminal has no modem lines and answers ENOTTY/EINVAL: harmless.
   ::ioctl(h, (dcb.fDtrControl & 3) == 0 ? TIOCMBIC : TIOCMBIS, &dtr);

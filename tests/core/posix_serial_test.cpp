@@ -1,0 +1,434 @@
+// The termios device against real pseudo-terminals: the test holds the master side and
+// plays the far end of the line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/fake_console.h"
+#include "fakes/fake_files.h"
+#include "link/mcu_port.h"
+#include "platform/posix_serial.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Keeps FENNWICK_PORT out of the way of a test and puts it back afterwards.
+class EnvGuard {
+ public:
+  EnvGuard() {
+    if (const char* v = std::getenv("FENNWICK_PORT")) saved_ = v;
+    ::unsetenv("FENNWICK_PORT");
+  }
+  ~EnvGuard() {
+    if (saved_) {
+      ::setenv("FENNWICK_PORT", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("FENNWICK_PORT");
+    }
+  }
+  EnvGuard(const EnvGuard&) = delete;
+  EnvGuard& operator=(const EnvGuard&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+class PosixSerial : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master_, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);  // the device under test opens the slave by its path
+    path_ = name;
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  void TearDown() override { CloseMaster(); }
+
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+  void WriteMaster(const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    const auto start = Clock::now();
+    while (done < bytes.size() && MsSince(start) < 2000) {
+      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else {
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+      }
+    }
+    ASSERT_EQ(done, bytes.size());
+  }
+
+  // What the far end receives within `ms`, up to `want` bytes.
+  std::vector<uint8_t> ReadMaster(size_t want, int ms) {
+    std::vector<uint8_t> got;
+    const auto start = Clock::now();
+    uint8_t buf[512];
+    while (got.size() < want && MsSince(start) < ms) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0) continue;
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n > 0) got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+  }
+
+  // What the device reads within `ms`, up to `want` bytes.
+  static std::vector<uint8_t> ReadDevice(PosixSerialDevice& dev, int32_t h, size_t want, int ms) {
+    std::vector<uint8_t> got;
+    const auto start = Clock::now();
+    uint8_t buf[512];
+    while (got.size() < want && MsSince(start) < ms) {
+      uint32_t n = 0;
+      if (!dev.Read(h, buf, sizeof buf, n)) break;
+      got.insert(got.end(), buf, buf + n);
+      if (n == 0) dev.WaitReadable(h, 50);
+    }
+    return got;
+  }
+
+  EnvGuard env_;
+  int master_ = -1;
+  std::string path_;
+};
+
+std::vector<uint8_t> AllBytes() {
+  std::vector<uint8_t> v;
+  for (int b = 0; b < 256; ++b) v.push_back(static_cast<uint8_t>(b));
+  return v;
+}
+
+TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
+  PosixSerialDevice dev(path_);
+  const int32_t h = dev.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle) << path_;
+  EXPECT_EQ(dev.LastOpenPath(), path_);
+
+  // Twice over, so that CR LF, XON XOFF and the control characters appear in pairs too.
+  std::vector<uint8_t> in = AllBytes();
+  const std::vector<uint8_t> all = AllBytes();
+  in.insert(in.end(), all.rbegin(), all.rend());
+  ASSERT_NO_FATAL_FAILURE(WriteMaster(in));
+  EXPECT_EQ(ReadDevice(dev, h, in.size(), 3000), in);
+  EXPECT_TRUE(ReadMaster(1, 50).empty()) << "nothing is echoed";
+
+  EXPECT_EQ(dev.Write(h, in.data(), static_cast<uint32_t>(in.size())), in.size());
+  EXPECT_EQ(ReadMaster(in.size(), 3000), in);
+  EXPECT_EQ(dev.State(h), LineState::Ok);
+}
+
+TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
+  PosixSerialDevice dev(path_);
+  const int32_t h = dev.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle);
+  uint8_t buf[64];
+  const auto start = Clock::now();
+  for (int i = 0; i < 20; ++i) {
+    uint32_t got = 99;
+    ASSERT_TRUE(dev.Read(h, buf, sizeof buf, got));
+    ASSERT_EQ(got, 0u);
+  }
+  EXPECT_LT(MsSince(start), 100);
+  uint32_t got = 99;
+  EXPECT_TRUE(dev.Read(h, buf, 0, got)) << "a request for no bytes";
+  EXPECT_EQ(got, 0u);
+}
+
+TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
+  PosixSerialDevice dev(path_);
+  const int32_t h = dev.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle);
+
+  // Nothing comes: the wait lasts its limit.
+  auto start = Clock::now();
+  dev.WaitReadable(h, 60);
+  EXPECT_GE(MsSince(start), 55);
+  EXPECT_LT(MsSince(start), 1000);
+
+  // Bytes come while it waits: it ends long before its limit.
+  std::thread far([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint8_t byte = '.';
+    EXPECT_EQ(::write(master_, &byte, 1), 1);
+  });
+  start = Clock::now();
+  dev.WaitReadable(h, 5000);
+  const int64_t waited = MsSince(start);
+  far.join();
+  EXPECT_GE(waited, 10);
+  EXPECT_LT(waited, 2000);
+
+  // Bytes already there: no wait at all.
+  start = Clock::now();
+  dev.WaitReadable(h, 5000);
+  EXPECT_LT(MsSince(start), 500);
+  EXPECT_EQ(ReadDevice(dev, h, 1, 1000), std::vector<uint8_t>{'.'});
+}
+
+TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {
+  PosixSerialDevice first(path_);
+  const int32_t h = first.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle);
+
+  // The lock holds for root as well, where the exclusive-use flag does not.
+  PosixSerialDevice second(path_);
+  EXPECT_EQ(second.Open(u"COM2:"), kInvalidHandle);
+  EXPECT_EQ(second.LastOpenError(), OpenError::Busy);
+
+  // The refused open has not disturbed the holder.
+  ASSERT_NO_FATAL_FAILURE(WriteMaster({'o', 'k', '\r', '\n'}));
+  EXPECT_EQ(ReadDevice(first, h, 4, 2000), (std::vector<uint8_t>{'o', 'k', '\r', '\n'}));
+
+  first.Close(h);
+  const int32_t h2 = second.Open(u"COM2:");
+  EXPECT_NE(h2, kInvalidHandle) << "free again once closed";
+  EXPECT_EQ(second.LastOpenError(), OpenError::None);
+}
+
+TEST_F(PosixSerial, OpenFailuresAreTold) {
+  struct Case {
+    const char* name;
+    std::string path;
+    OpenError error;
+  };
+  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  const std::string plain = (dir / ("fennwick-plain-" + std::to_string(::getpid()))).string();
+  std::ofstream(plain) << "not a port";
+  const Case cases[] = {
+      {"Missing", (dir / "fennwick-no-such-port").string(), OpenError::NoSuchDevice},
+      {"MissingDirectory", "/nonexistent-dir/ttyS1", OpenError::NoSuchDevice},
+      {"RegularFile", plain, OpenError::NotSerial},
+      {"NotATerminal", "/dev/null", OpenError::NotSerial},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PosixSerialDevice dev(c.path);
+    EXPECT_EQ(dev.Open(u"COM2:"), kInvalidHandle);
+    EXPECT_EQ(dev.LastOpenError(), c.error);
+    EXPECT_EQ(dev.LastOpenPath(), c.path);
+  }
+  std::filesystem::remove(plain);
+}
+
+TEST_F(PosixSerial, PortNamesMapToDevices) {
+  const std::pair<std::u16string, std::string> table[] = {
+      {u"COM2:", "/dev/ttyS1"},   {u"COM1:", "/dev/ttyS0"}, {u"com10:", "/dev/ttyS9"},
+      {u"COM2", "/dev/ttyS1"},    {u"CoM3:", "/dev/ttyS2"}, {u"COM0:", "COM0:"},
+      {u"COMx:", "COMx:"},        {u"/dev/ttyUSB0", "/dev/ttyUSB0"},
+  };
+  for (const auto& [name, path] : table) {
+    EXPECT_EQ(PosixSerialDevice::MapPortName(name, std::nullopt), path);
+  }
+  // The environment overrides the mapping, the explicit override both.
+  ::setenv("FENNWICK_PORT", "/dev/ttyUSB3", 1);
+  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::nullopt), "/dev/ttyUSB3");
+  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string("/tmp/sim-link")), "/tmp/sim-link");
+  ::unsetenv("FENNWICK_PORT");
+  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty override is none";
+}
+
+TEST_F(PosixSerial, EnvironmentNamesThePortToOpen) {
+  ::setenv("FENNWICK_PORT", path_.c_str(), 1);
+  PosixSerialDevice dev;
+  const int32_t h = dev.Open(u"COM2:");
+  EXPECT_NE(h, kInvalidHandle);
+  EXPECT_EQ(dev.LastOpenPath(), path_);
+}
+
+TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
+  PosixSerialDevice dev(path_);
+  const int32_t h = dev.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle);
+  CloseMaster();
+
+  uint8_t buf[64];
+  uint32_t got = 0;
+  EXPECT_FALSE(dev.Read(h, buf, sizeof buf, got));
+  EXPECT_EQ(dev.State(h), LineState::Lost);
+  EXPECT_FALSE(dev.Read(h, buf, sizeof buf, got)) << "and stays lost";
+  EXPECT_LT(dev.Write(h, buf, sizeof buf), sizeof buf);
+}
+
+TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
+  PosixSerialDevice dev(path_);
+  MemoryFileSystem files;
+  MemoryLogEdit log;
+  CMcuPort port(dev, DefaultClock(), files);
+  port.SetConsole(&log, nullptr);
+  port.m_hPort = dev.Open(u"COM2:");
+  ASSERT_NE(port.m_hPort, kInvalidHandle);
+
+  std::thread far([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CloseMaster();
+  });
+  const auto start = Clock::now();
+  EXPECT_EQ(port.ReadReply(120000, 0, '.'), 0);
+  far.join();
+  EXPECT_LT(MsSince(start), 3000);
+  EXPECT_EQ(dev.State(port.m_hPort), LineState::Lost);
+}
+
+TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
+  PosixSerialDevice dev(path_);
+  const int32_t h = dev.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle);
+  CommTimeouts timeouts;
+  timeouts.WriteTotalTimeoutConstant = 200;
+  ASSERT_TRUE(dev.SetCommTimeouts(h, timeouts));
+
+  // Nobody reads the far end, so the line's buffers fill.
+  const std::vector<uint8_t> big(4 << 20, 'w');
+  const auto start = Clock::now();
+  const uint32_t taken = dev.Write(h, big.data(), static_cast<uint32_t>(big.size()));
+  const int64_t took = MsSince(start);
+  EXPECT_LT(taken, big.size());
+  EXPECT_GT(taken, 0u);
+  EXPECT_GE(took, 150);
+  EXPECT_LT(took, 3000);
+  EXPECT_EQ(dev.State(h), LineState::Ok) << "a full line is not a lost one";
+}
+
+TEST_F(PosixSerial, LineSettingsRoundTrip) {
+  PosixSerialDevice dev(path_);
+  const int32_t h = dev.Open(u"COM2:");
+  ASSERT_NE(h, kInvalidHandle);
+
+  Dcb dcb;
+  ASSERT_TRUE(dev.GetCommState(h, dcb));
+  EXPECT_EQ(dcb.BaudRate, 19200u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, 0);
+  EXPECT_EQ(dcb.StopBits, 0);
+  EXPECT_FALSE(dcb.fOutX);
+  EXPECT_FALSE(dcb.fInX);
+  EXPECT_FALSE(dcb.fOutxCtsFlow);
+
+  Dcb want = dcb;
+  want.BaudRate = 115200;
+  want.StopBits = 2;
+  ASSERT_TRUE(dev.SetCommState(h, want));
+  Dcb now;
+  ASSERT_TRUE(dev.GetCommState(h, now));
+  EXPECT_EQ(now.BaudRate, 115200u);
+  EXPECT_EQ(now.ByteSize, 8);
+  EXPECT_EQ(now.Parity, 0);
+  EXPECT_EQ(now.StopBits, 2);
+
+  // Values the device cannot take are refused and change nothing, the speed that came with
+  // them included. A pseudo-terminal keeps 8 bits without parity whatever it is told.
+  struct Bad {
+    const char* name;
+    void (*spoil)(Dcb&);
+  };
+  const Bad bad[] = {
+      {"Baud", [](Dcb& d) { d.BaudRate = 12345; }},
+      {"ByteSize", [](Dcb& d) { d.ByteSize = 9; }},
+      {"Parity", [](Dcb& d) { d.Parity = 5; }},
+      {"OneAndAHalfStopBits", [](Dcb& d) { d.StopBits = 1; }},
+      {"SevenBitsOnAPty", [](Dcb& d) { d.BaudRate = 57600; d.ByteSize = 7; }},
+      {"EvenParityOnAPty", [](Dcb& d) { d.BaudRate = 38400; d.Parity = 2; }},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.name);
+    Dcb d = want;
+    b.spoil(d);
+    EXPECT_FALSE(dev.SetCommState(h, d));
+    Dcb after;
+    ASSERT_TRUE(dev.GetCommState(h, after));
+    EXPECT_EQ(after.BaudRate, 115200u);
+    EXPECT_EQ(after.ByteSize, 8);
+    EXPECT_EQ(after.Parity, 0);
+    EXPECT_EQ(after.StopBits, 2);
+  }
+}
+
+TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
+  PosixSerialDevice dev(path_);
+  uint8_t buf[4] = {};
+  uint32_t got = 0;
+  for (int32_t h : {0, 1, 2, kInvalidHandle, master_}) {
+    SCOPED_TRACE(h);
+    EXPECT_FALSE(dev.Read(h, buf, sizeof buf, got));
+    EXPECT_EQ(dev.Write(h, buf, sizeof buf), 0u);
+    EXPECT_FALSE(dev.SetupComm(h, 1024, 1024));
+    EXPECT_FALSE(dev.SetCommMask(h, 0x0101));
+    Dcb dcb;
+    EXPECT_FALSE(dev.GetCommState(h, dcb));
+    EXPECT_FALSE(dev.SetCommState(h, dcb));
+    dev.Close(h);
+  }
+  // The descriptor that was passed in by number is still open.
+  EXPECT_NE(::fcntl(master_, F_GETFD), -1);
+}
+
+// The link over a real line: opening, configuring and identifying against a far end that
+// answers like the MCU.
+TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
+  PosixSerialDevice dev(path_);
+  MemoryFileSystem files;
+  MemoryLogEdit log;
+  char version[kVersionSize] = {};
+  uint8_t packet[kPacketBufferSize] = {};
+  CMcuPort port(dev, DefaultClock(), files);
+  port.SetConsole(&log, nullptr);
+  port.SetBuffers(version, packet);
+
+  std::atomic<bool> stop{false};
+  std::thread mcu([this, &stop] {
+    std::string heard;
+    while (!stop) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0) continue;
+      char buf[64];
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n <= 0) continue;
+      heard.append(buf, static_cast<size_t>(n));
+      auto answer = [this](const std::string& text) { EXPECT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size())); };
+      if (heard == "$R\r\n") answer("$R 01V1.0123 pty\r\n");
+      if (heard == "$e\r\n") answer("e: board on a pty\r\n");
+      if (heard == "$R\r\n" || heard == "$e\r\n") heard.clear();
+    }
+  });
+  const auto start = Clock::now();
+  const int result = port.OpenAndIdentify(u"COM2:");
+  const int64_t took = MsSince(start);
+  stop = true;
+  mcu.join();
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(log.Text8(), "========Current MCU Information========\r\nVersion: V1.0123 pty\r\nboard on a pty\r\n");
+  EXPECT_STREQ(version, "01V1.0123 pty\r\n");
+  EXPECT_TRUE(port.LastIdentify().versionReplied);
+  EXPECT_TRUE(port.LastIdentify().descriptionReplied);
+  EXPECT_LT(took, 3000) << "answers are noticed as they come";
+  Dcb dcb;
+  ASSERT_TRUE(dev.GetCommState(port.m_hPort, dcb));
+  EXPECT_EQ(dcb.BaudRate, 19200u);
+  EXPECT_EQ(dcb.fDtrControl, 0);
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -321,6 +322,18 @@ TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
   EXPECT_EQ(log.appends, 2 + 64 + 1025);
   const std::string text = Log();
   EXPECT_EQ(text.substr(text.size() - 34), "write error....\r\nwrite error....\r\n") << "the last block and the end record";
+}
+
+TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
+  const std::string firmware = SampleFirmware();  // 7 lines
+  files.Add(kPath, firmware);
+  ASSERT_EQ(port.ExamineFile(kPath.c_str()), 1);
+  EXPECT_EQ(progress.rangeHigh, 7);
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_TRUE(outcome.Succeeded());
+  EXPECT_EQ(progress.rangeHigh, 1023);
+  EXPECT_EQ(progress.positions.back(), 1023);
+  EXPECT_EQ(*std::max_element(progress.positions.begin(), progress.positions.end()), 1023);
 }
 
 TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {

@@ -245,7 +245,7 @@ TEST_F(PosixSerial, PortNamesMapToDevices) {
   // The environment overrides the mapping, the explicit override both.
   ::setenv("FENNWICK_PORT", "/dev/ttyUSB3", 1);
   EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::nullopt), "/dev/ttyUSB3");
-  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string("/tmp/sim-link")), "/tmp/sim-link");
+  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string("run/mcu-link")), "run/mcu-link");
   ::unsetenv("FENNWICK_PORT");
   EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty override is none";
 }

@@ -1,0 +1,81 @@
+#pragma once
+// Strict readers for firmware files (S19 and Intel HEX). They build the same flash image
+// as the programming run, list the data ranges and report every problem with its line,
+// so that a file can be judged before anything reaches the MCU. The flashing path's own
+// S19 reader and the examination are left as they are; these readers stand apart.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "firmware/s19_loader.h"
+#include "platform/file.h"
+
+enum class FirmwareFormat { Unknown, S19, IntelHex };
+
+// "S19", "Intel HEX" or "unknown".
+const char* FirmwareFormatName(FirmwareFormat format);
+
+// Tells the format by content: the first line that is not blank starts with ':' (Intel
+// HEX) or with 'S' and a digit (S19). Reads the file up to that line.
+FirmwareFormat DetectFirmwareFormat(IFile& file);
+
+struct FileProblem {
+  uint32_t line = 0;  // 1-based; 0 when the problem concerns the file as a whole
+  std::string text;
+};
+
+// A contiguous run of written flash bytes, MCU addresses inclusive.
+struct DataRange {
+  uint32_t first = 0;
+  uint32_t last = 0;
+  uint32_t Size() const { return last - first + 1; }
+  bool operator==(const DataRange&) const = default;
+};
+
+// The description block at MCU address 0x8100.
+struct DescriptionBlock {
+  bool present = false;             // '$' at 0x8100
+  std::string first;                // zero-terminated text from 0x8100, the '$' included
+  std::string second;               // zero-terminated text from 0x8120
+  std::array<uint8_t, 3> compat{};  // bytes 0x8106..0x8108, compared with the MCU's version
+  bool operator==(const DescriptionBlock&) const = default;
+};
+
+struct FirmwareReport {
+  FirmwareFormat format = FirmwareFormat::Unknown;
+  std::vector<uint8_t> image;       // kImageSize bytes, MCU address 0x8000 + k at index k
+  std::vector<DataRange> ranges;    // in address order
+  std::vector<FileProblem> problems;  // in line order, the whole-file ones last
+  uint32_t unlistedProblems = 0;    // found beyond the list's limit
+  int32_t lineCount = 0;            // lines ended by LF, plus a last one without
+  // For S19 as the examination finds it (S1 records below 0x8A00 only); for Intel HEX
+  // from the image, which is what the examination of such a file is given.
+  DescriptionBlock description;
+  uint32_t crc32 = 0;               // zlib's CRC-32 of the whole image
+  uint64_t outOfRangeBytes = 0;     // data outside 0x8000..0x27FFF, not in the image
+  uint32_t overlongLines = 0;       // lines too long to be records, not applied
+  bool readError = false;           // the file failed mid-read; the report is incomplete
+
+  bool HasProblems() const { return readError || !problems.empty() || unlistedProblems > 0; }
+  size_t ProblemCount() const { return problems.size() + unlistedProblems; }
+};
+
+// At most this many problems are listed; a file of garbage would otherwise give one per line.
+constexpr size_t kMaxListedProblems = 1000;
+
+// Reads the whole file (opened, not yet read) in the format its content shows.
+FirmwareReport CheckFirmware(IFile& file);
+// Reads the whole file as the given format, whatever its content.
+FirmwareReport CheckS19(IFile& file);
+FirmwareReport CheckIntelHex(IFile& file);
+
+// Image loader for the programming run: fills the 131,072-byte image from an Intel HEX
+// file. Any problem in the file is reported as a read error, so that a damaged file is
+// never flashed, unless `acceptProblems` is set (the operator insisted); a read error
+// always is. `packetBuffer` is not used.
+LoadStats LoadIntelHexImage(IFile& file, uint8_t* image, uint8_t* packetBuffer, bool acceptProblems = false);
+
+// zlib's CRC-32 of the 131,072-byte image.
+uint32_t ImageCrc32(const uint8_t* image);

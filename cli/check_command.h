@@ -1,0 +1,53 @@
+#pragma once
+// `fennwick-cli check FILE`: a strict reading of an S19 or Intel HEX file, and the helpers
+// with which `program` and `examine` check and read such files. No option parsing here.
+//
+// The report, on `out`, one item per line:
+//   format: S19                           (or "Intel HEX", "unknown")
+//   lines: 2049                           (the line count the examination uses)
+//   data: 0x08000-0x27FFF, 131072 bytes   (one line per contiguous run; "data: none")
+//   description: "$107 Fennwick sample"   (the first text, or "description: none (no '$'
+//   description: second text "..."         at 0x8100)"; for S19 as the examination finds
+//   description: compatibility "107"       it)
+//   crc32: 0x1A2B3C4D                     (zlib's CRC-32 of the 131,072-byte image)
+//   line 12: checksum 0x5A, expected 0x5B (one line per problem; "file: ..." for a
+//   file: no end-of-file record ...        problem of the whole file)
+//   result: no problems                   (or "result: 3 problems")
+// Texts are shown in double quotes with \r, \n, \t, \", \\ and \xNN escapes.
+#include <cstdio>
+#include <string>
+
+#include "firmware/firmware_file.h"
+#include "link/mcu_port.h"
+
+// Exit codes of `check`; 7 is the command line's code for a missing or unreadable file.
+constexpr int kCheckExitFile = 7;
+constexpr int kCheckExitProblems = 11;
+
+// Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
+// found, 7 when the file is missing or unreadable (with the reason on `err`).
+int RunCheck(std::FILE* out, std::FILE* err, const std::string& file);
+
+enum class PrecheckResult {
+  Clean,       // no problem: go on
+  Forced,      // problems, warned about on err; go on because of --force
+  Refused,     // problems, listed on err; do not program
+  Unreadable,  // the file cannot be read (reason on err); do not program
+};
+
+// The check that `program` runs first. Problems are listed on `err`.
+PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force);
+// True when programming may go on (Clean or Forced).
+bool PrecheckForProgram(std::FILE* err, const std::string& file, bool force);
+
+// True when the file's content is Intel HEX (false also when it cannot be read).
+bool IsIntelHex(const std::string& file);
+
+// The image loader that ProgramMcu takes for an Intel HEX file. It refuses (read error)
+// a file with any problem unless `acceptProblems` (pass --force here too).
+ImageLoader MakeIntelHexLoader(bool acceptProblems = false);
+
+// Reads `file` strictly in the format its content shows, e.g. to examine an Intel HEX
+// file: CMcuPort::ExamineImage(report.image.data(), report.lineCount). False, with a
+// reason a person can act on in `whyNot`, when the file cannot be opened or read.
+bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot);

@@ -108,6 +108,7 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
     std::fprintf(out, "description: compatibility %s\n", Quoted(compat).c_str());
   }
   std::fprintf(out, "crc32: 0x%08X\n", r.crc32);
+  for (const FileProblem& p : r.warnings) std::fprintf(out, "warning: %s\n", ProblemLine(p).c_str());
   for (const FileProblem& p : r.problems) std::fprintf(out, "%s\n", ProblemLine(p).c_str());
   if (r.unlistedProblems > 0) {
     std::fprintf(out, "... and %s not listed\n", Count(r.unlistedProblems, "more problem", "more problems").c_str());
@@ -125,6 +126,7 @@ PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force)
     Say(err, whyNot);
     return PrecheckResult::Unreadable;
   }
+  for (const FileProblem& p : r.warnings) Say(err, "warning: " + file + " " + ProblemLine(p));
   if (!r.HasProblems()) return PrecheckResult::Clean;
   for (const FileProblem& p : r.problems) Say(err, file + " " + ProblemLine(p));
   if (r.unlistedProblems > 0) {

@@ -4,113 +4,70 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
 
+#include "cli/board.h"
+#include "cli/check_command.h"
+#include "cli/log_file.h"
+#include "cli/multi_display.h"
 #include "cli/terminal_console.h"
 #include "link/mcu_port.h"
-#include "platform/posix_serial.h"
 #include "platform/text.h"
 
 namespace {
 
 const char16_t kPortName[] = u"COM2:";
 
-// The device's pause as the original platform had it: a plain sleep, deaf to arriving bytes.
-class PlainPollSerial final : public ISerialDevice {
- public:
-  explicit PlainPollSerial(ISerialDevice& inner) : inner_(inner) {}
-  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
-  bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
-  bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
-  bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }
-  bool GetCommState(int32_t h, Dcb& dcb) override { return inner_.GetCommState(h, dcb); }
-  bool SetCommState(int32_t h, const Dcb& dcb) override { return inner_.SetCommState(h, dcb); }
-  bool SetCommTimeouts(int32_t h, const CommTimeouts& t) override { return inner_.SetCommTimeouts(h, t); }
-  void ClearCommError(int32_t h) override { inner_.ClearCommError(h); }
-  bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override { return inner_.Read(h, buf, max, got); }
-  void WaitReadable(int32_t, uint32_t maxMs) override { DefaultClock().Sleep(maxMs); }
-  uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override { return inner_.Write(h, data, len); }
-  void Close(int32_t h) override { inner_.Close(h); }
-  OpenError LastOpenError() const override { return inner_.LastOpenError(); }
-  std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
-  LineState State(int32_t h) const override { return inner_.State(h); }
-
- private:
-  ISerialDevice& inner_;
+struct JobResult {
+  int code = kExitFailure;
+  std::string text;  // short, for the table and the log file
 };
-
-// Everything one board needs: its device, port object, console and buffers.
-struct Board {
-  explicit Board(const CliContext& ctx)
-      : serial(ctx.port),
-        plain(serial),
-        port(ctx.plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock()),
-        console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen) {
-    port.SetConsole(&console, &console);
-    port.SetBuffers(version, packet);
-  }
-  PosixSerialDevice serial;
-  PlainPollSerial plain;
-  CMcuPort port;
-  TerminalConsole console;
-  char version[kVersionSize] = {};
-  uint8_t packet[kPacketBufferSize] = {};
-};
-
-void Say(const CliContext& ctx, const std::string& text) {
-  std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
-  std::fflush(ctx.err);
-}
+using BoardJob = std::function<JobResult(Board&)>;
 
 // Why the port did not open, in words a person can act on.
-int ExplainOpenFailure(const CliContext& ctx, Board& board) {
+JobResult ExplainOpenFailure(Board& board) {
   const std::string path = board.serial.LastOpenPath();
   switch (board.serial.LastOpenError()) {
     case OpenError::NoSuchDevice:
-      Say(ctx, "no such device: " + path + " (give the port with --port PATH)");
-      break;
+      board.Say("no such device: " + path + " (give the port with --port PATH)");
+      return {kExitPort, "no such device"};
     case OpenError::PermissionDenied:
-      Say(ctx, "permission denied: " + path +
-                   " (add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again)");
-      break;
+      board.Say("permission denied: " + path +
+                " (add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again)");
+      return {kExitPort, "permission denied"};
     case OpenError::Busy:
-      Say(ctx, "busy: " + path + " is in use by another program");
-      break;
+      board.Say("busy: " + path + " is in use by another program");
+      return {kExitPort, "port busy"};
     case OpenError::NotSerial:
-      Say(ctx, "not a serial device: " + path);
-      break;
+      board.Say("not a serial device: " + path);
+      return {kExitPort, "not a serial device"};
     case OpenError::Other:
     case OpenError::None:
-      Say(ctx, "cannot set up the serial port " + path);
       break;
   }
-  return kExitPort;
+  board.Say("cannot set up the serial port " + path);
+  return {kExitPort, "port not set up"};
 }
 
-// Opens and identifies as the window does at its start. Returns 0, or the exit code of
-// what went wrong.
-int Identify(const CliContext& ctx, Board& board) {
+// Opens and identifies as the window does at its start.
+JobResult Identify(Board& board) {
   const int opened = board.port.OpenAndIdentify(kPortName);
   if (opened == -2) {
-    Say(ctx, "the serial port " + board.serial.LastOpenPath() + " refused its line settings");
-    return kExitPort;
+    board.Say("the serial port " + board.serial.LastOpenPath() + " refused its line settings");
+    return {kExitPort, "line settings refused"};
   }
-  if (opened != 0) return ExplainOpenFailure(ctx, board);
+  if (opened != 0) return ExplainOpenFailure(board);
   const IdentifyOutcome& id = board.port.LastIdentify();
   if (!id.versionReplied || !id.descriptionReplied) {
-    Say(ctx, std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
-                 " query on " + board.serial.LastOpenPath());
-    return kExitSilent;
+    board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
+              " query on " + board.serial.LastOpenPath());
+    return {kExitSilent, "MCU silent"};
   }
-  return kExitOk;
-}
-
-bool ToPath(const CliContext& ctx, const std::string& file, std::u16string& path) {
-  if (!Utf8ToUtf16(file, path) || path.empty()) {
-    Say(ctx, "cannot use the file name " + file);
-    return false;
-  }
-  return true;
+  return {kExitOk, "ok"};
 }
 
 // The reason a file cannot be read, from the system.
@@ -121,125 +78,236 @@ std::string FileProblem(const std::string& file) {
   return "read error";
 }
 
-// The log's last line has no line end of its own; on a terminal the prompt should not
-// follow it on the same line, while a pipe gets the log text exactly.
-void EndLogLine(const CliContext& ctx) {
-  if (::isatty(fileno(ctx.out))) std::fputs("\n", ctx.out);
-  std::fflush(ctx.out);
-}
+// Runs the examination on the board's port: ExamineFile for S19, the report of an image
+// read strictly for Intel HEX.
+using Examination = std::function<void(CMcuPort&)>;
 
-}  // namespace
-
-int RunIdentify(const CliContext& ctx) {
-  Board board(ctx);
-  const int rc = Identify(ctx, board);
-  board.console.Finish();
-  return rc;
-}
-
-int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
-  std::u16string path;
-  if (!ToPath(ctx, file, path)) return kExitFile;
-  Board board(ctx);
-  int identified = kExitOk;
+JobResult Examine(Board& board, const Examination& examination, const std::string& file, bool offline,
+                  const std::string& mcuVersion) {
+  JobResult identified{kExitOk, "ok"};
   if (offline) {
     // The version line as the MCU would send it: its text from byte 3 on is compared.
     const std::string text = mcuVersion.size() > 3 ? mcuVersion.substr(3, kVersionSize - 1) : std::string();
     std::memcpy(board.version, text.data(), text.size());
   } else {
-    identified = Identify(ctx, board);
-    if (identified == kExitPort) {
-      board.console.Finish();
-      return identified;
-    }
+    identified = Identify(board);
+    if (identified.code == kExitPort) return identified;
   }
-  board.port.ExamineFile(path.c_str());
-  board.console.Finish();
-  EndLogLine(ctx);
+  examination(board.port);
   const ExamineOutcome& result = board.port.LastExamine();
-  switch (result.verdict) {
-    case ExamineOutcome::Verdict::FileNotOpened:
-      Say(ctx, "cannot read " + file + ": " + FileProblem(file));
-      return kExitFile;
-    case ExamineOutcome::Verdict::OutOfMemory:
-      Say(ctx, "out of memory");
-      return kExitFailure;
-    default:
-      break;
+  if (result.verdict == ExamineOutcome::Verdict::FileNotOpened) {
+    board.Say("cannot read " + file + ": " + FileProblem(file));
+    return {kExitFile, "file not readable"};
+  }
+  if (result.verdict == ExamineOutcome::Verdict::OutOfMemory) {
+    board.Say("out of memory");
+    return {kExitFailure, "out of memory"};
   }
   if (result.readError) {
-    Say(ctx, "read error in " + file);
-    return kExitFile;
+    board.Say("read error in " + file);
+    return {kExitFile, "file not readable"};
   }
-  if (identified != kExitOk) return identified;
+  if (identified.code != kExitOk) return identified;
   switch (result.verdict) {
     case ExamineOutcome::Verdict::NoDescription:
-      Say(ctx, file + " has no description block");
-      return kExitNoDescription;
+      board.Say(file + " has no description block");
+      return {kExitNoDescription, "no description"};
     case ExamineOutcome::Verdict::Unsuitable:
-      Say(ctx, file + " does not suit the MCU attached");
-      return kExitUnsuitable;
+      board.Say(file + " does not suit the MCU attached");
+      return {kExitUnsuitable, "unsuitable"};
     case ExamineOutcome::Verdict::Suitable:
-      return kExitOk;
+      return {kExitOk, "suitable"};
     default:
-      return kExitFailure;
+      return {kExitFailure, "not examined"};
   }
 }
 
-int RunProgram(const CliContext& ctx, const std::string& file) {
-  std::u16string path;
-  if (!ToPath(ctx, file, path)) return kExitFile;
-  Board board(ctx);
-  const int identified = Identify(ctx, board);
-  if (identified == kExitPort) {
-    board.console.Finish();
-    return identified;
-  }
-  const ProgramOutcome outcome = board.port.ProgramMcu(path.c_str());
-  board.console.Finish();
-  EndLogLine(ctx);
+JobResult Program(Board& board, const std::u16string& path, const std::string& file, const ImageLoader& loader) {
+  const JobResult identified = Identify(board);
+  if (identified.code == kExitPort) return identified;
+  const ProgramOutcome outcome = board.port.ProgramMcu(path.c_str(), loader);
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {
-    Say(ctx, "warning: " + std::to_string(outcome.load.outOfRangeBytes) +
-                 " data bytes lie outside the flash (0x8000 to 0x27FFF) and were not sent");
+    board.Say("warning: " + std::to_string(outcome.load.outOfRangeBytes) +
+              " data bytes lie outside the flash (0x8000 to 0x27FFF) and were not sent");
   }
   if (outcome.load.overlongLines > 0) {
-    Say(ctx, "warning: " + std::to_string(outcome.load.overlongLines) +
-                 " lines longer than 1,024 characters were not loaded");
+    board.Say("warning: " + std::to_string(outcome.load.overlongLines) +
+              " lines longer than 1,024 characters were not loaded");
   }
   switch (outcome.status) {
     case Status::NullPath:
     case Status::FileNotOpened:
-      Say(ctx, "cannot read " + file + ": " + FileProblem(file));
-      return kExitFile;
+      board.Say("cannot read " + file + ": " + FileProblem(file));
+      return {kExitFile, "file not readable"};
     case Status::FileUnreadable:
-      Say(ctx, "read error in " + file + "; nothing was flashed");
-      return kExitFile;
+      board.Say("read error in " + file + "; nothing was flashed");
+      return {kExitFile, "file not readable"};
     case Status::Refused:
-      Say(ctx, "the MCU refused IAP mode");
-      return kExitRefused;
+      board.Say("the MCU refused IAP mode");
+      return {kExitRefused, "IAP refused"};
     case Status::OutOfMemory:
-      Say(ctx, "out of memory");
-      return kExitFailure;
+      board.Say("out of memory");
+      return {kExitFailure, "out of memory"};
     case Status::NotRun:
-      return kExitFailure;
+      return {kExitFailure, "not run"};
     case Status::Completed:
       break;
   }
   if (outcome.lineLost) {
-    Say(ctx, "the port " + board.serial.LastOpenPath() + " was lost during the run; the flash is incomplete");
-    return kExitPortLost;
+    board.Say("the port " + board.serial.LastOpenPath() + " was lost during the run; the flash is incomplete");
+    return {kExitPortLost, "port lost"};
   }
-  if (!outcome.iapReplied) {
-    Say(ctx, "no reply to the IAP request");
-  }
+  if (!outcome.iapReplied) board.Say("no reply to the IAP request");
   if (outcome.blockTimeouts > 0) {
-    Say(ctx, std::to_string(outcome.blockTimeouts) + " of 1024 block replies timed out");
+    board.Say(std::to_string(outcome.blockTimeouts) + " of 1024 block replies timed out");
   }
-  if (outcome.shortWrites > 0) {
-    Say(ctx, std::to_string(outcome.shortWrites) + " writes were not taken whole");
+  if (outcome.shortWrites > 0) board.Say(std::to_string(outcome.shortWrites) + " writes were not taken whole");
+  if (!outcome.Succeeded()) {
+    return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
+                                                       : std::string("incomplete")};
   }
-  if (!outcome.Succeeded()) return kExitIncomplete;
-  Say(ctx, "programmed 1024 blocks from " + file);
-  return kExitOk;
+  board.Say("programmed 1024 blocks from " + file);
+  return {kExitOk, "programmed"};
 }
+
+void WriteRecord(const CliContext& ctx, const std::string& port, const std::string& command,
+                 const std::string& started, const Board& board, const JobResult& result, double secs) {
+  if (ctx.logFile.empty()) return;
+  RunRecord record{started, port, command, board.log(), result.text, result.code, secs};
+  if (!AppendRunRecord(ctx.logFile, record)) {
+    std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.logFile.c_str(),
+                 std::strerror(errno));
+  }
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int RunOne(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+  TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
+  std::optional<std::string> port;
+  if (!ctx.ports.empty()) port = ctx.ports.front();
+  Board board(port, ctx.plainPoll, console, console, [&](const std::string& text) {
+    console.Finish();
+    std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
+    std::fflush(ctx.err);
+  });
+  const std::string started = UtcNow();
+  const auto start = std::chrono::steady_clock::now();
+  const JobResult result = job(board);
+  console.Finish();
+  // The log's last line has no line end of its own; on a terminal the prompt should not
+  // follow it on the same line, while a pipe gets the log text exactly.
+  if (::isatty(fileno(ctx.out))) std::fputs("\n", ctx.out);
+  std::fflush(ctx.out);
+  WriteRecord(ctx, board.serial.LastOpenPath(), command, started, board, result, Since(start));
+  return result.code;
+}
+
+// Each port in its own thread with its own board; nothing of one run is shared with another.
+int RunMany(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+  const size_t n = ctx.ports.size();
+  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
+  std::vector<std::unique_ptr<Board>> boards;
+  for (size_t i = 0; i < n; ++i) {
+    boards.push_back(std::make_unique<Board>(ctx.ports[i], ctx.plainPoll, display.Log(i), display.Progress(i),
+                                             [&display, i](const std::string& text) { display.Say(i, text); }));
+  }
+  std::vector<JobResult> results(n);
+  std::vector<double> seconds(n);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < n; ++i) {
+    threads.emplace_back([&, i] {
+      const std::string started = UtcNow();
+      const auto start = std::chrono::steady_clock::now();
+      display.SetStatus(i, "running");
+      results[i] = job(*boards[i]);
+      seconds[i] = Since(start);
+      display.SetStatus(i, results[i].text);
+      WriteRecord(ctx, ctx.ports[i], command, started, *boards[i], results[i], seconds[i]);
+    });
+  }
+  for (auto& t : threads) t.join();
+  display.Finish();
+
+  size_t portWidth = 4, versionWidth = 11;
+  for (size_t i = 0; i < n; ++i) {
+    portWidth = std::max(portWidth, ctx.ports[i].size());
+    versionWidth = std::max(versionWidth, boards[i]->VersionText().size());
+  }
+  const int pw = static_cast<int>(portWidth), vw = static_cast<int>(versionWidth);
+  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", vw, "MCU version", "result", "time");
+  int code = kExitOk;
+  for (size_t i = 0; i < n; ++i) {
+    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, ctx.ports[i].c_str(), vw,
+                 boards[i]->VersionText().c_str(), results[i].text.c_str(), seconds[i]);
+    if (code == kExitOk) code = results[i].code;
+  }
+  std::fflush(ctx.out);
+  return code;
+}
+
+int RunOnBoards(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+  return ctx.ports.size() > 1 ? RunMany(ctx, command, job) : RunOne(ctx, command, job);
+}
+
+bool ToPath(const CliContext& ctx, const std::string& file, std::u16string& path) {
+  if (!Utf8ToUtf16(file, path) || path.empty()) {
+    std::fprintf(ctx.err, "fennwick-cli: cannot use the file name %s\n", file.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunIdentify(const CliContext& ctx) { return RunOnBoards(ctx, "identify", Identify); }
+
+int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
+  std::u16string path;
+  if (!ToPath(ctx, file, path)) return kExitFile;
+  Examination examination = [&path](CMcuPort& port) { port.ExamineFile(path.c_str()); };
+  FirmwareReport report;
+  if (IsIntelHex(file)) {
+    // Intel HEX is read strictly into the same image; its examination reports from there.
+    std::string whyNot;
+    if (!ReadFirmwareFile(file, report, whyNot)) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+      return kExitFile;
+    }
+    if (report.HasProblems()) {
+      std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
+                   file.c_str());
+    }
+    examination = [&report](CMcuPort& port) { port.ExamineImage(report.image.data(), report.lineCount); };
+  }
+  if (offline) {
+    CliContext one = ctx;
+    one.ports.clear();
+    return RunOne(one, "examine " + file, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
+  }
+  return RunOnBoards(ctx, "examine " + file,
+                     [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
+}
+
+int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
+  std::u16string path;
+  if (!ToPath(ctx, file, path)) return kExitFile;
+  // The file is checked before anything reaches a board.
+  switch (PrecheckFile(ctx.err, file, force)) {
+    case PrecheckResult::Unreadable:
+      return kExitFile;
+    case PrecheckResult::Refused:
+      std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
+      return kExitFileProblems;
+    case PrecheckResult::Clean:
+    case PrecheckResult::Forced:
+      break;
+  }
+  const ImageLoader loader = IsIntelHex(file) ? MakeIntelHexLoader(force) : ImageLoader{};
+  return RunOnBoards(ctx, "program " + file, [&](Board& b) { return Program(b, path, file, loader); });
+}
+
+int RunCheckFile(const CliContext& ctx, const std::string& file) { return RunCheck(ctx.out, ctx.err, file); }

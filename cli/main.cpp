@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/ports.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -11,11 +12,14 @@ int main(int argc, char** argv) {
       "The port is \"COM2:\" (/dev/ttyS1) unless --port or FENNWICK_PORT names another.\n"
       "Exit codes: 0 ok, 1 failure, 2 wrong argument, 3 port cannot be opened, 4 MCU silent,\n"
       "5 file unsuitable, 6 file without description, 7 file missing or unreadable,\n"
-      "8 IAP refused, 9 replies timed out or writes short, 10 port lost during the run.",
+      "8 IAP refused, 9 replies timed out or writes short, 10 port lost during the run,\n"
+      "11 the file check found problems.",
       "fennwick-cli"};
   CliContext ctx;
-  std::string port;
-  app.add_option("--port", port, "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, a simulator's pty)");
+  app.add_option("--port", ctx.ports,
+                 "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, a simulator's pty); give it once per "
+                 "board to drive several boards at once");
+  app.add_option("--log-file", ctx.logFile, "append each port's whole log of the run to FILE, with a time stamp");
   app.add_flag("--plain-poll", ctx.plainPoll, "benchmark aid: sleep a full 100 ms on every empty poll")
       ->group("");  // hidden
   app.require_subcommand(1);
@@ -26,15 +30,23 @@ int main(int argc, char** argv) {
   bool offline = false;
   std::string mcuVersion;
   auto* examine = app.add_subcommand("examine", "show an S19 file's description and whether it suits the MCU");
-  examine->add_option("FILE", examineFile, "S19 file")->required();
+  examine->add_option("FILE", examineFile, "S19 or Intel HEX file")->required();
   examine->add_flag("--offline", offline, "do not use a port; compare with --mcu-version");
   auto* versionOpt =
       examine->add_option("--mcu-version", mcuVersion, "the MCU's version line, as it answers \"$R\" (with --offline)");
   versionOpt->needs(examine->get_option("--offline"));
 
   std::string programFile;
+  bool force = false;
   auto* program = app.add_subcommand("program", "rewrite the MCU's flash from an S19 file");
-  program->add_option("FILE", programFile, "S19 file")->required();
+  program->add_option("FILE", programFile, "S19 or Intel HEX file")->required();
+  program->add_flag("--force", force, "program even when the file check finds problems");
+
+  std::string checkFile;
+  auto* check = app.add_subcommand("check", "read an S19 or Intel HEX file strictly and list its problems");
+  check->add_option("FILE", checkFile, "S19 or Intel HEX file")->required();
+
+  auto* ports = app.add_subcommand("ports", "list the machine's serial ports and what \"COM2:\" maps to");
 
   try {
     app.parse(argc, argv);
@@ -44,12 +56,17 @@ int main(int argc, char** argv) {
     app.exit(e);
     return kExitUsage;
   }
-  if (!port.empty()) ctx.port = port;
   ctx.progressBar = ::isatty(STDERR_FILENO) != 0;
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 
+  if (*ports) {
+    std::optional<std::string> override;
+    if (!ctx.ports.empty()) override = ctx.ports.front();
+    return RunPorts(ctx.out, override);
+  }
+  if (*check) return RunCheckFile(ctx, checkFile);
   if (*identify) return RunIdentify(ctx);
   if (*examine) return RunExamine(ctx, examineFile, offline, mcuVersion);
-  if (*program) return RunProgram(ctx, programFile);
+  if (*program) return RunProgram(ctx, programFile, force);
   return kExitUsage;
 }

@@ -296,12 +296,13 @@ class Reader {
     const DescriptionBlock flashed = ImageDescription();
     if (!seen.present && !flashed.present) return;
     if (seen == flashed) return;
+    // The flash gets what the file says; only the operator's advice differs, so warn.
     const uint32_t line = owner_[kDescription - kFlashBase];
     if (flashed.present && !seen.present) {
-      Problem(line, "the image has a description block at 0x8100 that the file examination does not find "
-                    "(it reads S1 records below 0x8A00 in lines ended by LF only)");
+      r_.warnings.push_back({line, "the image has a description block at 0x8100 that the file examination does "
+                                   "not find (it reads S1 records below 0x8A00 in lines ended by LF only)"});
     } else {
-      Problem(line, "the file examination finds a description block other than the one in the image");
+      r_.warnings.push_back({line, "the file examination finds a description block other than the one in the image"});
     }
   }
 

@@ -48,6 +48,8 @@ struct FirmwareReport {
   std::vector<uint8_t> image;       // kImageSize bytes, MCU address 0x8000 + k at index k
   std::vector<DataRange> ranges;    // in address order
   std::vector<FileProblem> problems;  // in line order, the whole-file ones last
+  // Worth knowing, but the file flashes as written: these do not refuse programming.
+  std::vector<FileProblem> warnings;
   uint32_t unlistedProblems = 0;    // found beyond the list's limit
   int32_t lineCount = 0;            // lines ended by LF, plus a last one without
   // For S19 as the examination finds it (S1 records below 0x8A00 only); for Intel HEX

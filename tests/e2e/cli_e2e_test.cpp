@@ -150,7 +150,50 @@ TEST(CliProgram, MissingFileIsReportedBeforeAnythingIsSent) {
   Simulator sim({"--baud", "0"});
   const RunResult r = Cli(sim.path(), {"program", "/nonexistent/fw.s19"});
   EXPECT_EQ(r.exitCode, 7);
-  EXPECT_EQ(r.out, kIdentified + "Open S19 File failed!\r\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("No such file"), std::string::npos) << r.err;
+}
+
+TEST(CliProgram, FlashesIntelHexWithoutConversion) {
+  if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat missing";
+  TempDir dir;
+  const std::string hex = dir.path + "/fw.ihx";
+  ASSERT_EQ(std::system(("srec_cat " + SamplePath("fennwick-sample.bin") + " -binary -offset 0x8000 -o " + hex +
+                         " -intel -address-length=4 -obs=16")
+                            .c_str()),
+            0);
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dir.path + "/flash.bin"});
+  const RunResult r = Cli(sim.path(), {"program", hex}, 120);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_TRUE(WaitForFile(dir.path + "/flash.bin", 0x20000, 5000));
+  EXPECT_EQ(ReadFile(dir.path + "/flash.bin"), ReadFile(SamplePath("fennwick-sample.bin")));
+
+  const RunResult examined = Cli(sim.path(), {"examine", hex});
+  EXPECT_EQ(examined.exitCode, 0) << examined.err;
+  EXPECT_NE(examined.out.find("Version: $FNWK-107 Fennwick sample firmware for the simulated MCU\r\n"
+                              "Please click \"Start\" to update current MCU."),
+            std::string::npos)
+      << examined.out;
+}
+
+TEST(CliProgram, FileWithProblemsIsRefusedUnlessForced) {
+  TempDir dir;
+  const std::string file = dir.path + "/bad.s19";
+  // A wrong checksum: the strict check refuses it; the device's own reader would take it.
+  ASSERT_EQ(std::system(("printf 'S1078000AABBCCDD00\\r\\n' > " + file).c_str()), 0);
+  const RunResult checked = RunProgram({BinPath("fennwick-cli"), "check", file});
+  EXPECT_EQ(checked.exitCode, 11);
+  EXPECT_NE(checked.out.find("line 1: "), std::string::npos) << checked.out;
+
+  TempDir out;
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", out.path + "/flash.bin"});
+  const RunResult refused = Cli(sim.path(), {"program", file});
+  EXPECT_EQ(refused.exitCode, 11);
+  EXPECT_EQ(refused.out, "");
+  const RunResult forced = Cli(sim.path(), {"program", "--force", file}, 120);
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  ASSERT_TRUE(WaitForFile(out.path + "/flash.bin", 0x20000, 5000));
+  EXPECT_EQ(ReadFile(out.path + "/flash.bin").substr(0, 5), std::string("\xAA\xBB\xCC\xDD\x00", 5));
 }
 
 TEST(CliUsage, WrongArgumentsExitTwo) {

@@ -1,0 +1,25 @@
+#include "cli/board.h"
+
+#include "platform/text.h"
+
+void CaptureEdit::ReplaceSel(const std::u16string& text) {
+  text_ += Utf16ToCp1252(text);
+  inner_.ReplaceSel(text);
+}
+
+Board::Board(const std::optional<std::string>& portPath, bool plainPoll, ILogEdit& log, IProgressCtrl& progress,
+             SayFn say)
+    : serial(portPath),
+      plain(serial),
+      capture(log),
+      port(plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock()),
+      say_(std::move(say)) {
+  port.SetConsole(&capture, &progress);
+  port.SetBuffers(version, packet);
+}
+
+std::string Board::VersionText() const {
+  std::string v = version[0] && version[1] ? std::string(version + 2) : std::string();
+  while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
+  return v;
+}

@@ -1,0 +1,161 @@
+#include "cli/multi_display.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+class MultiDisplay::PortConsole final : public ILogEdit, public IProgressCtrl {
+ public:
+  PortConsole(MultiDisplay& display, size_t port) : display_(display), port_(port) {}
+  int32_t GetWindowTextLength() override { return length_; }
+  void SetSel(int32_t start, int32_t end) override {
+    auto clamp = [this](int32_t v) { return v < 0 || v > length_ ? length_ : v; };
+    selStart_ = std::min(clamp(start), clamp(end));
+    selEnd_ = std::max(clamp(start), clamp(end));
+  }
+  void ScrollCaret() override {}
+  void Clear() override {
+    length_ -= selEnd_ - selStart_;
+    selEnd_ = selStart_;
+  }
+  void ReplaceSel(const std::u16string& text) override {
+    length_ += static_cast<int32_t>(text.size()) - (selEnd_ - selStart_);
+    selStart_ = selEnd_ = selStart_ + static_cast<int32_t>(text.size());
+    display_.Text(port_, Utf16ToCp1252(text));
+  }
+  void SetRange32(int32_t, int32_t high) override { display_.SetRange(port_, high); }
+  void SetStep(int32_t) override {}
+  void SetPos(int32_t pos) override { display_.SetPos(port_, pos); }
+  void Invalidate() override {}
+
+ private:
+  MultiDisplay& display_;
+  size_t port_;
+  int32_t length_ = 0;
+  int32_t selStart_ = 0;
+  int32_t selEnd_ = 0;
+};
+
+MultiDisplay::MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels)
+    : out_(out), err_(err), bars_(bars), labels_(std::move(labels)), ports_(labels_.size()) {
+  for (size_t i = 0; i < labels_.size(); ++i) consoles_.push_back(std::make_unique<PortConsole>(*this, i));
+}
+
+MultiDisplay::~MultiDisplay() { Finish(); }
+
+ILogEdit& MultiDisplay::Log(size_t port) { return *consoles_[port]; }
+IProgressCtrl& MultiDisplay::Progress(size_t port) { return *consoles_[port]; }
+
+void MultiDisplay::EmitLine(size_t port, const std::string& line) {
+  const std::string prefix = "[" + labels_[port] + "] ";
+  std::fwrite(prefix.data(), 1, prefix.size(), out_);
+  std::fwrite(line.data(), 1, line.size(), out_);
+}
+
+void MultiDisplay::Text(size_t port, const std::string& bytes) {
+  std::lock_guard lock(mu_);
+  PortState& st = ports_[port];
+  st.partial += bytes;
+  // A line ends at its line feed; a lone carriage return ends one too (the device's
+  // own texts use CR LF).
+  size_t start = 0;
+  bool wrote = false;
+  for (size_t i = 0; i < st.partial.size(); ++i) {
+    const char c = st.partial[i];
+    const bool crlf = c == '\r' && i + 1 < st.partial.size() && st.partial[i + 1] == '\n';
+    if (crlf) continue;
+    if (c == '\n' || (c == '\r' && i + 1 < st.partial.size())) {
+      if (!wrote) ClearBars();
+      EmitLine(port, st.partial.substr(start, i + 1 - start));
+      start = i + 1;
+      wrote = true;
+    }
+  }
+  st.partial.erase(0, start);
+  if (wrote) {
+    std::fflush(out_);
+    DrawBars();
+  }
+}
+
+void MultiDisplay::SetRange(size_t port, int32_t high) {
+  std::lock_guard lock(mu_);
+  ports_[port].high = high;
+  ports_[port].pos = -1;
+}
+
+void MultiDisplay::SetPos(size_t port, int32_t pos) {
+  std::lock_guard lock(mu_);
+  PortState& st = ports_[port];
+  if (st.pos < 0 && pos >= 0) st.started = std::chrono::steady_clock::now();
+  st.pos = pos;
+  if (st.high == 1023) st.status = "programming";
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastDraw_ < std::chrono::milliseconds(100) && pos < st.high) return;
+  lastDraw_ = now;
+  ClearBars();
+  DrawBars();
+}
+
+void MultiDisplay::SetStatus(size_t port, const std::string& status) {
+  std::lock_guard lock(mu_);
+  ports_[port].status = status;
+  ClearBars();
+  DrawBars();
+}
+
+void MultiDisplay::Say(size_t port, const std::string& text) {
+  std::lock_guard lock(mu_);
+  ClearBars();
+  std::fprintf(err_, "fennwick-cli: [%s] %s\n", labels_[port].c_str(), text.c_str());
+  DrawBars();
+}
+
+void MultiDisplay::ClearBars() {
+  if (!bars_ || !shown_) return;
+  // Up to the first progress line, then clear to the end of the screen.
+  std::fprintf(err_, "\033[%zuF\033[J", ports_.size());
+  std::fflush(err_);
+  shown_ = false;
+}
+
+void MultiDisplay::DrawBars() {
+  if (!bars_) {
+    std::fflush(err_);
+    return;
+  }
+  for (size_t i = 0; i < ports_.size(); ++i) {
+    const PortState& st = ports_[i];
+    std::string line = "[" + labels_[i] + "] " + st.status;
+    if (st.pos >= 0 && st.high > 0) {
+      const int32_t total = st.high + 1;
+      const int32_t done = std::min(st.pos + 1, total);
+      constexpr int kWidth = 24;
+      const int filled = static_cast<int>(static_cast<int64_t>(kWidth) * done / total);
+      const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - st.started).count();
+      const double left = done > 0 ? secs * (total - done) / done : 0;
+      char tail[96];
+      std::snprintf(tail, sizeof tail, " [%s%s] %d/%d %d:%02d left", std::string(static_cast<size_t>(filled), '#').c_str(),
+                    std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), done, total,
+                    static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+      line += tail;
+    }
+    std::fprintf(err_, "%s\033[K\n", line.c_str());
+  }
+  std::fflush(err_);
+  shown_ = true;
+}
+
+void MultiDisplay::Finish() {
+  std::lock_guard lock(mu_);
+  bool wrote = false;
+  for (size_t i = 0; i < ports_.size(); ++i) {
+    if (ports_[i].partial.empty()) continue;
+    if (!wrote) ClearBars();
+    EmitLine(i, ports_[i].partial + "\n");
+    ports_[i].partial.clear();
+    wrote = true;
+  }
+  std::fflush(out_);
+  if (wrote) DrawBars();
+}

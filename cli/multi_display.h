@@ -1,0 +1,53 @@
+#pragma once
+// Several boards' logs on one terminal: each complete log line goes to stdout with the
+// port's name before it; on a terminal, one progress line per port stays at the bottom.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+
+class MultiDisplay {
+ public:
+  MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels);
+  ~MultiDisplay();
+  MultiDisplay(const MultiDisplay&) = delete;
+  MultiDisplay& operator=(const MultiDisplay&) = delete;
+
+  ILogEdit& Log(size_t port);
+  IProgressCtrl& Progress(size_t port);
+  void SetStatus(size_t port, const std::string& status);
+  // Writes out unfinished lines and leaves the progress lines in place.
+  void Finish();
+  // A message for the person, kept clear of the progress lines.
+  void Say(size_t port, const std::string& text);
+
+ private:
+  class PortConsole;
+  struct PortState {
+    std::string partial;
+    std::string status = "starting";
+    int32_t high = 100;
+    int32_t pos = -1;
+    std::chrono::steady_clock::time_point started;
+  };
+  void Text(size_t port, const std::string& bytes);
+  void SetRange(size_t port, int32_t high);
+  void SetPos(size_t port, int32_t pos);
+  void EmitLine(size_t port, const std::string& line);
+  void ClearBars();
+  void DrawBars();
+
+  std::FILE* out_;
+  std::FILE* err_;
+  bool bars_;
+  std::vector<std::string> labels_;
+  std::vector<PortState> ports_;
+  std::vector<std::unique_ptr<PortConsole>> consoles_;
+  std::mutex mu_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point lastDraw_;
+};

@@ -1,0 +1,95 @@
+#include "cli/ports.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/posix_serial.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// Natural order: ttyS2 before ttyS10.
+bool DeviceLess(const SerialPortInfo& a, const SerialPortInfo& b) {
+  auto split = [](const std::string& s) {
+    size_t i = s.size();
+    while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
+    return std::make_pair(s.substr(0, i), i < s.size() ? std::stol(s.substr(i)) : -1L);
+  };
+  return split(a.device) < split(b.device);
+}
+
+void AddUsbDetails(const fs::path& ttyDir, SerialPortInfo& info) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(ttyDir / "device", ec);
+  if (ec) return;
+  // The USB device is the first ancestor of the interface that carries idVendor.
+  for (int up = 0; up < 6 && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
+    if (fs::exists(dir / "idVendor", ec)) {
+      info.usbVendor = ReadLine(dir / "idVendor");
+      info.usbProduct = ReadLine(dir / "idProduct");
+      info.usbSerial = ReadLine(dir / "serial");
+      info.manufacturer = ReadLine(dir / "manufacturer");
+      info.product = ReadLine(dir / "product");
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
+  std::vector<SerialPortInfo> ports;
+  std::error_code ec;
+  const fs::path classDir = fs::path(sysRoot) / "class" / "tty";
+  for (const auto& entry : fs::directory_iterator(classDir, ec)) {
+    const std::string name = entry.path().filename().string();
+    SerialPortInfo info;
+    info.device = (fs::path(devRoot) / name).string();
+    if (name.rfind("ttyUSB", 0) == 0) {
+      info.kind = "USB serial";
+      AddUsbDetails(entry.path(), info);
+    } else if (name.rfind("ttyACM", 0) == 0) {
+      info.kind = "USB modem (CDC ACM)";
+      AddUsbDetails(entry.path(), info);
+    } else if (name.rfind("ttyS", 0) == 0 && name.size() > 4) {
+      // The kernel registers many 16550 slots; only those with a known UART type are real.
+      const std::string type = ReadLine(entry.path() / "type");
+      if (type.empty() || type == "0") continue;
+      info.kind = "16550-style port";
+    } else {
+      continue;
+    }
+    ports.push_back(std::move(info));
+  }
+  std::sort(ports.begin(), ports.end(), DeviceLess);
+  return ports;
+}
+
+int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot,
+             const std::string& devRoot) {
+  const auto ports = ListSerialPorts(sysRoot, devRoot);
+  if (ports.empty()) std::fputs("no serial ports found\n", out);
+  for (const auto& p : ports) {
+    std::string line = p.device + "  " + p.kind;
+    if (!p.usbVendor.empty()) line += "  " + p.usbVendor + ":" + p.usbProduct;
+    const std::string name = p.manufacturer.empty() ? p.product : p.manufacturer + " " + p.product;
+    if (!name.empty() && name != " ") line += "  " + name;
+    if (!p.usbSerial.empty()) line += "  serial " + p.usbSerial;
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
+  std::error_code ec;
+  const bool exists = fs::exists(mapped, ec);
+  std::fprintf(out, "\"COM2:\" maps to %s%s\n", mapped.c_str(), exists ? "" : " (no such device)");
+  return 0;
+}

@@ -1,0 +1,129 @@
+// The command line's own pieces: port listing, the run log file, several boards' output.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/log_file.h"
+#include "cli/multi_display.h"
+#include "cli/ports.h"
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Tree {
+  Tree() {
+    char tmpl[] = "/tmp/fennwick-cli-XXXXXX";
+    root = mkdtemp(tmpl);
+  }
+  ~Tree() { fs::remove_all(root); }
+  void Write(const std::string& rel, const std::string& text) {
+    const fs::path p = fs::path(root) / rel;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << text;
+  }
+  std::string root;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Capture(const std::function<void(std::FILE*)>& fn) {
+  char* buf = nullptr;
+  size_t len = 0;
+  std::FILE* f = open_memstream(&buf, &len);
+  fn(f);
+  std::fclose(f);
+  std::string s(buf, len);
+  free(buf);
+  return s;
+}
+
+TEST(Ports, ListsRealUartsAndUsbAdaptersWithTheirDetails) {
+  Tree sys;
+  sys.Write("class/tty/ttyS0/type", "4\n");
+  sys.Write("class/tty/ttyS1/type", "0\n");  // a slot without a UART
+  sys.Write("class/tty/ttyS10/type", "4\n");
+  sys.Write("class/tty/tty1/dev", "4:1\n");
+  sys.Write("devices/usb1/1-1/idVendor", "0403\n");
+  sys.Write("devices/usb1/1-1/idProduct", "6001\n");
+  sys.Write("devices/usb1/1-1/serial", "A50285BI\n");
+  sys.Write("devices/usb1/1-1/manufacturer", "Acme\n");
+  sys.Write("devices/usb1/1-1/product", "USB UART\n");
+  fs::create_directories(fs::path(sys.root) / "devices/usb1/1-1/1-1:1.0/ttyUSB0");
+  fs::create_directories(fs::path(sys.root) / "class/tty/ttyUSB0");
+  fs::create_directory_symlink(fs::path(sys.root) / "devices/usb1/1-1/1-1:1.0",
+                               fs::path(sys.root) / "class/tty/ttyUSB0/device");
+  fs::create_directories(fs::path(sys.root) / "class/tty/ttyACM0");
+
+  const auto ports = ListSerialPorts(sys.root, "/dev");
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_EQ(ports[0].device, "/dev/ttyACM0");
+  EXPECT_EQ(ports[1].device, "/dev/ttyS0");
+  EXPECT_EQ(ports[2].device, "/dev/ttyS10");
+  EXPECT_EQ(ports[3].device, "/dev/ttyUSB0");
+  EXPECT_EQ(ports[3].usbVendor, "0403");
+  EXPECT_EQ(ports[3].usbProduct, "6001");
+  EXPECT_EQ(ports[3].usbSerial, "A50285BI");
+
+  const std::string text = Capture([&](std::FILE* f) { RunPorts(f, std::string("/dev/ttyUSB0"), sys.root, "/dev"); });
+  EXPECT_NE(text.find("/dev/ttyUSB0  USB serial  0403:6001  Acme USB UART  serial A50285BI\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"COM2:\" maps to /dev/ttyUSB0"), std::string::npos) << text;
+}
+
+TEST(Ports, NoTreeMeansNoPortsAndStillTheMapping) {
+  const std::string text =
+      Capture([&](std::FILE* f) { RunPorts(f, std::nullopt, "/nonexistent-sys", "/dev"); });
+  EXPECT_NE(text.find("no serial ports found"), std::string::npos);
+  EXPECT_NE(text.find("\"COM2:\" maps to "), std::string::npos);
+}
+
+TEST(LogFile, RecordsAreAppendedWholeWithStampPortAndResult) {
+  Tree dir;
+  const std::string path = dir.root + "/runs.log";
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      RunRecord r{"2026-12-07T12:00:00Z", "/dev/ttyUSB" + std::to_string(i), "program fw.s19",
+                  "Programming...\r\nMCU: " + std::string(2000, '.'), "programmed", 0, 1.5};
+      ASSERT_TRUE(AppendRunRecord(path, r));
+    });
+  }
+  for (auto& t : threads) t.join();
+  const std::string text = Slurp(path);
+  for (int i = 0; i < 8; ++i) {
+    const std::string head = "===== 2026-12-07T12:00:00Z /dev/ttyUSB" + std::to_string(i) + ": program fw.s19 =====\n";
+    const size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos);
+    // Each record is contiguous: its log and result follow its head directly.
+    EXPECT_EQ(text.compare(at + head.size(), 21, "Programming...\r\nMCU: "), 0);
+    const std::string tail = "\n===== result: programmed (exit 0, 1.5 s) =====\n";
+    EXPECT_EQ(text.compare(at + head.size() + 21 + 2000, tail.size(), tail), 0);
+  }
+  EXPECT_FALSE(AppendRunRecord("/nonexistent-dir/runs.log", RunRecord{}));
+}
+
+TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtTheEnd) {
+  std::string out = Capture([](std::FILE* f) {
+    MultiDisplay display(f, f, false, {"A", "B"});
+    display.Log(0).SetSel(0, 0);
+    display.Log(0).ReplaceSel(Cp1252ToUtf16("one\r\ntw"));
+    display.Log(1).ReplaceSel(Cp1252ToUtf16("MCU: "));
+    display.Log(0).ReplaceSel(Cp1252ToUtf16("o\r\n"));
+    display.Log(1).ReplaceSel(Cp1252ToUtf16("...."));
+    EXPECT_EQ(display.Log(0).GetWindowTextLength(), 10);
+    display.Finish();
+  });
+  EXPECT_EQ(out, "[A] one\r\n[A] two\r\n[B] MCU: ....\n");
+}
+
+}  // namespace

@@ -189,18 +189,33 @@ int RunOne(const CliContext& ctx, const std::string& command, const BoardJob& jo
   TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
   std::optional<std::string> port;
   if (!ctx.ports.empty()) port = ctx.ports.front();
+  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
+  // terminal, messages and the prompt start on a line of their own, while a pipe gets the
+  // log text exactly.
+  const bool terminal = ::isatty(fileno(ctx.out)) != 0;
+  const Board* self = nullptr;
+  size_t ended = 0;  // the log length at the last line end we added
+  auto endLine = [&] {
+    if (!terminal || self == nullptr) return;
+    const std::string& log = self->log();
+    if (!log.empty() && log.back() != '\n' && ended != log.size()) {
+      std::fputs("\n", ctx.out);
+      ended = log.size();
+    }
+    std::fflush(ctx.out);
+  };
   Board board(port, ctx.plainPoll, console, console, [&](const std::string& text) {
     console.Finish();
+    endLine();
     std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
     std::fflush(ctx.err);
   });
+  self = &board;
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
   const JobResult result = job(board);
   console.Finish();
-  // The log's last line has no line end of its own; on a terminal the prompt should not
-  // follow it on the same line, while a pipe gets the log text exactly.
-  if (::isatty(fileno(ctx.out))) std::fputs("\n", ctx.out);
+  endLine();
   std::fflush(ctx.out);
   WriteRecord(ctx, board.serial.LastOpenPath(), command, started, board, result, Since(start));
   return result.code;

@@ -1,6 +1,7 @@
 #include "cli/multi_display.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -82,11 +83,14 @@ void MultiDisplay::SetRange(size_t port, int32_t high) {
   std::lock_guard lock(mu_);
   ports_[port].high = high;
   ports_[port].pos = -1;
+  ports_[port].rangeJustSet = true;
 }
 
 void MultiDisplay::SetPos(size_t port, int32_t pos) {
   std::lock_guard lock(mu_);
   PortState& st = ports_[port];
+  // Setting a range puts the position to 0 too; that is no step of a job yet.
+  if (std::exchange(st.rangeJustSet, false) && pos == 0) return;
   if (st.pos < 0 && pos >= 0) st.started = std::chrono::steady_clock::now();
   st.pos = pos;
   if (st.high == 1023) st.status = "programming";

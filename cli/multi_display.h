@@ -32,6 +32,7 @@ class MultiDisplay {
     std::string status = "starting";
     int32_t high = 100;
     int32_t pos = -1;
+    bool rangeJustSet = false;
     std::chrono::steady_clock::time_point started;
   };
   void Text(size_t port, const std::string& bytes);

@@ -1,6 +1,7 @@
 #include "cli/terminal_console.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -46,9 +47,12 @@ void TerminalConsole::ReplaceSel(const std::u16string& text) {
 void TerminalConsole::SetRange32(int32_t, int32_t high) {
   high_ = high;
   pos_ = -1;
+  rangeJustSet_ = true;
 }
 
 void TerminalConsole::SetPos(int32_t pos) {
+  // Setting a range puts the position to 0 too; that is no step of a job yet.
+  if (std::exchange(rangeJustSet_, false) && pos == 0) return;
   if (pos_ < 0 && pos >= 0) started_ = std::chrono::steady_clock::now();
   pos_ = pos;
   if (!bar_) return;

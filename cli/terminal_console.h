@@ -47,6 +47,7 @@ class TerminalConsole final : public ILogEdit, public IProgressCtrl {
   int32_t high_ = 100;
   int32_t pos_ = -1;
   bool barShown_ = false;
+  bool rangeJustSet_ = false;
   std::string partial_;  // log text after the last line end, shown beside the bar
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastDraw_;

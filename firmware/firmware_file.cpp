@@ -597,7 +597,10 @@ FirmwareReport CheckFirmware(IFile& file) {
     r.readError = true;
     return r;
   }
-  ReplayFile replay(file, std::move(head), shrank ? static_cast<int64_t>(head.size()) : length);
+  // The length is taken before `head` is moved: the order in which arguments are evaluated
+  // is the compiler's choice.
+  const int64_t replayLength = shrank ? static_cast<int64_t>(head.size()) : length;
+  ReplayFile replay(file, std::move(head), replayLength);
   switch (format) {
     case FirmwareFormat::S19: return CheckS19(replay);
     case FirmwareFormat::IntelHex: return CheckIntelHex(replay);

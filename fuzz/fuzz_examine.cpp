@@ -1,0 +1,70 @@
+// Any bytes as the file that Open examines: the examination must finish with its texts in
+// the right order, count the lines, set the progress range to that count, leave the MCU's
+// version text alone and never format past the log's line.
+#include <string>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_files.h"
+#include "fakes/fake_serial.h"
+#include "fuzz_support.h"
+#include "link/mcu_port.h"
+
+namespace {
+const std::string kReading = "\r\nReading file information....\r\n";
+const std::string kNoDescription = "This file has no description.";
+const std::string kSuitable = "Please click \"Start\" to update current MCU.";
+const std::string kUnsuitable =
+    "!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! Please confirm it before click "
+    "\"Start\".";
+const std::string kHeading = "-----Selected S19 File Desc-----\r\nVersion: ";
+}  // namespace
+
+int FuzzExamine(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  // Two MCUs: one that matches the sample's "107", one without any version text.
+  for (const char* version : {"01FNW-107 Fennwick", ""}) {
+    for (const bool failing : {false, true}) {
+      if (failing && size == 0) continue;
+      FakeClock clock;
+      FakeSerial serial(clock);
+      MemoryFileSystem files;
+      files.Add(u"/fw.s19", text, failing ? static_cast<int64_t>(size / 2) : -1);
+      RecordingLog log;
+      LastRange progress;
+      CMcuPort port(serial, clock, files);
+      port.SetConsole(&log, &progress);
+      GuardedBuffer mcuVersion(kVersionSize, 0);
+      std::strncpy(reinterpret_cast<char*>(mcuVersion.data()), version, kVersionSize - 1);
+      GuardedBuffer packet(kPacketBufferSize, 0);
+      port.SetBuffers(reinterpret_cast<char*>(mcuVersion.data()), packet.data());
+
+      FUZZ_CHECK(port.ExamineFile(u"/fw.s19") == 1);
+      FUZZ_CHECK(mcuVersion.Intact() && packet.Intact());
+      FUZZ_CHECK(std::string(reinterpret_cast<char*>(mcuVersion.data())) == version);
+      FUZZ_CHECK(!log.texts.empty() && log.texts.front() == kReading);
+      for (const std::string& t : log.texts) FUZZ_CHECK(t.size() <= 1023);
+      const std::string& last = log.texts.back();
+      const ExamineOutcome& outcome = port.LastExamine();
+      FUZZ_CHECK(outcome.readError == failing);
+      switch (outcome.verdict) {
+        case ExamineOutcome::Verdict::NoDescription:
+          FUZZ_CHECK(last == kNoDescription);
+          break;
+        case ExamineOutcome::Verdict::Suitable:
+        case ExamineOutcome::Verdict::Unsuitable:
+          FUZZ_CHECK(last == (outcome.verdict == ExamineOutcome::Verdict::Suitable ? kSuitable : kUnsuitable));
+          FUZZ_CHECK(log.texts.size() >= 3);
+          FUZZ_CHECK(log.texts[log.texts.size() - 2].rfind(kHeading, 0) == 0);
+          break;
+        default:
+          FUZZ_CHECK(!"a complete examination ends with a verdict");
+      }
+      FUZZ_CHECK(progress.ranges == 1 && progress.high == port.m_lineCount);
+      if (!failing) FUZZ_CHECK(port.m_lineCount == CountLines(data, size));
+      FUZZ_CHECK(serial.written.empty());
+    }
+  }
+  return 0;
+}
+
+FENNWICK_FUZZ_ENTRY(FuzzExamine)

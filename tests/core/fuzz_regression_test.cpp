@@ -1,0 +1,95 @@
+// Replays the inputs kept for the fuzz targets through the targets' own checks: the seed
+// corpus and every input that once found a fault (fuzz/regressions/<target>/).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+namespace {
+struct FuzzRuleBroken : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+}  // namespace
+
+#define FUZZ_REPORT(text) throw FuzzRuleBroken(text)
+#define FENNWICK_FUZZ_NO_MAIN
+#include "../../fuzz/fuzz_check.cpp"
+#include "../../fuzz/fuzz_examine.cpp"
+#include "../../fuzz/fuzz_read_reply.cpp"
+#include "../../fuzz/fuzz_s19_loader.cpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Target {
+  const char* name;
+  int (*run)(const uint8_t*, size_t);
+};
+
+const Target kTargets[] = {
+    {"s19_loader", FuzzS19Loader},
+    {"examine", FuzzExamine},
+    {"check", FuzzCheck},
+    {"read_reply", FuzzReadReply},
+};
+
+class FuzzInputs : public testing::TestWithParam<Target> {};
+
+TEST_P(FuzzInputs, KeptInputsKeepEveryRule) {
+  const Target& t = GetParam();
+  size_t replayed = 0;
+  for (const char* kind : {"corpus", "regressions"}) {
+    const fs::path dir = fs::path(FENNWICK_SOURCE_DIR) / "fuzz" / kind / t.name;
+    if (!fs::is_directory(dir)) continue;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      try {
+        t.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      } catch (const FuzzRuleBroken& e) {
+        ADD_FAILURE() << entry.path().filename() << ": " << e.what();
+      }
+      ++replayed;
+    }
+  }
+  EXPECT_GT(replayed, 0u) << "no seed corpus for " << t.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, FuzzInputs, testing::ValuesIn(kTargets),
+                         [](const testing::TestParamInfo<Target>& info) { return std::string(info.param.name); });
+
+// A file shorter than its length said when it was opened (it shrank under us): what the
+// format detection already read is still the whole file.
+class ShrunkFile final : public IFile {
+ public:
+  explicit ShrunkFile(std::string data) : data_(std::move(data)) {}
+  int64_t Length() override { return static_cast<int64_t>(data_.size()) + 100; }
+  int64_t Read(uint8_t* buf, size_t n) override {
+    const size_t k = std::min(n, data_.size() - pos_);
+    std::memcpy(buf, data_.data() + pos_, k);
+    pos_ += k;
+    return static_cast<int64_t>(k);
+  }
+
+ private:
+  std::string data_;
+  size_t pos_ = 0;
+};
+
+TEST(CheckFirmwareHostile, FileThatShrankAfterItsLengthWasTakenIsReadToItsEnd) {
+  ShrunkFile file("S1078000AABBCCDD6A\r\nS9030000FC\r\n");
+  const FirmwareReport r = CheckFirmware(file);
+  EXPECT_EQ(r.format, FirmwareFormat::S19);
+  EXPECT_EQ(r.lineCount, 2);
+  ASSERT_EQ(r.image.size(), kImageSize);
+  EXPECT_EQ(r.image[0], 0xAA);
+  EXPECT_EQ(r.image[3], 0xDD);
+  EXPECT_EQ(r.ranges, (std::vector<DataRange>{{0x8000, 0x8003}}));
+}
+
+}  // namespace

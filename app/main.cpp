@@ -11,14 +11,19 @@
 #include "app/options.h"
 #include "ui/flasher_dlg.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("fennwick"));
-  QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
+#if defined(__SANITIZE_ADDRESS__)
+// Sanitized builds: the desktop's own libraries keep a few allocations to the end.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\nleak:libfontconfig.so\n"; }
+#endif
 
+int main(int argc, char** argv) {
+  // The command line is read before the toolkit starts, so that --help and mistakes are
+  // answered without a display.
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   WindowOptions options;
   QString message;
-  switch (ParseWindowOptions(QApplication::arguments(), options, message)) {
+  switch (ParseWindowOptions(args, options, message)) {
     case ParseResult::Run:
       break;
     case ParseResult::Help:
@@ -29,6 +34,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "fennwick: %s\nTry 'fennwick --help'.\n", qPrintable(message));
       return 2;
   }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    std::fprintf(stderr,
+                 "fennwick: no display to open the window on (set DISPLAY, or QT_QPA_PLATFORM such as "
+                 "linuxfb or eglfs on the device)\n");
+    return 1;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("fennwick"));
+  QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
 
   // The device maps its port names when it opens them; the option takes the place of
   // the environment variable, which it overrides.
@@ -53,6 +69,7 @@ int main(int argc, char** argv) {
   setup.identify = [] { g_mcuPort.OpenAndIdentify(u"COM2:"); };
 
   bool screenshotFailed = false;
+  bool unidentified = false;
   theApp.InitInstance([&] {
     CFlasherDlg dlg(setup);
     if (!options.screenshot.isEmpty() || options.quitAfterIdentify) {
@@ -63,10 +80,15 @@ int main(int argc, char** argv) {
           std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.screenshot));
           screenshotFailed = true;
         }
-        if (options.quitAfterIdentify) dlg.done(QDialog::Accepted);
+        if (options.quitAfterIdentify) {
+          // A caller that waits for the identification learns whether the MCU answered.
+          unidentified = !g_mcuPort.LastIdentify().versionReplied;
+          dlg.done(QDialog::Accepted);
+        }
       });
     }
     return dlg.DoModal();
   });
-  return screenshotFailed ? 1 : 0;
+  if (unidentified) std::fprintf(stderr, "fennwick: the MCU did not answer the identification\n");
+  return screenshotFailed ? 1 : unidentified ? 3 : 0;
 }

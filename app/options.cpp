@@ -43,11 +43,12 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
     return ParseResult::Error;
   }
   if (parser.isSet(help)) {
-    message = parser.helpText();
+    // Without an application object the parser cannot know the program's name.
+    message = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("fennwick"));
     return ParseResult::Help;
   }
   if (parser.isSet(version)) {
-    message = QStringLiteral(FENNWICK_VERSION);
+    message = QStringLiteral("fennwick " FENNWICK_VERSION);
     return ParseResult::Version;
   }
   if (!parser.positionalArguments().isEmpty()) {

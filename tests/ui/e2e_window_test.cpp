@@ -1,0 +1,172 @@
+// The window against the simulated MCU over a pseudo-terminal, driven through its buttons,
+// with the file dialog answered as an operator would.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/mcu_jobs.h"
+#include "platform/posix_serial.h"
+#include "ui_test_support.h"
+
+namespace {
+
+const std::string kBinDir = FENNWICK_BIN_DIR;
+const std::string kSamples = kBinDir + "/../samples";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The simulator in the background; its first line of output names its terminal.
+class Simulator {
+ public:
+  explicit Simulator(const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv;
+      const std::string bin = kBinDir + "/fennwick-mcu-sim";
+      argv.push_back(const_cast<char*>(bin.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    pollfd p{out[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&p, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(out[0]);
+  }
+  ~Simulator() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+// Answers the next file dialog with `path`, checking that it offers S19 files. The dialog
+// reads its folder in the background and may refuse the first tries; after 20 s it is
+// cancelled, so that a dialog that never accepts fails the test instead of hanging it.
+void AnswerFileDialog(const QString& path, QStringList& filtersSeen) {
+  auto* timer = new QTimer(qApp);
+  auto* clock = new QElapsedTimer;
+  clock->start();
+  QObject::connect(timer, &QTimer::timeout, [=, &filtersSeen] {
+    auto* fd = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (fd == nullptr) {
+      if (!filtersSeen.isEmpty() || clock->elapsed() > 20000) {  // answered, or never came
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+      }
+      return;
+    }
+    filtersSeen = fd->nameFilters();
+    if (clock->elapsed() > 20000) {
+      fd->reject();
+      return;
+    }
+    // As an operator: go to the file's folder, type its name, press Open. (selectFile
+    // alone leaves the name field alone while that field has the focus.)
+    fd->selectFile(path);
+    if (auto* name = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(path);
+    static_cast<QDialog*>(fd)->accept();
+  });
+  timer->start(50);
+}
+
+TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
+  const std::string sample = std::filesystem::weakly_canonical(kSamples + "/fennwick-sample.s19").string();
+  ASSERT_TRUE(std::filesystem::exists(kBinDir + "/fennwick-mcu-sim")) << "build fennwick-mcu-sim first";
+  ASSERT_TRUE(std::filesystem::exists(sample)) << "build the samples first";
+  std::string dirTemplate = testing::TempDir() + "fennwick-window-XXXXXX";
+  ASSERT_NE(mkdtemp(dirTemplate.data()), nullptr);
+  const std::string dir = dirTemplate;
+  struct RemoveDir {
+    std::string path;
+    ~RemoveDir() { std::filesystem::remove_all(path); }
+  } removeDir{dir};
+  const std::string dump = dir + "/flash.bin";
+
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
+  ASSERT_FALSE(sim.path().empty());
+  PosixSerialDevice device(sim.path());
+  CMcuPort port(device, DefaultClock());
+  McuJobRunner jobs(port);
+
+  DialogSetup s;
+  s.screenWidth = 800;
+  s.screenHeight = 480;
+  s.fullScreen = false;
+  s.jobs = &jobs;
+  s.identify = [&] { port.OpenAndIdentify(u"COM2:"); };
+  CFlasherDlg dlg(s);
+  dlg.OnInitDialog();
+  dlg.show();
+  const QString& log = dlg.LogControl().Text();
+  EXPECT_TRUE(log.startsWith("========Current MCU Information========\r\nVersion: FNW-107 Fennwick simulated MCU\r\n"))
+      << log.toStdString();
+
+  // Open: the examination with its verdict; the range becomes the file's line count.
+  QStringList filters;
+  AnswerFileDialog(QString::fromStdString(sample), filters);
+  Button(dlg, IDC_OPEN)->click();
+  EXPECT_EQ(filters, QStringList{"S19 file (*.S19 *.s19)"});
+  EXPECT_EQ(g_selectedFile, U16(QString::fromStdString(sample)));
+  ASSERT_TRUE(PumpUntil([&] { return log.contains("update current MCU.") && Button(dlg, IDC_START)->isEnabled(); },
+                        30000))
+      << log.toStdString();
+  EXPECT_TRUE(log.contains("-----Selected S19 File Desc-----\r\nVersion: $FNWK-107"));
+  EXPECT_TRUE(log.endsWith("Please click \"Start\" to update current MCU."));
+  const std::string text = ReadAll(sample);
+  EXPECT_EQ(dlg.ProgressControl().High(), std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(dlg.ProgressControl().Pos(), 0);
+
+  // Start: programming, the bar advancing, then back at 0.
+  std::vector<int> positions;
+  QObject::connect(&dlg.ProgressControl(), &QProgressBar::valueChanged, [&](int v) { positions.push_back(v); });
+  Button(dlg, IDC_START)->click();
+  ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Running; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Idle; }, 240000)) << log.toStdString();
+  EXPECT_TRUE(log.endsWith("Programming...\r\nMCU: " + QString(64, u'.'))) << log.right(200).toStdString();
+  ASSERT_GE(positions.size(), 3u);
+  EXPECT_GT(*std::max_element(positions.begin(), positions.end()), 0);
+  EXPECT_EQ(positions.back(), 0);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end() - 1));
+  EXPECT_EQ(dlg.ProgressControl().Pos(), 0);
+  for (int id : {IDOK, IDC_OPEN, IDC_START}) EXPECT_TRUE(dlg.GetDlgItem(id)->isEnabled()) << id;
+
+  // The simulator writes its flash once the end record has arrived.
+  ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(dump) && std::filesystem::file_size(dump) == 0x20000; },
+                        5000));
+  EXPECT_TRUE(ReadAll(dump) == ReadAll(kSamples + "/fennwick-sample.bin"));
+}
+
+}  // namespace

@@ -17,7 +17,7 @@ DialogSetup WindowOf(int W, int H) {
   return s;
 }
 
-TEST(Dialog, ControlsInTemplateOrderWithIdsNamesAndCaptions) {
+TEST(WindowDialog, ControlsInTemplateOrderWithIdsNamesAndCaptions) {
   CFlasherDlg dlg(WindowOf(320, 240));
   std::vector<QWidget*> order;
   for (QObject* o : dlg.children()) {
@@ -38,7 +38,7 @@ TEST(Dialog, ControlsInTemplateOrderWithIdsNamesAndCaptions) {
   EXPECT_EQ(dlg.GetDlgItem(9999), nullptr);
 }
 
-TEST(Dialog, InitialisationPlacesEveryControlAsTheLayoutSays) {
+TEST(WindowDialog, InitialisationPlacesEveryControlAsTheLayoutSays) {
   for (auto [W, H] : {std::pair{800, 480}, {320, 240}}) {
     SCOPED_TRACE(testing::Message() << W << "x" << H);
     CFlasherDlg dlg(WindowOf(W, H));
@@ -56,7 +56,7 @@ TEST(Dialog, InitialisationPlacesEveryControlAsTheLayoutSays) {
   }
 }
 
-TEST(Dialog, FontIsArialsMetricTwinWithTheCellHeightOfTheLayout) {
+TEST(WindowDialog, FontIsArialsMetricTwinWithTheCellHeightOfTheLayout) {
   for (auto [W, cell] : {std::pair{800, 35}, {320, 14}}) {
     CFlasherDlg dlg(WindowOf(W, W * 3 / 5));
     dlg.OnInitDialog();
@@ -70,7 +70,7 @@ TEST(Dialog, FontIsArialsMetricTwinWithTheCellHeightOfTheLayout) {
   }
 }
 
-TEST(Dialog, FirstReadyState) {
+TEST(WindowDialog, FirstReadyState) {
   CFlasherDlg dlg(WindowOf(800, 480));
   dlg.OnInitDialog();
   dlg.show();
@@ -93,7 +93,7 @@ TEST(Dialog, FirstReadyState) {
   EXPECT_EQ(dlg.State(), CFlasherDlg::JobState::Idle);
 }
 
-TEST(Dialog, ControlsArePublishedBeforeIdentificationAndItsOutputShows) {
+TEST(WindowDialog, ControlsArePublishedBeforeIdentificationAndItsOutputShows) {
   CFlasherDlg* self = nullptr;
   bool publishedFirst = false;
   DialogSetup s = WindowOf(320, 240);
@@ -108,7 +108,7 @@ TEST(Dialog, ControlsArePublishedBeforeIdentificationAndItsOutputShows) {
   EXPECT_EQ(dlg.LogControl().Text(), QStringLiteral("========Current MCU Information========\r\nVersion: FNW-107 X\r\n"));
 }
 
-TEST(Dialog, DestroyedDialogUnpublishesItsControls) {
+TEST(WindowDialog, DestroyedDialogUnpublishesItsControls) {
   {
     CFlasherDlg dlg(WindowOf(320, 240));
     dlg.OnInitDialog();
@@ -120,7 +120,7 @@ TEST(Dialog, DestroyedDialogUnpublishesItsControls) {
   SetProgressPos(3);
 }
 
-TEST(Dialog, FullScreenWindowHasNoFrameAndCoversTheScreen) {
+TEST(WindowDialog, FullScreenWindowHasNoFrameAndCoversTheScreen) {
   DialogSetup s = WindowOf(640, 480);
   s.fullScreen = true;
   CFlasherDlg dlg(s);

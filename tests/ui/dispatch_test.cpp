@@ -5,7 +5,7 @@
 
 namespace {
 
-class Dispatch : public testing::Test {
+class WindowDispatch : public testing::Test {
  protected:
   void SetUp() override {
     g_jobKind = 0;
@@ -45,7 +45,7 @@ class Dispatch : public testing::Test {
   std::unique_ptr<CFlasherDlg> dlg;
 };
 
-TEST_F(Dispatch, OpenExaminesTheChosenFileAfterTheTimerAndReturnsToReady) {
+TEST_F(WindowDispatch, OpenExaminesTheChosenFileAfterTheTimerAndReturnsToReady) {
   answer = u"/data/fw.S19";
   B(IDC_OPEN)->click();
   EXPECT_EQ(picks, 1);
@@ -60,13 +60,13 @@ TEST_F(Dispatch, OpenExaminesTheChosenFileAfterTheTimerAndReturnsToReady) {
   for (int id : kJobEnableOrder) EXPECT_TRUE(dlg->GetDlgItem(id)->isEnabled()) << id;  // Start too now
 }
 
-TEST_F(Dispatch, StartBeforeAnyExaminationIsDisabled) {
+TEST_F(WindowDispatch, StartBeforeAnyExaminationIsDisabled) {
   B(IDC_START)->click();
   PumpFor(250);
   EXPECT_TRUE(jobs.Calls().empty());
 }
 
-TEST_F(Dispatch, StartProgramsTheLastChosenFile) {
+TEST_F(WindowDispatch, StartProgramsTheLastChosenFile) {
   ExamineFirst();
   B(IDC_START)->click();
   EXPECT_EQ(g_jobKind, kJobProgram);
@@ -75,7 +75,7 @@ TEST_F(Dispatch, StartProgramsTheLastChosenFile) {
   EXPECT_EQ(jobs.Calls()[1].path, u"/data/fw.S19");
 }
 
-TEST_F(Dispatch, SecondCommandWhileArmedMakesNoSecondJob) {
+TEST_F(WindowDispatch, SecondCommandWhileArmedMakesNoSecondJob) {
   struct Case {
     const char* name;
     int second;
@@ -98,7 +98,7 @@ TEST_F(Dispatch, SecondCommandWhileArmedMakesNoSecondJob) {
   }
 }
 
-TEST_F(Dispatch, CancelledFileDialogChangesNothing) {
+TEST_F(WindowDispatch, CancelledFileDialogChangesNothing) {
   ExamineFirst();
   g_jobKind = kJobProgram;
   answer.reset();
@@ -112,7 +112,7 @@ TEST_F(Dispatch, CancelledFileDialogChangesNothing) {
   for (int id : {IDOK, IDC_OPEN, IDC_START}) EXPECT_TRUE(dlg->GetDlgItem(id)->isEnabled()) << id;
 }
 
-TEST_F(Dispatch, ButtonStatesWhileAJobRunsAndAfter) {
+TEST_F(WindowDispatch, ButtonStatesWhileAJobRunsAndAfter) {
   jobs.hold = true;
   answer = u"/data/fw.S19";
   B(IDC_OPEN)->click();
@@ -134,7 +134,7 @@ TEST_F(Dispatch, ButtonStatesWhileAJobRunsAndAfter) {
   for (int id : kHiddenButtons) EXPECT_FALSE(dlg->GetDlgItem(id)->isVisible()) << id;
 }
 
-TEST_F(Dispatch, ProgressIsBackAtZeroAfterEveryJob) {
+TEST_F(WindowDispatch, ProgressIsBackAtZeroAfterEveryJob) {
   ExamineFirst();
   EXPECT_EQ(dlg->ProgressControl().High(), 10);  // the range the job set stays
   EXPECT_EQ(dlg->ProgressControl().Pos(), 0);
@@ -144,7 +144,7 @@ TEST_F(Dispatch, ProgressIsBackAtZeroAfterEveryJob) {
   EXPECT_EQ(dlg->ProgressControl().value(), 0);
 }
 
-TEST_F(Dispatch, NeitherQuitNorTheCancelRouteEndTheDialogDuringAJob) {
+TEST_F(WindowDispatch, NeitherQuitNorTheCancelRouteEndTheDialogDuringAJob) {
   int finished = 0;
   QObject::connect(dlg.get(), &QDialog::finished, [&](int) { ++finished; });
   jobs.hold = true;
@@ -166,7 +166,7 @@ TEST_F(Dispatch, NeitherQuitNorTheCancelRouteEndTheDialogDuringAJob) {
   EXPECT_EQ(dlg->result(), QDialog::Rejected);
 }
 
-TEST_F(Dispatch, QuitWhileArmedDropsThePendingJob) {
+TEST_F(WindowDispatch, QuitWhileArmedDropsThePendingJob) {
   ExamineFirst();
   B(IDC_START)->click();
   B(IDOK)->click();
@@ -175,7 +175,7 @@ TEST_F(Dispatch, QuitWhileArmedDropsThePendingJob) {
   EXPECT_EQ(jobs.Calls().size(), 1u);
 }
 
-TEST_F(Dispatch, WorkerOutputReachesTheLogInOrder) {
+TEST_F(WindowDispatch, WorkerOutputReachesTheLogInOrder) {
   jobs.body = [] {
     for (int i = 0; i < 200; ++i) {
       LogPrintf("block %d\r\n", i);
@@ -188,7 +188,7 @@ TEST_F(Dispatch, WorkerOutputReachesTheLogInOrder) {
   EXPECT_EQ(dlg->LogControl().Text(), expected);
 }
 
-TEST_F(Dispatch, AnExceptionInAJobStillReturnsToReady) {
+TEST_F(WindowDispatch, AnExceptionInAJobStillReturnsToReady) {
   jobs.body = [] { throw std::bad_alloc(); };
   ExamineFirst();
   EXPECT_TRUE(dlg->LogControl().Text().endsWith("The job stopped on an internal error.\r\n"));
@@ -205,16 +205,16 @@ class NoThreads final : public IWorkerLauncher {
   int tries = 0;
 };
 
-class DispatchWithoutThreads : public Dispatch {
+class WindowDispatchWithoutThreads : public WindowDispatch {
  protected:
   void SetUp() override {
     launcher = &noThreads;
-    Dispatch::SetUp();
+    WindowDispatch::SetUp();
   }
   NoThreads noThreads;
 };
 
-TEST_F(DispatchWithoutThreads, AWorkerThatCannotStartLeavesTheButtonsUsable) {
+TEST_F(WindowDispatchWithoutThreads, AWorkerThatCannotStartLeavesTheButtonsUsable) {
   answer = u"/data/fw.S19";
   B(IDC_OPEN)->click();
   ASSERT_TRUE(PumpUntil([&] { return noThreads.tries == 1 && Idle(); }, 5000));

@@ -42,7 +42,7 @@ const LayoutCase kCases[] = {
       {IDOK, 264, 210, 48, 30}}},
 };
 
-TEST(Layout, ScreensListedInTheDesign) {
+TEST(WindowLayout, ScreensListedInTheDesign) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.W << "x" << c.H);
     const DialogLayout l = ComputeLayout(c.W, c.H);
@@ -66,7 +66,7 @@ TEST(Layout, ScreensListedInTheDesign) {
 // Each quotient is formed in floating point; it must still be the exact integer quotient,
 // also where k*W is a multiple of 225, where a value just below the integer would truncate
 // one too low.
-TEST(Layout, ScaledQuantitiesAreExactIntegerQuotients) {
+TEST(WindowLayout, ScaledQuantitiesAreExactIntegerQuotients) {
   const int ks[] = {1, 2, 10, 28, 30, 34, 170, 215, 218};
   for (int s = 0; s <= 8192; ++s) {
     for (int k : ks) {
@@ -78,7 +78,7 @@ TEST(Layout, ScaledQuantitiesAreExactIntegerQuotients) {
 
 // Positions run on from the truncated widths of the controls before them, hidden or not,
 // and the rows stack without gaps.
-TEST(Layout, RunningPositionsAccumulateTruncatedSizes) {
+TEST(WindowLayout, RunningPositionsAccumulateTruncatedSizes) {
   for (int W : {225, 240, 320, 480, 640, 800, 1023, 1280, 1920}) {
     for (int H : {240, 272, 320, 480, 600, 1080}) {
       const DialogLayout l = ComputeLayout(W, H);
@@ -96,7 +96,7 @@ TEST(Layout, RunningPositionsAccumulateTruncatedSizes) {
   }
 }
 
-TEST(Layout, DegenerateScreensGiveEmptyRectanglesNotNegativeOnes) {
+TEST(WindowLayout, DegenerateScreensGiveEmptyRectanglesNotNegativeOnes) {
   for (auto [W, H] : {std::pair{0, 0}, {-5, 480}, {800, -1}, {1, 1}}) {
     const DialogLayout l = ComputeLayout(W, H);
     for (const auto& r : l.controls) {

@@ -32,7 +32,7 @@ void TypeText(QWidget& w, const QString& text) {
   for (QChar c : text) Type(w, Qt::Key_unknown, QString(c));
 }
 
-class LogControl : public testing::Test {
+class WindowLogControl : public testing::Test {
  protected:
   void SetUp() override {
     saved_ = g_logEdit;
@@ -49,7 +49,7 @@ class LogControl : public testing::Test {
   ILogEdit* saved_ = nullptr;
 };
 
-TEST_F(LogControl, TrimThresholdCountsCarriageReturnAndLineFeedApart) {
+TEST_F(WindowLogControl, TrimThresholdCountsCarriageReturnAndLineFeedApart) {
   struct Case {
     const char* name;
     QString before;
@@ -79,7 +79,7 @@ TEST_F(LogControl, TrimThresholdCountsCarriageReturnAndLineFeedApart) {
   EXPECT_TRUE(log.DisplayedText().startsWith(u'\n'));
 }
 
-TEST_F(LogControl, TextGoesToTheEndWhateverTheOperatorSelected) {
+TEST_F(WindowLogControl, TextGoesToTheEndWhateverTheOperatorSelected) {
   Fill("hello\r\nworld\r\n");
   QTextCursor c = log.textCursor();
   c.setPosition(1);
@@ -94,7 +94,7 @@ TEST_F(LogControl, TextGoesToTheEndWhateverTheOperatorSelected) {
   EXPECT_EQ(log.textCursor().position(), log.DisplayedText().size());  // caret at the end
 }
 
-TEST_F(LogControl, TypedTextIsKeptAndCountsTowardTheTrim) {
+TEST_F(WindowLogControl, TypedTextIsKeptAndCountsTowardTheTrim) {
   Fill(QString(16378, u'x'));
   log.setFocus();
   log.moveCursor(QTextCursor::End);
@@ -111,7 +111,7 @@ TEST_F(LogControl, TypedTextIsKeptAndCountsTowardTheTrim) {
   ExpectShownAsModel();
 }
 
-TEST_F(LogControl, OperatorEditsKeepLineBreaksWhole) {
+TEST_F(WindowLogControl, OperatorEditsKeepLineBreaksWhole) {
   Fill("ab\r\ncd");
   log.setFocus();
   QTextCursor c = log.textCursor();
@@ -138,7 +138,7 @@ TEST_F(LogControl, OperatorEditsKeepLineBreaksWhole) {
 
 // Whether a CR and an LF make one break depends on their neighbours; the widget must
 // follow every such change, not only the inserted text.
-TEST_F(LogControl, NeighbouringLineBreakCharactersAreRenderedTogether) {
+TEST_F(WindowLogControl, NeighbouringLineBreakCharactersAreRenderedTogether) {
   struct Step {
     int start, end;
     const char* text;  // nullptr: Clear()
@@ -167,7 +167,7 @@ TEST_F(LogControl, NeighbouringLineBreakCharactersAreRenderedTogether) {
   }
 }
 
-TEST_F(LogControl, RandomEditsKeepWidgetAndModelTogether) {
+TEST_F(WindowLogControl, RandomEditsKeepWidgetAndModelTogether) {
   std::mt19937 rng(1234);
   const char16_t alphabet[] = u"ab\r\n\r\n";
   for (int i = 0; i < 600; ++i) {
@@ -186,7 +186,7 @@ TEST_F(LogControl, RandomEditsKeepWidgetAndModelTogether) {
   }
 }
 
-TEST_F(LogControl, SelectionPositionsAreClampedAndOrdered) {
+TEST_F(WindowLogControl, SelectionPositionsAreClampedAndOrdered) {
   Fill("0123456789");
   log.SetSel(8, 3);  // reversed: the lower value starts the selection
   EXPECT_EQ(log.SelectionStart(), 3);
@@ -200,12 +200,12 @@ TEST_F(LogControl, SelectionPositionsAreClampedAndOrdered) {
   EXPECT_EQ(log.GetWindowTextLength(), 0);
 }
 
-TEST_F(LogControl, EightBitTextArrivesAsWindows1252) {
+TEST_F(WindowLogControl, EightBitTextArrivesAsWindows1252) {
   LogPrintf("%s", "caf\xE9 \x80 \x93ok\x94\r\n");
   EXPECT_EQ(log.Text(), QString::fromUtf8("café € “ok”\r\n"));
 }
 
-TEST_F(LogControl, WorkerOutputArrivesInOrderEachCallCompleteBeforeTheNext) {
+TEST_F(WindowLogControl, WorkerOutputArrivesInOrderEachCallCompleteBeforeTheNext) {
   constexpr int kLines = 400;
   std::atomic<bool> done{false};
   std::atomic<int> misordered{0};

@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(Options, ScreenSizes) {
+TEST(WindowOptions, ScreenSizes) {
   struct Case {
     const char* text;
     bool ok;
@@ -28,7 +28,7 @@ TEST(Options, ScreenSizes) {
   }
 }
 
-TEST(Options, CommandLines) {
+TEST(WindowOptions, CommandLines) {
   struct Case {
     QStringList args;
     ParseResult result;

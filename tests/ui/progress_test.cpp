@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(Progress, InitialRangeIsZeroToHundred) {
+TEST(WindowProgress, InitialRangeIsZeroToHundred) {
   CProgressBar bar;
   EXPECT_EQ(bar.Low(), 0);
   EXPECT_EQ(bar.High(), 100);
@@ -16,7 +16,7 @@ TEST(Progress, InitialRangeIsZeroToHundred) {
   EXPECT_FALSE(bar.isTextVisible());
 }
 
-TEST(Progress, RangeStepPositionAndTheirLimits) {
+TEST(WindowProgress, RangeStepPositionAndTheirLimits) {
   struct Case {
     const char* name;
     int32_t range;  // SetProgressRange(n)
@@ -54,7 +54,7 @@ TEST(Progress, RangeStepPositionAndTheirLimits) {
   g_progressCtrl = saved;
 }
 
-TEST(Progress, WorkerCallsAreAppliedOnTheWidgetsThread) {
+TEST(WindowProgress, WorkerCallsAreAppliedOnTheWidgetsThread) {
   CProgressBar bar;
   std::atomic<bool> done{false};
   std::vector<int> seen;

@@ -17,7 +17,7 @@ struct StartupCase {
   Calls expected;
 };
 
-TEST(Startup, StepsInOrderAndExactlyTheHiddenTaskBarShownAgain) {
+TEST(WindowStartup, StepsInOrderAndExactlyTheHiddenTaskBarShownAgain) {
   const StartupCase cases[] = {
       {"task bar present", 42, 42,
        {"execute", "sleep 1000", "find HHTaskBar", "is-window 42", "hide 42", "run", "show 42"}},
@@ -51,7 +51,7 @@ TEST(Startup, StepsInOrderAndExactlyTheHiddenTaskBarShownAgain) {
   }
 }
 
-TEST(Startup, TaskBarComesBackWhenTheRunEndsByAnException) {
+TEST(WindowStartup, TaskBarComesBackWhenTheRunEndsByAnException) {
   CallRecord record;
   FakeShell shell(record);
   shell.taskBar = shell.existing = 5;
@@ -61,7 +61,7 @@ TEST(Startup, TaskBarComesBackWhenTheRunEndsByAnException) {
   EXPECT_EQ(record.calls.back(), "show 5");
 }
 
-TEST(Startup, TheLinuxShellDoesNothingVisible) {
+TEST(WindowStartup, TheLinuxShellDoesNothingVisible) {
   IShell& shell = DefaultShell();
   EXPECT_EQ(shell.FindWindowByClass(u"HHTaskBar"), kNoWindow);
   EXPECT_FALSE(shell.IsWindow(kNoWindow));

@@ -61,6 +61,12 @@ JobResult Identify(Board& board) {
     return {kExitPort, "line settings refused"};
   }
   if (opened != 0) return ExplainOpenFailure(board);
+  // A port that vanished (a pulled adapter, a hung-up line) is not a silent MCU, and
+  // nothing more can be sent on it.
+  if (board.serial.State(board.port.m_hPort) == LineState::Lost) {
+    board.Say("the port " + board.serial.LastOpenPath() + " was lost during the identification");
+    return {kExitPortLost, "port lost"};
+  }
   const IdentifyOutcome& id = board.port.LastIdentify();
   if (!id.versionReplied || !id.descriptionReplied) {
     board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
@@ -124,7 +130,7 @@ JobResult Examine(Board& board, const Examination& examination, const std::strin
 
 JobResult Program(Board& board, const std::u16string& path, const std::string& file, const ImageLoader& loader) {
   const JobResult identified = Identify(board);
-  if (identified.code == kExitPort) return identified;
+  if (identified.code == kExitPort || identified.code == kExitPortLost) return identified;
   const ProgramOutcome outcome = board.port.ProgramMcu(path.c_str(), loader);
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {

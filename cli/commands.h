@@ -16,7 +16,7 @@ enum ExitCode : int {
   kExitFile = 7,           // the file is missing or unreadable
   kExitRefused = 8,        // program: the MCU refused IAP
   kExitIncomplete = 9,     // program: block replies timed out or writes were short
-  kExitPortLost = 10,      // program: the port vanished during the run
+  kExitPortLost = 10,      // the port vanished during the run or the identification
   kExitFileProblems = 11,  // check (and program without --force): the file has problems
 };
 

@@ -87,6 +87,12 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
   m_packetBuffer[0] = 'S';
   m_packetBuffer[1] = '9';
   write(m_packetBuffer, kEndRecordSize);
+  if (portOpen && m_serial.State(m_hPort) == LineState::Lost) {
+    // The line went after the last block's reply: the end record did not go out whole,
+    // and that is a lost port, not merely a short write.
+    Log("\r\nCOM port lost!\r\n");
+    outcome.lineLost = true;
+  }
   outcome.status = ProgramOutcome::Status::Completed;
   return outcome;
 }

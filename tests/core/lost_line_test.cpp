@@ -1,0 +1,67 @@
+// The programming run when the line goes at its very end: after the last block's reply,
+// as the end record is written.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "port_fixture.h"
+
+namespace {
+
+// The scripted line, lost the moment the end record is written to it.
+class LostAtEndRecord final : public ISerialDevice {
+ public:
+  explicit LostAtEndRecord(FakeSerial& inner) : inner_(inner) {}
+  uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override {
+    if (len == 134 && data[0] == 'S' && data[1] == '9') inner_.LoseLine();
+    return inner_.Write(h, data, len);
+  }
+  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
+  bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
+  bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
+  bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }
+  bool GetCommState(int32_t h, Dcb& dcb) override { return inner_.GetCommState(h, dcb); }
+  bool SetCommState(int32_t h, const Dcb& dcb) override { return inner_.SetCommState(h, dcb); }
+  bool SetCommTimeouts(int32_t h, const CommTimeouts& t) override { return inner_.SetCommTimeouts(h, t); }
+  void ClearCommError(int32_t h) override { inner_.ClearCommError(h); }
+  bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override { return inner_.Read(h, buf, max, got); }
+  void WaitReadable(int32_t h, uint32_t maxMs) override { inner_.WaitReadable(h, maxMs); }
+  void Close(int32_t h) override { inner_.Close(h); }
+  OpenError LastOpenError() const override { return inner_.LastOpenError(); }
+  std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
+  LineState State(int32_t h) const override { return inner_.State(h); }
+
+ private:
+  FakeSerial& inner_;
+};
+
+TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
+  FakeClock clock;
+  FakeSerial serial(clock);
+  LostAtEndRecord device(serial);
+  MemoryFileSystem files;
+  files.Add(u"fw.s19", "S1078000AABBCCDD6A\r\n");
+  MemoryLogEdit log;
+  RecordingProgress progress;
+  char version[kVersionSize] = {};
+  uint8_t packet[kPacketBufferSize] = {};
+  CMcuPort port(device, clock, files);
+  port.SetConsole(&log, &progress);
+  port.SetBuffers(version, packet);
+  port.m_hPort = serial.Open(u"COM2:");
+  // An MCU that answers the IAP request and every block.
+  serial.onWrite = [&](const std::vector<uint8_t>& w) {
+    if (w.size() == 7) serial.Deliver("$wIAP OK\r\n", 2);
+    if (w.size() == 128) serial.Deliver(".", 2);
+  };
+
+  const ProgramOutcome outcome = port.ProgramMcu(u"fw.s19");
+  EXPECT_TRUE(outcome.lineLost);
+  EXPECT_FALSE(outcome.Succeeded());
+  EXPECT_EQ(outcome.blockTimeouts, 0u);
+  EXPECT_EQ(serial.written.size(), 7u + 1024u * 134u);  // every block, no end record
+  const std::string text = log.Text8();
+  EXPECT_TRUE(text.ends_with("MCU: " + std::string(64, '.') + "write error....\r\n\r\nCOM port lost!\r\n")) << text;
+}
+
+}  // namespace

@@ -11,27 +11,10 @@
 #include "platform/posix_serial.h"
 
 // The device's pause as the original platform had it: a plain sleep, deaf to arriving bytes.
-class PlainPollSerial final : public ISerialDevice {
+class PlainPollSerial final : public ForwardingSerialDevice {
  public:
-  explicit PlainPollSerial(ISerialDevice& inner) : inner_(inner) {}
-  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
-  bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
-  bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
-  bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }
-  bool GetCommState(int32_t h, Dcb& dcb) override { return inner_.GetCommState(h, dcb); }
-  bool SetCommState(int32_t h, const Dcb& dcb) override { return inner_.SetCommState(h, dcb); }
-  bool SetCommTimeouts(int32_t h, const CommTimeouts& t) override { return inner_.SetCommTimeouts(h, t); }
-  void ClearCommError(int32_t h) override { inner_.ClearCommError(h); }
-  bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override { return inner_.Read(h, buf, max, got); }
+  using ForwardingSerialDevice::ForwardingSerialDevice;
   void WaitReadable(int32_t, uint32_t maxMs) override { DefaultClock().Sleep(maxMs); }
-  uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override { return inner_.Write(h, data, len); }
-  void Close(int32_t h) override { inner_.Close(h); }
-  OpenError LastOpenError() const override { return inner_.LastOpenError(); }
-  std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
-  LineState State(int32_t h) const override { return inner_.State(h); }
-
- private:
-  ISerialDevice& inner_;
 };
 
 // Passes the log on and keeps a copy of its 8-bit text for the log file.

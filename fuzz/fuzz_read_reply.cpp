@@ -18,9 +18,9 @@ namespace {
 constexpr uint32_t kPollMs = 100;
 
 // Passes everything to the scripted device and watches the reads.
-class WatchedSerial final : public ISerialDevice {
+class WatchedSerial final : public ForwardingSerialDevice {
  public:
-  WatchedSerial(FakeSerial& inner, FakeClock& clock) : inner_(inner), clock_(clock) {}
+  WatchedSerial(FakeSerial& inner, FakeClock& clock) : ForwardingSerialDevice(inner), inner_(inner), clock_(clock) {}
   CMcuPort* port = nullptr;
   int64_t failAtRead = -1;  // the read (counted over all calls) that fails
   int64_t reads = 0;
@@ -57,23 +57,10 @@ class WatchedSerial final : public ISerialDevice {
     return ok;
   }
 
-  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
-  bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
-  bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
-  bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }
-  bool GetCommState(int32_t h, Dcb& dcb) override { return inner_.GetCommState(h, dcb); }
-  bool SetCommState(int32_t h, const Dcb& dcb) override { return inner_.SetCommState(h, dcb); }
-  bool SetCommTimeouts(int32_t h, const CommTimeouts& t) override { return inner_.SetCommTimeouts(h, t); }
-  void ClearCommError(int32_t h) override { inner_.ClearCommError(h); }
   void WaitReadable(int32_t h, uint32_t maxMs) override {
     FUZZ_CHECK(maxMs <= kPollMs);
     inner_.WaitReadable(h, maxMs);
   }
-  uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override { return inner_.Write(h, data, len); }
-  void Close(int32_t h) override { inner_.Close(h); }
-  OpenError LastOpenError() const override { return inner_.LastOpenError(); }
-  std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
-  LineState State(int32_t h) const override { return inner_.State(h); }
 
  private:
   FakeSerial& inner_;

@@ -9,27 +9,13 @@
 namespace {
 
 // The scripted line, lost the moment the end record is written to it.
-class LostAtEndRecord final : public ISerialDevice {
+class LostAtEndRecord final : public ForwardingSerialDevice {
  public:
-  explicit LostAtEndRecord(FakeSerial& inner) : inner_(inner) {}
+  explicit LostAtEndRecord(FakeSerial& inner) : ForwardingSerialDevice(inner), inner_(inner) {}
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override {
     if (len == 134 && data[0] == 'S' && data[1] == '9') inner_.LoseLine();
     return inner_.Write(h, data, len);
   }
-  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
-  bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
-  bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
-  bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }
-  bool GetCommState(int32_t h, Dcb& dcb) override { return inner_.GetCommState(h, dcb); }
-  bool SetCommState(int32_t h, const Dcb& dcb) override { return inner_.SetCommState(h, dcb); }
-  bool SetCommTimeouts(int32_t h, const CommTimeouts& t) override { return inner_.SetCommTimeouts(h, t); }
-  void ClearCommError(int32_t h) override { inner_.ClearCommError(h); }
-  bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override { return inner_.Read(h, buf, max, got); }
-  void WaitReadable(int32_t h, uint32_t maxMs) override { inner_.WaitReadable(h, maxMs); }
-  void Close(int32_t h) override { inner_.Close(h); }
-  OpenError LastOpenError() const override { return inner_.LastOpenError(); }
-  std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
-  LineState State(int32_t h) const override { return inner_.State(h); }
 
  private:
   FakeSerial& inner_;

@@ -1,6 +1,8 @@
 // The strict Intel HEX reader: problems with their lines, extended addresses, a file as
 // SDCC writes it, files written by srec_cat, and the loader in a programming run.
 #include <gtest/gtest.h>
+
+#include "fakes/srec_cat_fixture.h"
 #include <unistd.h>
 #include <zlib.h>
 
@@ -268,30 +270,7 @@ TEST_F(ProgramIntelHex, ExaminationOfTheImage) {
 }
 
 // Files written by an independent S-record tool load to the image it was given.
-class AgainstSrecCat : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat is not installed";
-    std::string pattern = (fs::temp_directory_path() / "fennwick-ihex-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) {
-      std::error_code ec;
-      fs::remove_all(dir_, ec);
-    }
-  }
-  void Run(const std::string& command) {
-    const std::string full = "cd '" + dir_.string() + "' && " + command + " 2>>srec_cat.err";
-    ASSERT_EQ(std::system(full.c_str()), 0) << full;
-  }
-  std::string Slurp(const std::string& name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  fs::path dir_;
-};
+class AgainstSrecCat : public SrecCatFixture<> {};
 
 TEST_F(AgainstSrecCat, WrittenFilesLoadToTheSameImage) {
   struct Piece {

@@ -1,6 +1,8 @@
 // LoadS19Image against an independent S-record tool: random images written as S19 by
 // srec_cat, loaded by us, and compared with the binary srec_cat makes of the same file.
 #include <gtest/gtest.h>
+
+#include "fakes/srec_cat_fixture.h"
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,37 +35,12 @@ struct DiffCase {
   uint32_t seed;
 };
 
-class S19AgainstSrecCat : public ::testing::TestWithParam<DiffCase> {
+class S19AgainstSrecCat : public SrecCatFixture<::testing::TestWithParam<DiffCase>> {
  protected:
-  void SetUp() override {
-    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat is not installed";
-    std::string pattern = (fs::temp_directory_path() / "fennwick-srec-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) {
-      std::error_code ec;
-      fs::remove_all(dir_, ec);
-    }
-  }
-
-  // Runs a command in the temporary directory; its messages go to a file there.
-  void Run(const std::string& command) {
-    const std::string full = "cd '" + dir_.string() + "' && " + command + " 2>>srec_cat.err";
-    ASSERT_EQ(std::system(full.c_str()), 0) << full << "\n" << Slurp(dir_ / "srec_cat.err");
-  }
-
-  static std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   static void Spit(const fs::path& p, const std::vector<uint8_t>& bytes) {
     std::ofstream out(p, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
-
-  fs::path dir_;
 };
 
 std::string Hex(uint32_t v) {

@@ -5,36 +5,20 @@
 
 #include "platform/text.h"
 
-class MultiDisplay::PortConsole final : public ILogEdit, public IProgressCtrl {
+class MultiDisplay::PortConsole final : public StreamLogEdit, public IProgressCtrl {
  public:
   PortConsole(MultiDisplay& display, size_t port) : display_(display), port_(port) {}
-  int32_t GetWindowTextLength() override { return length_; }
-  void SetSel(int32_t start, int32_t end) override {
-    auto clamp = [this](int32_t v) { return v < 0 || v > length_ ? length_ : v; };
-    selStart_ = std::min(clamp(start), clamp(end));
-    selEnd_ = std::max(clamp(start), clamp(end));
-  }
-  void ScrollCaret() override {}
-  void Clear() override {
-    length_ -= selEnd_ - selStart_;
-    selEnd_ = selStart_;
-  }
-  void ReplaceSel(const std::u16string& text) override {
-    length_ += static_cast<int32_t>(text.size()) - (selEnd_ - selStart_);
-    selStart_ = selEnd_ = selStart_ + static_cast<int32_t>(text.size());
-    display_.Text(port_, Utf16ToCp1252(text));
-  }
   void SetRange32(int32_t, int32_t high) override { display_.SetRange(port_, high); }
   void SetStep(int32_t) override {}
   void SetPos(int32_t pos) override { display_.SetPos(port_, pos); }
   void Invalidate() override {}
 
+ protected:
+  void Append(const std::u16string& text) override { display_.Text(port_, Utf16ToCp1252(text)); }
+
  private:
   MultiDisplay& display_;
   size_t port_;
-  int32_t length_ = 0;
-  int32_t selStart_ = 0;
-  int32_t selEnd_ = 0;
 };
 
 MultiDisplay::MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels)
@@ -131,19 +115,7 @@ void MultiDisplay::DrawBars() {
   for (size_t i = 0; i < ports_.size(); ++i) {
     const PortState& st = ports_[i];
     std::string line = "[" + labels_[i] + "] " + st.status;
-    if (st.pos >= 0 && st.high > 0) {
-      const int32_t total = st.high + 1;
-      const int32_t done = std::min(st.pos + 1, total);
-      constexpr int kWidth = 24;
-      const int filled = static_cast<int>(static_cast<int64_t>(kWidth) * done / total);
-      const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - st.started).count();
-      const double left = done > 0 ? secs * (total - done) / done : 0;
-      char tail[96];
-      std::snprintf(tail, sizeof tail, " [%s%s] %d/%d %d:%02d left", std::string(static_cast<size_t>(filled), '#').c_str(),
-                    std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), done, total,
-                    static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-      line += tail;
-    }
+    if (st.pos >= 0 && st.high > 0) line += " " + ProgressText(st.pos, st.high, st.started, 24, 0);
     std::fprintf(err_, "%s\033[K\n", line.c_str());
   }
   std::fflush(err_);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/console_parts.h"
 #include "platform/console.h"
 
 class MultiDisplay {

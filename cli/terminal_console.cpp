@@ -11,20 +11,7 @@ TerminalConsole::TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, b
 
 TerminalConsole::~TerminalConsole() { Finish(); }
 
-void TerminalConsole::SetSel(int32_t start, int32_t end) {
-  auto clamp = [this](int32_t v) { return v < 0 || v > length_ ? length_ : v; };
-  selStart_ = std::min(clamp(start), clamp(end));
-  selEnd_ = std::max(clamp(start), clamp(end));
-}
-
-void TerminalConsole::Clear() {
-  length_ -= selEnd_ - selStart_;
-  selEnd_ = selStart_;
-}
-
-void TerminalConsole::ReplaceSel(const std::u16string& text) {
-  length_ += static_cast<int32_t>(text.size()) - (selEnd_ - selStart_);
-  selStart_ = selEnd_ = selStart_ + static_cast<int32_t>(text.size());
+void TerminalConsole::Append(const std::u16string& text) {
   const std::string bytes = Utf16ToCp1252(text);
   if (!sameScreen_) {
     std::fwrite(bytes.data(), 1, bytes.size(), out_);
@@ -77,20 +64,8 @@ void TerminalConsole::DrawBar() {
   if (shown.size() > 40) shown = "..." + shown.substr(shown.size() - 37);
   line += shown;
   if (pos_ >= 0 && high_ > 0) {
-    const int32_t done = std::min(pos_ + 1, high_ + 1);
-    const int32_t total = high_ + 1;
-    constexpr int kWidth = 30;
-    const int filled = static_cast<int>(static_cast<int64_t>(kWidth) * done / total);
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    const double rate = secs > 0 ? done * static_cast<double>(bytesPerStep_) / secs : 0;
-    const double left = done > 0 ? secs * (total - done) / done : 0;
-    char tail[128];
-    std::snprintf(tail, sizeof tail, "%s[%s%s] %d/%d  %.1f kB/s  %d:%02d left", shown.empty() ? "" : "  ",
-                  std::string(static_cast<size_t>(filled), '#').c_str(),
-                  std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), done, total, rate / 1000.0,
-                  static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-    line += tail;
+    line += shown.empty() ? "" : "  ";
+    line += ProgressText(pos_, high_, started_, 30, bytesPerStep_);
   }
   std::fputs(line.c_str(), err_);
   std::fflush(err_);

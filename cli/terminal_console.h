@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/console_parts.h"
 #include "platform/console.h"
 
-class TerminalConsole final : public ILogEdit, public IProgressCtrl {
+class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
  public:
   // `bytesPerStep` turns progress steps into a byte rate for the bar.
   // `showBar`: draw the bar on `err`; `sameScreen`: `out` is that terminal too, so unfinished
@@ -17,12 +18,6 @@ class TerminalConsole final : public ILogEdit, public IProgressCtrl {
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;
 
-  // ILogEdit: the length model counts what was appended less what was cleared.
-  int32_t GetWindowTextLength() override { return length_; }
-  void SetSel(int32_t start, int32_t end) override;
-  void ScrollCaret() override {}
-  void Clear() override;
-  void ReplaceSel(const std::u16string& text) override;
 
   // IProgressCtrl
   void SetRange32(int32_t low, int32_t high) override;
@@ -33,6 +28,9 @@ class TerminalConsole final : public ILogEdit, public IProgressCtrl {
   // Ends the bar's line and writes out any log text held back for it.
   void Finish();
 
+ protected:
+  void Append(const std::u16string& text) override;
+
  private:
   void DrawBar();
   void ClearBar();
@@ -41,9 +39,6 @@ class TerminalConsole final : public ILogEdit, public IProgressCtrl {
   bool bar_;
   bool sameScreen_;
   uint32_t bytesPerStep_;
-  int32_t length_ = 0;
-  int32_t selStart_ = 0;
-  int32_t selEnd_ = 0;
   int32_t high_ = 100;
   int32_t pos_ = -1;
   bool barShown_ = false;

@@ -1,6 +1,7 @@
 // The command line's own pieces: port listing, the run log file, several boards' output.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/console_parts.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
 #include "cli/ports.h"
@@ -124,6 +126,20 @@ TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtThe
     display.Finish();
   });
   EXPECT_EQ(out, "[A] one\r\n[A] two\r\n[B] MCU: ....\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgressText, BarCountRateAndTimeLeft) {
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_EQ(ProgressText(1023, 1023, now, 30, 0), "[" + std::string(30, '#') + "] 1024/1024 0:00 left");
+  const std::string half = ProgressText(511, 1023, now, 24, 134);
+  EXPECT_EQ(half.rfind("[" + std::string(12, '#') + std::string(12, '.') + "] 512/1024  ", 0), 0u) << half;
+  EXPECT_NE(half.find(" kB/s  0:00 left"), std::string::npos) << half;
+  // Past the range the bar stays full.
+  EXPECT_EQ(ProgressText(5000, 99, now, 10, 0), "[##########] 100/100 0:00 left");
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
   std::string whyNot;
   if (!ReadFirmwareFile(file, r, whyNot)) {
     Say(err, whyNot);
-    return kCheckExitFile;
+    return kExitFile;
   }
   std::fprintf(out, "format: %s\n", FirmwareFormatName(r.format));
   std::fprintf(out, "lines: %d\n", r.lineCount);
@@ -116,7 +116,7 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
   const size_t n = r.ProblemCount();
   std::fprintf(out, "result: %s\n", n == 0 ? "no problems" : Count(n, "problem", "problems").c_str());
   std::fflush(out);
-  return n == 0 ? 0 : kCheckExitProblems;
+  return n == 0 ? 0 : kExitFileProblems;
 }
 
 PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force) {
@@ -139,11 +139,6 @@ PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force)
   }
   Say(err, file + " has " + problems + "; not programmed (give --force to program it anyway)");
   return PrecheckResult::Refused;
-}
-
-bool PrecheckForProgram(std::FILE* err, const std::string& file, bool force) {
-  const PrecheckResult result = PrecheckFile(err, file, force);
-  return result == PrecheckResult::Clean || result == PrecheckResult::Forced;
 }
 
 bool IsIntelHex(const std::string& file) {

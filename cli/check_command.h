@@ -17,12 +17,9 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/commands.h"
 #include "firmware/firmware_file.h"
 #include "link/mcu_port.h"
-
-// Exit codes of `check`; 7 is the command line's code for a missing or unreadable file.
-constexpr int kCheckExitFile = 7;
-constexpr int kCheckExitProblems = 11;
 
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
 // found, 7 when the file is missing or unreadable (with the reason on `err`).
@@ -37,8 +34,6 @@ enum class PrecheckResult {
 
 // The check that `program` runs first. Problems are listed on `err`.
 PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force);
-// True when programming may go on (Clean or Forced).
-bool PrecheckForProgram(std::FILE* err, const std::string& file, bool force);
 
 // True when the file's content is Intel HEX (false also when it cannot be read).
 bool IsIntelHex(const std::string& file);

@@ -90,7 +90,7 @@ TEST_F(CheckCommand, ProblemsAndDescription) {
   const std::vector<uint8_t> block = {'$', 'F', 'N', 'W', 'K', '-', '1', '0', '7', '"', 0x01, 0};
   const std::string file =
       Write("fw.ihx", Ihx(0, 0x8100, block) + ":0182000001FF\n" + Ihx(1, 0, {}) + Ihx(0, 0x8100, {1}));
-  EXPECT_EQ(RunCheck(out_, err_, file), kCheckExitProblems);
+  EXPECT_EQ(RunCheck(out_, err_, file), kExitFileProblems);
   const std::string out = Out();
   EXPECT_NE(out.find("format: Intel HEX\nlines: 4\ndata: 0x08100-0x0810B, 12 bytes\ndata: 0x08200-0x08200, 1 byte\n"),
             std::string::npos)
@@ -105,8 +105,8 @@ TEST_F(CheckCommand, ProblemsAndDescription) {
 }
 
 TEST_F(CheckCommand, UnreadableFiles) {
-  EXPECT_EQ(RunCheck(out_, err_, (dir_ / "missing.s19").string()), kCheckExitFile);
-  EXPECT_EQ(RunCheck(out_, err_, dir_.string()), kCheckExitFile);
+  EXPECT_EQ(RunCheck(out_, err_, (dir_ / "missing.s19").string()), kExitFile);
+  EXPECT_EQ(RunCheck(out_, err_, dir_.string()), kExitFile);
   EXPECT_EQ(Out(), "");
   const std::string err = Err();
   EXPECT_NE(err.find("missing.s19: No such file or directory\n"), std::string::npos) << err;
@@ -119,11 +119,8 @@ TEST_F(CheckCommand, PrecheckRefusesUnlessForced) {
   EXPECT_EQ(PrecheckFile(err_, clean, false), PrecheckResult::Clean);
   EXPECT_EQ(Err(), "");
   EXPECT_EQ(PrecheckFile(err_, broken, false), PrecheckResult::Refused);
-  EXPECT_FALSE(PrecheckForProgram(err_, broken, false));
   EXPECT_EQ(PrecheckFile(err_, broken, true), PrecheckResult::Forced);
-  EXPECT_TRUE(PrecheckForProgram(err_, broken, true));
   EXPECT_EQ(PrecheckFile(err_, (dir_ / "none").string(), true), PrecheckResult::Unreadable);
-  EXPECT_FALSE(PrecheckForProgram(err_, (dir_ / "none").string(), true));
   const std::string err = Err();
   EXPECT_NE(err.find("broken.s19 line 3: count 0x04 does not match the 3 bytes that follow it\n"), std::string::npos) << err;
   EXPECT_NE(err.find("not programmed (give --force"), std::string::npos) << err;

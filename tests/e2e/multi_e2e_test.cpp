@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/process.h"
+#include "fakes/process.h"
 
 namespace {
 

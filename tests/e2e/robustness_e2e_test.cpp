@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "e2e/process.h"
+#include "fakes/process.h"
 
 namespace {
 

@@ -1,10 +1,6 @@
 // The window against the simulated MCU over a pseudo-terminal, driven through its buttons,
 // with the file dialog answered as an operator would.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,59 +13,13 @@
 
 #include "app/mcu_jobs.h"
 #include "platform/posix_serial.h"
+#include "fakes/process.h"
 #include "ui_test_support.h"
 
 namespace {
 
 const std::string kBinDir = FENNWICK_BIN_DIR;
 const std::string kSamples = kBinDir + "/../samples";
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The simulator in the background; its first line of output names its terminal.
-class Simulator {
- public:
-  explicit Simulator(const std::vector<std::string>& args) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      const std::string bin = kBinDir + "/fennwick-mcu-sim";
-      argv.push_back(const_cast<char*>(bin.c_str()));
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    pollfd p{out[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&p, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
 
 // Answers the next file dialog with `path`, checking that it offers S19 files. The dialog
 // reads its folder in the background and may refuse the first tries; after 20 s it is
@@ -145,7 +95,7 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
       << log.toStdString();
   EXPECT_TRUE(log.contains("-----Selected S19 File Desc-----\r\nVersion: $FNWK-107"));
   EXPECT_TRUE(log.endsWith("Please click \"Start\" to update current MCU."));
-  const std::string text = ReadAll(sample);
+  const std::string text = ReadFile(sample);
   EXPECT_EQ(dlg.ProgressControl().High(), std::count(text.begin(), text.end(), '\n'));
   EXPECT_EQ(dlg.ProgressControl().Pos(), 0);
 
@@ -166,7 +116,7 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
   // The simulator writes its flash once the end record has arrived.
   ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(dump) && std::filesystem::file_size(dump) == 0x20000; },
                         5000));
-  EXPECT_TRUE(ReadAll(dump) == ReadAll(kSamples + "/fennwick-sample.bin"));
+  EXPECT_TRUE(ReadFile(dump) == ReadFile(kSamples + "/fennwick-sample.bin"));
 }
 
 }  // namespace

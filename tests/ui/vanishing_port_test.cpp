@@ -1,61 +1,17 @@
 // The window when its port vanishes during a job: a real programming run on the simulated
 // MCU, whose line hangs up mid-run as a pulled USB adapter would.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "app/mcu_jobs.h"
 #include "platform/posix_serial.h"
+#include "fakes/process.h"
 #include "ui_test_support.h"
-
-extern char** environ;
 
 namespace {
 
 const std::string kBinDir = FENNWICK_BIN_DIR;
-
-// fennwick-mcu-sim in the background; its first line of output names its terminal.
-class SimulatedMcu {
- public:
-  explicit SimulatedMcu(std::vector<std::string> args) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, out[1]);
-    args.insert(args.begin(), kBinDir + "/fennwick-mcu-sim");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    pollfd p{out[0], POLLIN, 0};
-    char c = 0;
-    while (pid_ > 0 && ::poll(&p, 1, 10000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    ::close(out[0]);
-  }
-  ~SimulatedMcu() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  SimulatedMcu(const SimulatedMcu&) = delete;
-  SimulatedMcu& operator=(const SimulatedMcu&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
 
 int Count(const QString& text, const QString& what) { return static_cast<int>(text.count(what)); }
 
@@ -66,7 +22,7 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   ASSERT_TRUE(std::filesystem::exists(sample)) << "build the samples first";
 
   // The line hangs up after the reply to block 40: blocks 0, 16 and 32 have logged theirs.
-  SimulatedMcu sim({"--baud", "0", "--flash-ms", "0", "--hangup-after", "40"});
+  Simulator sim({"--baud", "0", "--flash-ms", "0", "--hangup-after", "40"});
   ASSERT_FALSE(sim.path().empty());
   PosixSerialDevice device(sim.path());
   CMcuPort port(device, DefaultClock());

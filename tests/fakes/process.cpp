@@ -1,4 +1,4 @@
-#include "e2e/process.h"
+#include "fakes/process.h"
 
 #include <fcntl.h>
 #include <poll.h>

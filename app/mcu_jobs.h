@@ -1,15 +1,24 @@
 #pragma once
 // The window's jobs on the MCU port: programming and file examination.
+#include <string>
+#include <vector>
+
 #include "link/mcu_port.h"
+#include "platform/file.h"
 #include "ui/job_dispatch.h"
 
 class McuJobRunner final : public IJobRunner {
  public:
-  explicit McuJobRunner(CMcuPort& port) : m_port(port) {}
-  // Each job reports to the operator through the log; the outcomes are not needed here.
-  void Program(const char16_t* path) override { m_port.ProgramMcu(path); }
-  void Examine(const char16_t* path) override { m_port.ExamineFile(path); }
+  explicit McuJobRunner(CMcuPort& port, IFileSystem& files = DefaultFileSystem()) : m_port(port), m_files(files) {}
+  // The run, then one log line of our own that says how it ended.
+  void Program(const char16_t* path) override;
+  // The examination, then the strict check's problems, if any, in a few lines.
+  void Examine(const char16_t* path) override;
+  std::vector<std::string> ProgramConcerns() override { return m_concerns; }
 
  private:
   CMcuPort& m_port;
+  IFileSystem& m_files;
+  // Written by the examination on the worker, read on the window's thread once it has ended.
+  std::vector<std::string> m_concerns;
 };

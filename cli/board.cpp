@@ -13,9 +13,18 @@ Board::Board(const std::optional<std::string>& portPath, bool plainPoll, ILogEdi
       plain(serial),
       capture(log),
       port(plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock()),
+      progress_(progress),
       say_(std::move(say)) {
   port.SetConsole(&capture, &progress);
   port.SetBuffers(version, packet);
+}
+
+void Board::Quiet(bool quiet) {
+  if (quiet) {
+    port.SetConsole(&null_, &null_);
+  } else {
+    port.SetConsole(&capture, &progress_);
+  }
 }
 
 std::string Board::VersionText() const {

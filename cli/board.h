@@ -33,6 +33,20 @@ class CaptureEdit final : public ILogEdit {
   std::string text_;
 };
 
+// Swallows log text and progress: for an examination that only judges.
+class NullConsole final : public ILogEdit, public IProgressCtrl {
+ public:
+  int32_t GetWindowTextLength() override { return 0; }
+  void SetSel(int32_t, int32_t) override {}
+  void ScrollCaret() override {}
+  void Clear() override {}
+  void ReplaceSel(const std::u16string&) override {}
+  void SetRange32(int32_t, int32_t) override {}
+  void SetStep(int32_t) override {}
+  void SetPos(int32_t) override {}
+  void Invalidate() override {}
+};
+
 // Where a board's messages for the person (not the log) go: stderr, with the port's name
 // when several boards run.
 using SayFn = std::function<void(const std::string&)>;
@@ -44,6 +58,8 @@ struct Board {
   // The MCU's version as the log shows it (after "Version: "), without its line end.
   std::string VersionText() const;
   const std::string& log() const { return capture.text(); }
+  // Quiet: the port's log and progress go nowhere until Quiet(false).
+  void Quiet(bool quiet);
 
   PosixSerialDevice serial;
   PlainPollSerial plain;
@@ -53,5 +69,7 @@ struct Board {
   uint8_t packet[kPacketBufferSize] = {};
 
  private:
+  IProgressCtrl& progress_;
+  NullConsole null_;
   SayFn say_;
 };

@@ -58,14 +58,6 @@ std::string Quoted(const std::string& text) {
   return s + "\"";
 }
 
-std::string ProblemLine(const FileProblem& p) {
-  return (p.line == 0 ? std::string("file") : "line " + std::to_string(p.line)) + ": " + p.text;
-}
-
-std::string Count(size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 void Say(std::FILE* err, const std::string& text) {
   std::fprintf(err, "fennwick-cli: %s\n", text.c_str());
   std::fflush(err);
@@ -96,7 +88,7 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
   if (r.ranges.empty()) std::fprintf(out, "data: none\n");
   for (const DataRange& range : r.ranges) {
     std::fprintf(out, "data: 0x%05X-0x%05X, %s\n", range.first, range.last,
-                 Count(range.Size(), "byte", "bytes").c_str());
+                 CountOf(range.Size(), "byte", "bytes").c_str());
   }
   const DescriptionBlock& d = r.description;
   if (!d.present) {
@@ -111,10 +103,10 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
   for (const FileProblem& p : r.warnings) std::fprintf(out, "warning: %s\n", ProblemLine(p).c_str());
   for (const FileProblem& p : r.problems) std::fprintf(out, "%s\n", ProblemLine(p).c_str());
   if (r.unlistedProblems > 0) {
-    std::fprintf(out, "... and %s not listed\n", Count(r.unlistedProblems, "more problem", "more problems").c_str());
+    std::fprintf(out, "... and %s not listed\n", CountOf(r.unlistedProblems, "more problem", "more problems").c_str());
   }
   const size_t n = r.ProblemCount();
-  std::fprintf(out, "result: %s\n", n == 0 ? "no problems" : Count(n, "problem", "problems").c_str());
+  std::fprintf(out, "result: %s\n", n == 0 ? "no problems" : CountOf(n, "problem", "problems").c_str());
   std::fflush(out);
   return n == 0 ? 0 : kExitFileProblems;
 }
@@ -130,9 +122,9 @@ PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force)
   if (!r.HasProblems()) return PrecheckResult::Clean;
   for (const FileProblem& p : r.problems) Say(err, file + " " + ProblemLine(p));
   if (r.unlistedProblems > 0) {
-    Say(err, file + ": and " + Count(r.unlistedProblems, "more problem", "more problems"));
+    Say(err, file + ": and " + CountOf(r.unlistedProblems, "more problem", "more problems"));
   }
-  const std::string problems = Count(r.ProblemCount(), "problem", "problems");
+  const std::string problems = CountOf(r.ProblemCount(), "problem", "problems");
   if (force) {
     Say(err, "warning: " + file + " has " + problems + "; programming it anyway (--force)");
     return PrecheckResult::Forced;

@@ -88,18 +88,8 @@ std::string FileProblem(const std::string& file) {
 // read strictly for Intel HEX.
 using Examination = std::function<void(CMcuPort&)>;
 
-JobResult Examine(Board& board, const Examination& examination, const std::string& file, bool offline,
-                  const std::string& mcuVersion) {
-  JobResult identified{kExitOk, "ok"};
-  if (offline) {
-    // The version line as the MCU would send it: its text from byte 3 on is compared.
-    const std::string text = mcuVersion.size() > 3 ? mcuVersion.substr(3, kVersionSize - 1) : std::string();
-    std::memcpy(board.version, text.data(), text.size());
-  } else {
-    identified = Identify(board);
-    if (identified.code == kExitPort) return identified;
-  }
-  examination(board.port);
+// What the examination that has just run on the board's port found, as an exit code.
+JobResult JudgeExamination(Board& board, const std::string& file) {
   const ExamineOutcome& result = board.port.LastExamine();
   if (result.verdict == ExamineOutcome::Verdict::FileNotOpened) {
     board.Say("cannot read " + file + ": " + FileProblem(file));
@@ -113,7 +103,6 @@ JobResult Examine(Board& board, const Examination& examination, const std::strin
     board.Say("read error in " + file);
     return {kExitFile, "file not readable"};
   }
-  if (identified.code != kExitOk) return identified;
   switch (result.verdict) {
     case ExamineOutcome::Verdict::NoDescription:
       board.Say(file + " has no description block");
@@ -128,10 +117,58 @@ JobResult Examine(Board& board, const Examination& examination, const std::strin
   }
 }
 
-JobResult Program(Board& board, const std::u16string& path, const std::string& file, const ImageLoader& loader) {
-  const JobResult identified = Identify(board);
-  if (identified.code == kExitPort || identified.code == kExitPortLost) return identified;
-  const ProgramOutcome outcome = board.port.ProgramMcu(path.c_str(), loader);
+JobResult Examine(Board& board, const Examination& examination, const std::string& file, bool offline,
+                  const std::string& mcuVersion) {
+  JobResult identified{kExitOk, "ok"};
+  if (offline) {
+    // The version line as the MCU would send it: its text from byte 3 on is compared.
+    const std::string text = mcuVersion.size() > 3 ? mcuVersion.substr(3, kVersionSize - 1) : std::string();
+    std::memcpy(board.version, text.data(), text.size());
+  } else {
+    identified = Identify(board);
+    if (identified.code == kExitPort) return identified;
+  }
+  examination(board.port);
+  const JobResult judged = JudgeExamination(board, file);
+  if (judged.code == kExitFile || judged.code == kExitFailure) return judged;
+  return identified.code != kExitOk ? identified : judged;
+}
+
+struct ProgramSettings {
+  bool force = false;
+  BlockLimits limits;
+};
+
+// Before the IAP request: a silent MCU, or a file that does not suit the MCU or carries
+// no description, gets nothing unless the operator insisted. Returns kExitOk to go on.
+JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const Examination& examination,
+                               const std::string& file, bool force) {
+  const char* const kNothingSent = "nothing was sent; --force programs it all the same";
+  if (identified.code == kExitSilent) {
+    if (!force) {
+      board.Say(kNothingSent);
+      return identified;
+    }
+    board.Say("warning: programming a silent MCU anyway (--force)");
+  }
+  // It judges only: its texts are `examine`'s (and the window's Open's).
+  board.Quiet(true);
+  examination(board.port);
+  board.Quiet(false);
+  const JobResult judged = JudgeExamination(board, file);
+  if (judged.code == kExitUnsuitable || judged.code == kExitNoDescription) {
+    if (!force) {
+      board.Say(kNothingSent + std::string(" (`fennwick-cli examine ") + file + "` shows the description)");
+      return judged;
+    }
+    board.Say("warning: programming it anyway (--force)");
+    return {kExitOk, "forced"};
+  }
+  return judged;
+}
+
+// The run's outcome as an exit code, with the verdict that the window logs.
+JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const std::string& file) {
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {
     board.Say("warning: " + std::to_string(outcome.load.outOfRangeBytes) +
@@ -141,40 +178,47 @@ JobResult Program(Board& board, const std::u16string& path, const std::string& f
     board.Say("warning: " + std::to_string(outcome.load.overlongLines) +
               " lines longer than 1,024 characters were not loaded");
   }
+  if (outcome.status == Status::NullPath || outcome.status == Status::FileNotOpened) {
+    board.Say("cannot read " + file + ": " + FileProblem(file));
+  }
+  board.Say(ProgramVerdict(outcome));
+  if (outcome.lineLost) {
+    board.Say("the port " + board.serial.LastOpenPath() + " was lost during the run");
+    return {kExitPortLost, "port lost"};
+  }
   switch (outcome.status) {
     case Status::NullPath:
     case Status::FileNotOpened:
-      board.Say("cannot read " + file + ": " + FileProblem(file));
-      return {kExitFile, "file not readable"};
     case Status::FileUnreadable:
-      board.Say("read error in " + file + "; nothing was flashed");
       return {kExitFile, "file not readable"};
     case Status::Refused:
-      board.Say("the MCU refused IAP mode");
       return {kExitRefused, "IAP refused"};
+    case Status::IapSilent:
+      return {kExitSilent, "no IAP answer"};
+    case Status::Stalled:
+      return {kExitIncomplete, "stopped: no replies"};
     case Status::OutOfMemory:
-      board.Say("out of memory");
       return {kExitFailure, "out of memory"};
     case Status::NotRun:
       return {kExitFailure, "not run"};
     case Status::Completed:
       break;
   }
-  if (outcome.lineLost) {
-    board.Say("the port " + board.serial.LastOpenPath() + " was lost during the run; the flash is incomplete");
-    return {kExitPortLost, "port lost"};
-  }
-  if (!outcome.iapReplied) board.Say("no reply to the IAP request");
-  if (outcome.blockTimeouts > 0) {
-    board.Say(std::to_string(outcome.blockTimeouts) + " of 1024 block replies timed out");
-  }
-  if (outcome.shortWrites > 0) board.Say(std::to_string(outcome.shortWrites) + " writes were not taken whole");
   if (!outcome.Succeeded()) {
     return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
                                                        : std::string("incomplete")};
   }
-  board.Say("programmed 1024 blocks from " + file);
   return {kExitOk, "programmed"};
+}
+
+JobResult Program(Board& board, const std::u16string& path, const std::string& file, const ImageLoader& loader,
+                  const Examination& examination, const ProgramSettings& settings) {
+  const JobResult identified = Identify(board);
+  if (identified.code == kExitPort || identified.code == kExitPortLost) return identified;
+  const JobResult vetted = VetBeforeProgramming(board, identified, examination, file, settings.force);
+  if (vetted.code != kExitOk) return vetted;
+  board.port.SetBlockLimits(settings.limits);
+  return ReportProgramming(board, board.port.ProgramMcu(path.c_str(), loader), file);
 }
 
 void WriteRecord(const CliContext& ctx, const std::string& port, const std::string& command,
@@ -282,6 +326,22 @@ bool ToPath(const CliContext& ctx, const std::string& file, std::u16string& path
   return true;
 }
 
+// The examination of `file` on a board's port: ExamineFile for S19; for Intel HEX the
+// report of the strict reading into `report`, which must outlive the examination. False,
+// with the reason on stderr, when the file cannot be read.
+bool MakeExamination(const CliContext& ctx, const std::string& file, const std::u16string& path,
+                     FirmwareReport& report, Examination& examination) {
+  examination = [&path](CMcuPort& port) { port.ExamineFile(path.c_str()); };
+  if (!IsIntelHex(file)) return true;
+  std::string whyNot;
+  if (!ReadFirmwareFile(file, report, whyNot)) {
+    std::fprintf(ctx.err, "fennwick-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+    return false;
+  }
+  examination = [&report](CMcuPort& port) { port.ExamineImage(report.image.data(), report.lineCount); };
+  return true;
+}
+
 }  // namespace
 
 int RunIdentify(const CliContext& ctx) { return RunOnBoards(ctx, "identify", Identify); }
@@ -289,20 +349,12 @@ int RunIdentify(const CliContext& ctx) { return RunOnBoards(ctx, "identify", Ide
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
   std::u16string path;
   if (!ToPath(ctx, file, path)) return kExitFile;
-  Examination examination = [&path](CMcuPort& port) { port.ExamineFile(path.c_str()); };
+  Examination examination;
   FirmwareReport report;
-  if (IsIntelHex(file)) {
-    // Intel HEX is read strictly into the same image; its examination reports from there.
-    std::string whyNot;
-    if (!ReadFirmwareFile(file, report, whyNot)) {
-      std::fprintf(ctx.err, "fennwick-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
-      return kExitFile;
-    }
-    if (report.HasProblems()) {
-      std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
-                   file.c_str());
-    }
-    examination = [&report](CMcuPort& port) { port.ExamineImage(report.image.data(), report.lineCount); };
+  if (!MakeExamination(ctx, file, path, report, examination)) return kExitFile;
+  if (IsIntelHex(file) && report.HasProblems()) {
+    std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
+                 file.c_str());
   }
   if (offline) {
     CliContext one = ctx;
@@ -327,8 +379,16 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
     case PrecheckResult::Forced:
       break;
   }
+  Examination examination;
+  FirmwareReport report;
+  if (!MakeExamination(ctx, file, path, report, examination)) return kExitFile;
   const ImageLoader loader = IsIntelHex(file) ? MakeIntelHexLoader(force) : ImageLoader{};
-  return RunOnBoards(ctx, "program " + file, [&](Board& b) { return Program(b, path, file, loader); });
+  ProgramSettings settings;
+  settings.force = force;
+  settings.limits.timeoutMs = ctx.blockTimeoutMs;
+  settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
+  return RunOnBoards(ctx, "program " + file,
+                     [&](Board& b) { return Program(b, path, file, loader, examination, settings); });
 }
 
 int RunCheckFile(const CliContext& ctx, const std::string& file) { return RunCheck(ctx.out, ctx.err, file); }

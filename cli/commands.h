@@ -1,5 +1,6 @@
 #pragma once
 // The command line's verbs, apart from option parsing so that tests can call them.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,12 +11,12 @@ enum ExitCode : int {
   kExitFailure = 1,        // anything not listed below
   kExitUsage = 2,          // a wrong argument
   kExitPort = 3,           // the port cannot be opened or set up
-  kExitSilent = 4,         // the MCU did not answer a query
+  kExitSilent = 4,         // the MCU did not answer a query or the IAP request
   kExitUnsuitable = 5,     // examine: the file does not suit the MCU
   kExitNoDescription = 6,  // examine: the file has no description block
   kExitFile = 7,           // the file is missing or unreadable
   kExitRefused = 8,        // program: the MCU refused IAP
-  kExitIncomplete = 9,     // program: block replies timed out or writes were short
+  kExitIncomplete = 9,     // program: block replies timed out (too many in a row end the run) or writes short
   kExitPortLost = 10,      // the port vanished during the run or the identification
   kExitFileProblems = 11,  // check (and program without --force): the file has problems
 };
@@ -29,6 +30,8 @@ struct CliContext {
   // Benchmark aid: an empty poll sleeps its full 100 ms instead of waking when bytes come.
   bool plainPoll = false;
   std::string logFile;       // --log-file: appended with each port's run
+  uint32_t blockTimeoutMs = 120000;  // --block-timeout: silence allowed per block reply
+  uint32_t maxTimeouts = 3;          // --max-timeouts: block time-outs in a row that end a run; 0 never
 };
 
 int RunIdentify(const CliContext& ctx);

@@ -10,10 +10,14 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Fennwick: checks an S19 firmware file against the MCU on a serial port and rewrites its flash.\n"
       "The port is \"COM2:\" (/dev/ttyS1) unless --port or FENNWICK_PORT names another.\n"
-      "Exit codes: 0 ok, 1 failure, 2 wrong argument, 3 port cannot be opened, 4 MCU silent,\n"
+      "Exit codes: 0 ok, 1 failure, 2 wrong argument, 3 port cannot be opened,\n"
+      "4 MCU silent (no reply to a query, or to the IAP request: nothing was flashed),\n"
       "5 file unsuitable, 6 file without description, 7 file missing or unreadable,\n"
-      "8 IAP refused, 9 replies timed out or writes short, 10 port lost during the run,\n"
-      "11 the file check found problems.",
+      "8 IAP refused, 9 replies timed out or writes short (or the run stopped after\n"
+      "--max-timeouts block time-outs in a row), 10 port lost during the run,\n"
+      "11 the file check found problems.\n"
+      "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
+      "description or has problems (exit 4, 5, 6, 11), unless --force is given.",
       "fennwick-cli"};
   CliContext ctx;
   app.add_option("--port", ctx.ports,
@@ -40,7 +44,18 @@ int main(int argc, char** argv) {
   bool force = false;
   auto* program = app.add_subcommand("program", "rewrite the MCU's flash from an S19 file");
   program->add_option("FILE", programFile, "S19 or Intel HEX file")->required();
-  program->add_flag("--force", force, "program even when the file check finds problems");
+  program->add_flag("--force", force,
+                    "program even when the MCU is silent, or the file does not suit it, has no description or has "
+                    "problems");
+  program->add_option("--block-timeout", ctx.blockTimeoutMs, "silence allowed for each block's reply")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 3600000u));
+  program->add_option("--max-timeouts", ctx.maxTimeouts,
+                      "block replies in a row that may time out before the run stops (0: never stop)")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 1024u));
 
   std::string checkFile;
   auto* check = app.add_subcommand("check", "read an S19 or Intel HEX file strictly and list its problems");

@@ -623,3 +623,20 @@ uint32_t ImageCrc32(const uint8_t* image) {
   const uLong crc = crc32(0L, Z_NULL, 0);
   return static_cast<uint32_t>(crc32(crc, image, static_cast<uInt>(kImageSize)));
 }
+
+std::string ProblemLine(const FileProblem& problem) {
+  return (problem.line == 0 ? std::string("file") : "line " + std::to_string(problem.line)) + ": " + problem.text;
+}
+
+std::string CountOf(size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+std::vector<std::string> CheckSummary(const FirmwareReport& report, size_t maxListed) {
+  std::vector<std::string> lines;
+  if (!report.HasProblems()) return lines;
+  for (size_t i = 0; i < report.problems.size() && i < maxListed; ++i) {
+    lines.push_back("File check: " + ProblemLine(report.problems[i]));
+  }
+  if (report.readError) lines.push_back("File check: the file could not be read to its end");
+  lines.push_back("File check: " + CountOf(report.ProblemCount(), "problem", "problems") + " in all.");
+  return lines;
+}

@@ -79,5 +79,13 @@ FirmwareReport CheckIntelHex(IFile& file);
 // always is. `packetBuffer` is not used.
 LoadStats LoadIntelHexImage(IFile& file, uint8_t* image, uint8_t* packetBuffer, bool acceptProblems = false);
 
+// "line 12: checksum 0x5A, expected 0x5B", or "file: ..." for the file as a whole.
+std::string ProblemLine(const FileProblem& problem);
+// "1 problem", "3 problems".
+std::string CountOf(size_t n, const char* one, const char* many);
+// The strict check's findings in a few log lines: at most `maxListed` problems, then the
+// count. None for a file without problems.
+std::vector<std::string> CheckSummary(const FirmwareReport& report, size_t maxListed);
+
 // zlib's CRC-32 of the 131,072-byte image.
 uint32_t ImageCrc32(const uint8_t* image);

@@ -1,6 +1,7 @@
 #include "link/mcu_port.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "link/log_console.h"
@@ -25,11 +26,18 @@ ILogEdit* CMcuPort::LogEdit() const { return m_logEdit != nullptr ? m_logEdit : 
 IProgressCtrl* CMcuPort::Progress() const { return m_progressCtrl != nullptr ? m_progressCtrl : g_progressCtrl; }
 
 void CMcuPort::Log(const char* format, ...) {
+  // Formatted here rather than in the console, so that the port knows where the line stands.
+  char text[kLogFormatBuffer];
   va_list args;
   va_start(args, format);
-  LogVPrintfTo(LogEdit(), format, args);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  if (n < 0) text[0] = '\0';
+  LogPrintfTo(LogEdit(), "%s", text);
+  if (const size_t len = std::strlen(text); len > 0) m_lineOpen = text[len - 1] != '\n';
 }
+
+void CMcuPort::LogOwnLine(const std::string& text) { Log("%s%s\r\n", m_lineOpen ? "\r\n" : "", text.c_str()); }
 
 void CMcuPort::CloseOnFailure() {
   m_serial.Close(m_hPort);

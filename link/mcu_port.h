@@ -23,11 +23,16 @@ struct IdentifyOutcome {
   bool descriptionReplied = false;
 };
 
-// What a programming run came to. The window ignores it; the command line reports it.
+// What a programming run came to. Both front ends report it (ProgramVerdict).
 struct ProgramOutcome {
-  enum class Status { NotRun, NullPath, FileNotOpened, Refused, OutOfMemory, FileUnreadable, Completed };
+  enum class Status { NotRun, NullPath, FileNotOpened, Refused, OutOfMemory, FileUnreadable, Completed,
+                      IapSilent,  // nothing at all came back to "$wIAP": no block was sent
+                      Stalled };  // block replies timed out too many times in a row: no end record
   Status status = Status::NotRun;
+  bool iapSent = false;      // "$wIAP" was taken whole by the port
   bool iapReplied = false;   // a reply line to "$wIAP" came
+  uint32_t stalledFrom = 0;  // Stalled: the first and the last block of the time-outs in a row
+  uint32_t stalledAt = 0;
   uint32_t blockTimeouts = 0;
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
   bool lineLost = false;     // the port stopped working during the run
@@ -35,6 +40,13 @@ struct ProgramOutcome {
   bool Succeeded() const {
     return status == Status::Completed && iapReplied && blockTimeouts == 0 && shortWrites == 0 && !lineLost;
   }
+};
+
+// How long a block's reply may keep silent, and how many replies in a row may time out
+// before a run is given up as talking to a dead line (0: never).
+struct BlockLimits {
+  uint32_t timeoutMs = 120000;
+  uint32_t maxConsecutiveTimeouts = 3;
 };
 
 // What an examination found.
@@ -77,6 +89,11 @@ class CMcuPort {
     m_mcuVersion = mcuVersion;
     m_packetBuffer = packetBuffer;
   }
+  void SetBlockLimits(const BlockLimits& limits) { m_blockLimits = limits; }
+  const BlockLimits& GetBlockLimits() const { return m_blockLimits; }
+  // A log line of our own, after the texts of the run: it starts on a line of its own and
+  // ends with "\r\n".
+  void LogOwnLine(const std::string& text);
   char* McuVersion() const { return m_mcuVersion; }
   const IdentifyOutcome& LastIdentify() const { return m_identify; }
   const ExamineOutcome& LastExamine() const { return m_examine; }
@@ -93,6 +110,8 @@ class CMcuPort {
   void CloseOnFailure();
   void Identify();
   void Describe(const uint8_t* block);
+  bool IapAnswered(ProgramOutcome& outcome);
+  void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 
   ISerialDevice& m_serial;
   IClock& m_clock;
@@ -103,4 +122,9 @@ class CMcuPort {
   uint8_t* m_packetBuffer = g_packetBuffer;
   IdentifyOutcome m_identify;
   ExamineOutcome m_examine;
+  BlockLimits m_blockLimits;
+  bool m_lineOpen = false;  // the last text logged did not end its line
 };
+
+// One sentence on how a programming run ended, for the window's log and the command line.
+std::string ProgramVerdict(const ProgramOutcome& outcome);

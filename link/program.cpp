@@ -1,3 +1,4 @@
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -6,7 +7,8 @@
 
 namespace {
 constexpr uint32_t kIapTimeoutMs = 5000;
-constexpr uint32_t kBlockTimeoutMs = 120000;
+// The end record has left the port well within this at any line rate the MCU speaks.
+constexpr uint32_t kDrainTimeoutMs = 5000;
 constexpr uint32_t kBlockSize = 128;
 constexpr uint32_t kBlockCount = 1024;
 constexpr uint32_t kHeaderSize = 6;
@@ -33,13 +35,9 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
 
   // The MCU is asked before the file is read.
   static const uint8_t kIapRequest[] = {'$', 'w', 'I', 'A', 'P', '\r', '\n'};
-  write(kIapRequest, sizeof kIapRequest);
-  outcome.iapReplied = ReadReply(kIapTimeoutMs, 0, kLineFeed) == 1;
-  if (m_reply[0] == '#') {
-    Log("Current MCU don't support IAP feature!\r\n");
-    outcome.status = ProgramOutcome::Status::Refused;
-    return outcome;
-  }
+  outcome.iapSent = WritePort(kIapRequest, sizeof kIapRequest) == static_cast<int>(sizeof kIapRequest);
+  if (!outcome.iapSent) ++outcome.shortWrites;
+  if (!IapAnswered(outcome)) return outcome;
 
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kImageSize]);
   if (!image) {
@@ -61,6 +59,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
   SetProgressRangeOn(Progress(), static_cast<int32_t>(kBlockCount - 1));
 
   const bool portOpen = m_hPort != kInvalidHandle;
+  uint32_t inARow = 0;
   for (uint32_t i = 0; i < kBlockCount; ++i) {
     const uint32_t address = kFlashBase + kBlockSize * i;
     m_packetBuffer[0] = 'S';
@@ -71,7 +70,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     m_packetBuffer[5] = static_cast<uint8_t>(address);
     write(m_packetBuffer, kHeaderSize);
     write(image.get() + kBlockSize * i, kBlockSize);
-    const bool replied = ReadReply(kBlockTimeoutMs, i % 16 == 0 ? 1 : 0, kFullStop) == 1;
+    const bool replied = ReadReply(m_blockLimits.timeoutMs, i % 16 == 0 ? 1 : 0, kFullStop) == 1;
     SetProgressPosOn(Progress(), static_cast<int32_t>(i));
     if (portOpen && m_serial.State(m_hPort) == LineState::Lost) {
       // A vanished port (a pulled adapter) takes nothing more; waiting out the remaining
@@ -81,18 +80,66 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
       outcome.status = ProgramOutcome::Status::Completed;
       return outcome;
     }
-    if (!replied) ++outcome.blockTimeouts;
+    if (replied) {
+      inARow = 0;
+      continue;
+    }
+    ++outcome.blockTimeouts;
+    // A lost reply is waited out, but a line that stays dead would hold the station for
+    // every remaining block's full silence.
+    if (++inARow == m_blockLimits.maxConsecutiveTimeouts) {
+      Log("%u block replies in a row timed out, programming stopped!\r\n", inARow);
+      outcome.stalledFrom = i + 1 - inARow;
+      outcome.stalledAt = i;
+      outcome.status = ProgramOutcome::Status::Stalled;
+      return outcome;
+    }
   }
 
+  SendEndRecord(outcome, write);
+  outcome.status = ProgramOutcome::Status::Completed;
+  return outcome;
+}
+
+// The IAP request's answer: true when the run may go on to the blocks.
+bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
+  const int replied = ReadReply(kIapTimeoutMs, 0, kLineFeed);
+  outcome.iapReplied = replied == 1;
+  if (m_reply[0] == '#') {
+    Log("Current MCU don't support IAP feature!\r\n");
+    outcome.status = ProgramOutcome::Status::Refused;
+    return false;
+  }
+  // Nothing at all came back (a cable off, an unpowered board, a port that is not open):
+  // the blocks would only wait out their silences one by one. A reply that began but had
+  // no line end still shows a live MCU, as before.
+  if (replied == 0 && m_reply[0] == '\0') {
+    if (m_hPort != kInvalidHandle && m_serial.State(m_hPort) == LineState::Lost) {
+      Log("\r\nCOM port lost!\r\n");
+      outcome.lineLost = true;
+    } else {
+      Log("MCU did not answer the IAP request!\r\n");
+    }
+    outcome.status = ProgramOutcome::Status::IapSilent;
+    return false;
+  }
+  return true;
+}
+
+void CMcuPort::SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write) {
   m_packetBuffer[0] = 'S';
   m_packetBuffer[1] = '9';
   write(m_packetBuffer, kEndRecordSize);
-  if (portOpen && m_serial.State(m_hPort) == LineState::Lost) {
-    // The line went after the last block's reply: the end record did not go out whole,
-    // and that is a lost port, not merely a short write.
+  if (m_hPort == kInvalidHandle) return;
+  // The run is complete only once the record has left the port: a line that goes while it
+  // drains (after the last block's reply) swallows it, and that is a lost port.
+  DrainResult drained = m_serial.State(m_hPort) == LineState::Lost ? DrainResult::Lost
+                                                                    : m_serial.Drain(m_hPort, kDrainTimeoutMs);
+  if (drained == DrainResult::Lost) {
     Log("\r\nCOM port lost!\r\n");
     outcome.lineLost = true;
+  } else if (drained == DrainResult::TimedOut) {
+    Log("write error....\r\n");
+    ++outcome.shortWrites;
   }
-  outcome.status = ProgramOutcome::Status::Completed;
-  return outcome;
 }

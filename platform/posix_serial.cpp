@@ -352,6 +352,35 @@ uint32_t PosixSerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) 
   return done;
 }
 
+DrainResult PosixSerialDevice::Drain(int32_t h, uint32_t maxMs) {
+  if (!Known(h) || State(h) == LineState::Lost) return DrainResult::Lost;
+  // tcdrain() could block without bound on a stalled line; the output queue is polled
+  // instead, so that the wait keeps its limit.
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(maxMs);
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(h, TIOCOUTQ, &queued) != 0) {
+      if (errno == EINTR) continue;
+      // A device without an output queue to ask about (some adapters) has nothing to wait for,
+      // unless it has gone.
+      if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+        MarkLost(h);
+        return DrainResult::Lost;
+      }
+      return DrainResult::Drained;
+    }
+    // A hung-up line may still poll writable; its hang-up is what counts here.
+    pollfd p{h, POLLOUT, 0};
+    if (::poll(&p, 1, 0) > 0 && LineGone(p.revents)) {
+      MarkLost(h);
+      return DrainResult::Lost;
+    }
+    if (queued <= 0) return DrainResult::Drained;
+    if (RemainingMs(deadline) == 0) return DrainResult::TimedOut;
+    ::usleep(2000);
+  }
+}
+
 void PosixSerialDevice::Close(int32_t h) {
   std::lock_guard lock(mu_);
   if (ports_.erase(h) != 0) ::close(h);

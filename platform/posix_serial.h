@@ -32,6 +32,7 @@ class PosixSerialDevice final : public ISerialDevice {
   bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override;
   void WaitReadable(int32_t h, uint32_t maxMs) override;
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override;
+  DrainResult Drain(int32_t h, uint32_t maxMs) override;
   void Close(int32_t h) override;
   OpenError LastOpenError() const override { return lastError_; }
   std::string LastOpenPath() const override { return lastPath_; }

@@ -40,6 +40,9 @@ enum class OpenError { None, NoSuchDevice, PermissionDenied, Busy, NotSerial, Ot
 // Why the line stopped working after it was open (a pulled USB adapter, a hung-up pty).
 enum class LineState { Ok, Lost };
 
+// How waiting for the output to leave the port ended.
+enum class DrainResult { Drained, TimedOut, Lost };
+
 class ISerialDevice {
  public:
   virtual ~ISerialDevice() = default;
@@ -61,6 +64,12 @@ class ISerialDevice {
   virtual void WaitReadable(int32_t h, uint32_t maxMs) = 0;
   // Returns the count the device took; gives up after the write time-out in all.
   virtual uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) = 0;
+  // Waits at most maxMs until every byte written has left the port. A device without an
+  // output queue of its own has nothing to wait for.
+  virtual DrainResult Drain(int32_t h, uint32_t maxMs) {
+    (void)maxMs;
+    return State(h) == LineState::Lost ? DrainResult::Lost : DrainResult::Drained;
+  }
   virtual void Close(int32_t h) = 0;
 
   virtual OpenError LastOpenError() const = 0;
@@ -85,6 +94,7 @@ class ForwardingSerialDevice : public ISerialDevice {
   bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override { return inner_.Read(h, buf, max, got); }
   void WaitReadable(int32_t h, uint32_t maxMs) override { inner_.WaitReadable(h, maxMs); }
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override { return inner_.Write(h, data, len); }
+  DrainResult Drain(int32_t h, uint32_t maxMs) override { return inner_.Drain(h, maxMs); }
   void Close(int32_t h) override { inner_.Close(h); }
   OpenError LastOpenError() const override { return inner_.LastOpenError(); }
   std::string LastOpenPath() const override { return inner_.LastOpenPath(); }

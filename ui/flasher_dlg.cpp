@@ -1,7 +1,7 @@
 #include "ui/flasher_dlg.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
+#include <QDir>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +13,7 @@
 #include "ui/gui_thread.h"
 #include "ui/log_control.h"
 #include "ui/progress_control.h"
+#include "ui/touch_dialogs.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void InitFennwickResources() { Q_INIT_RESOURCE(fennwick); }
@@ -20,21 +21,6 @@ static void InitFennwickResources() { Q_INIT_RESOURCE(fennwick); }
 namespace {
 constexpr int kJobTimerMs = 100;
 }  // namespace
-
-std::optional<std::u16string> PickS19File(QWidget* parent) {
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  // Linux names are case-sensitive: both spellings of the extension are offered.
-  dialog.setNameFilter(QStringLiteral("S19 file (*.S19 *.s19)"));
-  // The toolkit's own dialog looks the same on every desktop and on the bare device.
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList files = dialog.selectedFiles();
-  if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
-  const QString& path = files.first();
-  return std::u16string(reinterpret_cast<const char16_t*>(path.utf16()), static_cast<size_t>(path.size()));
-}
 
 QFont MakeDialogFont(int cellHeight, qreal logicalDpi) {
   QFont font(QStringLiteral("Arial"));
@@ -174,6 +160,12 @@ void CFlasherDlg::SetJobButtonsEnabled(bool enabled) {
 // the first.
 void CFlasherDlg::OnBnClickedStart() {
   if (m_job != JobState::Idle) return;
+  // A file that the examination or the check found doubtful goes to the MCU only on the
+  // operator's word; a clean one starts at once.
+  if (m_setup.jobs != nullptr) {
+    const std::vector<std::string> concerns = m_setup.jobs->ProgramConcerns();
+    if (!concerns.empty() && (!ConfirmStart(concerns) || m_job != JobState::Idle)) return;
+  }
   g_jobKind = kJobProgram;
   m_jobTimer.start(kJobTimerMs, this);
   m_job = JobState::Armed;
@@ -181,12 +173,27 @@ void CFlasherDlg::OnBnClickedStart() {
 
 void CFlasherDlg::OnBnClickedOpen() {
   if (m_job != JobState::Idle) return;
-  const auto path = m_setup.pickFile ? m_setup.pickFile(this) : PickS19File(this);
+  const auto path = PickFile();
   if (!path || m_job != JobState::Idle) return;
   g_selectedFile = *path;
   g_jobKind = kJobExamine;
   m_jobTimer.start(kJobTimerMs, this);
   m_job = JobState::Armed;
+}
+
+std::optional<std::u16string> CFlasherDlg::PickFile() {
+  if (m_setup.pickFile) return m_setup.pickFile(this);
+  const QString last = QString::fromStdU16String(g_selectedFile);
+  CS19FileDialog dialog(this, m_layout.width, m_layout.height, m_font,
+                        StartFolder(last, RemovableMounts(), QDir::homePath()));
+  if (dialog.exec() != QDialog::Accepted || dialog.SelectedFile().isEmpty()) return std::nullopt;
+  return dialog.SelectedFile().toStdU16String();
+}
+
+bool CFlasherDlg::ConfirmStart(const std::vector<std::string>& concerns) {
+  if (m_setup.confirmStart) return m_setup.confirmStart(this, concerns);
+  CConfirmDlg dialog(this, m_layout.width, m_layout.height, m_font, concerns);
+  return dialog.exec() == QDialog::Accepted;
 }
 
 void CFlasherDlg::timerEvent(QTimerEvent* e) {

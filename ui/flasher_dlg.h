@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ui/job_dispatch.h"
 #include "ui/layout.h"
@@ -28,10 +29,9 @@ struct DialogSetup {
   IWorkerLauncher* launcher = nullptr;
   // Asks for a file; no value when the operator cancels. Null: the S19 file dialog.
   std::function<std::optional<std::u16string>(QWidget* parent)> pickFile;
+  // Asks whether to program a file despite the concerns found; null: the confirmation dialog.
+  std::function<bool(QWidget* parent, const std::vector<std::string>& concerns)> confirmStart;
 };
-
-// The S19 file dialog of Open.
-std::optional<std::u16string> PickS19File(QWidget* parent);
 
 // The font of all controls: Arial, normal weight, `cellHeight` pixels from the top of the
 // highest glyph to the bottom of the lowest, as the layout asks.
@@ -70,6 +70,8 @@ class CFlasherDlg final : public QDialog {
   void timerEvent(QTimerEvent* e) override;
 
  private:
+  std::optional<std::u16string> PickFile();
+  bool ConfirmStart(const std::vector<std::string>& concerns);
   void StartWorker();
   void WorkerThreadProc();
   void SetJobButtonsEnabled(bool enabled);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 constexpr int32_t kJobProgram = 0;
 constexpr int32_t kJobExamine = 1;
@@ -19,6 +20,10 @@ class IJobRunner {
   virtual ~IJobRunner() = default;
   virtual void Program(const char16_t* path) = 0;
   virtual void Examine(const char16_t* path) = 0;
+  // What the last examination found against programming its file (unsuitable, no
+  // description, check problems), one sentence each; empty when nothing stands against it.
+  // Read on the window's thread while no job runs.
+  virtual std::vector<std::string> ProgramConcerns() { return {}; }
 };
 
 // Starts the worker thread; false when no thread could be started.

@@ -191,49 +191,123 @@ TEST_F(ProgramMcu, BlockRepliesThatTimeOutDoNotStopTheRun) {
 struct IapCase {
   const char* name;
   std::optional<std::string> reply;
-  bool refused;
-  const char* log;  // before "Programming..." or the refusal
+  ProgramOutcome::Status status;
+  const char* log;  // the whole log of a run that stops; before "Programming..." otherwise
   bool succeeds;
 };
 
 class IapReplies : public ProgramMcu, public ::testing::WithParamInterface<IapCase> {};
 
-TEST_P(IapReplies, OnlyAHashAsFirstByteRefuses) {
+TEST_P(IapReplies, AHashRefusesAndSilenceStopsBeforeTheBlocks) {
   const IapCase& c = GetParam();
   files.Add(kPath, SampleFirmware());
   mcu.iapReply = c.reply;
   const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
   EXPECT_EQ(outcome.Succeeded(), c.succeeds);
-  if (c.refused) {
-    EXPECT_EQ(outcome.status, ProgramOutcome::Status::Refused);
-    EXPECT_EQ(Log(), std::string(c.log) + "Current MCU don't support IAP feature!\r\n");
+  EXPECT_EQ(outcome.status, c.status);
+  EXPECT_TRUE(outcome.iapSent);
+  if (c.status != ProgramOutcome::Status::Completed) {
+    EXPECT_EQ(Log(), c.log);
     EXPECT_EQ(serial.written, Bytes(kIap)) << "nothing after the request";
     EXPECT_TRUE(progress.calls.empty());
+    EXPECT_LT(clock.Now(), 5200u);
   } else {
-    EXPECT_EQ(outcome.status, ProgramOutcome::Status::Completed);
     EXPECT_EQ(Log(), c.log + ExpectedLog());
     EXPECT_EQ(serial.written.size(), kRunBytes);
   }
   EXPECT_EQ(files.opens, 1);
 }
 
+using Status = ProgramOutcome::Status;
 INSTANTIATE_TEST_SUITE_P(
     ProgramMcu, IapReplies,
-    ::testing::Values(IapCase{"Refused", std::string("#NO IAP\r\n"), true, "", false},
-                      IapCase{"RefusedWithoutLineEnd", std::string("#"), true, "Response time out\r\n", false},
-                      IapCase{"HashNotFirst", std::string("O#K\r\n"), false, "", true},
-                      IapCase{"BareLineFeed", std::string("\n"), false, "", true},
-                      IapCase{"Silent", std::nullopt, false, "Response time out\r\n", false}),
+    ::testing::Values(
+        IapCase{"Refused", std::string("#NO IAP\r\n"), Status::Refused, "Current MCU don't support IAP feature!\r\n", false},
+        IapCase{"RefusedWithoutLineEnd", std::string("#"), Status::Refused,
+                "Response time out\r\nCurrent MCU don't support IAP feature!\r\n", false},
+        IapCase{"HashNotFirst", std::string("O#K\r\n"), Status::Completed, "", true},
+        IapCase{"BareLineFeed", std::string("\n"), Status::Completed, "", true},
+        // A reply that began shows a live MCU; without its line end the run is no success.
+        IapCase{"WithoutLineEnd", std::string("OK"), Status::Completed, "Response time out\r\n", false},
+        IapCase{"Silent", std::nullopt, Status::IapSilent,
+                "Response time out\r\nMCU did not answer the IAP request!\r\n", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ProgramMcu, SilentIapRequestIsNoSuccessEvenIfBlocksAreAnswered) {
+struct StallCase {
+  const char* name;
+  std::set<uint32_t> dropped;
+  BlockLimits limits;
+  std::optional<std::pair<uint32_t, uint32_t>> stalled;  // first and last block of the run that stops it
+};
+
+class BlockTimeouts : public ProgramMcu, public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(BlockTimeouts, TooManyInARowStopTheRunWithoutTheEndRecord) {
+  const StallCase& c = GetParam();
   files.Add(kPath, SampleFirmware());
-  mcu.iapReply.reset();
+  mcu.dropReplyTo = c.dropped;
+  port.SetBlockLimits(c.limits);
   const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
-  EXPECT_FALSE(outcome.iapReplied);
-  EXPECT_EQ(outcome.blockTimeouts, 0u);
   EXPECT_FALSE(outcome.Succeeded());
+  if (!c.stalled) {
+    EXPECT_EQ(outcome.status, Status::Completed);
+    EXPECT_EQ(outcome.blockTimeouts, c.dropped.size());
+    EXPECT_EQ(serial.written.size(), kRunBytes) << "every block and the end record";
+    EXPECT_EQ(serial.calls.back(), "Drain");
+    return;
+  }
+  const auto [from, at] = *c.stalled;
+  EXPECT_EQ(outcome.status, Status::Stalled);
+  EXPECT_EQ(outcome.stalledFrom, from);
+  EXPECT_EQ(outcome.stalledAt, at);
+  EXPECT_EQ(serial.writes.size(), 1u + 2 * (at + 1)) << "no block after the last time-out, no end record";
+  EXPECT_TRUE(Log().ends_with("Response time out\r\n" + std::to_string(at - from + 1) +
+                              " block replies in a row timed out, programming stopped!\r\n"))
+      << Log();
+  // Each silence in full, and no more.
+  EXPECT_GE(clock.Now(), uint64_t{c.limits.timeoutMs} * c.dropped.size());
+  EXPECT_LT(clock.Now(), uint64_t{c.limits.timeoutMs + 200} * c.dropped.size() + 1024u * 10u);
+  EXPECT_EQ(progress.positions.back(), static_cast<int32_t>(at));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgramMcu, BlockTimeouts,
+    ::testing::Values(StallCase{"AtTheFirstBlocks", {0, 1, 2}, {}, std::make_pair(0u, 2u)},
+                      StallCase{"InTheMiddle", {500, 501, 502}, {}, std::make_pair(500u, 502u)},
+                      StallCase{"AtTheLastBlocks", {1021, 1022, 1023}, {}, std::make_pair(1021u, 1023u)},
+                      StallCase{"TwoThenAReplyGoesOn", {7, 8, 10, 11, 1022, 1023}, {}, std::nullopt},
+                      StallCase{"ShorterSilenceAndOneAllowed", {40}, {1000, 1}, std::make_pair(40u, 40u)},
+                      StallCase{"ZeroNeverStops", {3, 4, 5, 6}, {1000, 0}, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct DrainCase {
+  const char* name;
+  DrainResult drain;
+  bool lost;
+  uint32_t shortWrites;
+  const char* logEnd;
+};
+
+class EndRecordDrain : public ProgramMcu, public ::testing::WithParamInterface<DrainCase> {};
+
+TEST_P(EndRecordDrain, TheRunIsCompleteOnlyOnceTheEndRecordHasLeftThePort) {
+  const DrainCase& c = GetParam();
+  files.Add(kPath, SampleFirmware());
+  serial.drainResult = c.drain;
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_EQ(outcome.status, Status::Completed);
+  EXPECT_EQ(outcome.lineLost, c.lost);
+  EXPECT_EQ(outcome.shortWrites, c.shortWrites);
+  EXPECT_EQ(outcome.Succeeded(), !c.lost && c.shortWrites == 0);
+  EXPECT_EQ(serial.written.size(), kRunBytes);
+  EXPECT_EQ(Log(), ExpectedLog() + c.logEnd);
+}
+
+INSTANTIATE_TEST_SUITE_P(ProgramMcu, EndRecordDrain,
+                         ::testing::Values(DrainCase{"Drained", DrainResult::Drained, false, 0, ""},
+                                           DrainCase{"HangUp", DrainResult::Lost, true, 0, "\r\nCOM port lost!\r\n"},
+                                           DrainCase{"Stuck", DrainResult::TimedOut, false, 1, "write error....\r\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramMcu, FilesWithoutDataSendZeroBlocks) {
   for (const std::string& text : {std::string(), std::string("S00600004844521B\r\nS9030000FC\r\n")}) {
@@ -251,17 +325,17 @@ TEST_F(ProgramMcu, FilesWithoutDataSendZeroBlocks) {
   }
 }
 
-TEST_F(ProgramMcu, PortNotOpen) {
+TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   files.Add(kPath, SampleFirmware());
   port.m_hPort = kInvalidHandle;
   const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
-  EXPECT_EQ(Log(), "Programming...\r\nMCU: ");
+  EXPECT_EQ(Log(), "MCU did not answer the IAP request!\r\n");
   EXPECT_TRUE(serial.written.empty());
   EXPECT_EQ(clock.Now(), 0u) << "no wait without a port";
-  ASSERT_EQ(progress.positions.size(), 1u + 1024u);
-  EXPECT_EQ(progress.positions.back(), 1023);
-  EXPECT_FALSE(outcome.iapReplied);
-  EXPECT_EQ(outcome.shortWrites, 1u + 2048u + 1u);
+  EXPECT_TRUE(progress.calls.empty());
+  EXPECT_EQ(outcome.status, Status::IapSilent);
+  EXPECT_FALSE(outcome.iapSent);
+  EXPECT_EQ(outcome.shortWrites, 1u);
   EXPECT_FALSE(outcome.Succeeded()) << "nothing reached the MCU";
 }
 

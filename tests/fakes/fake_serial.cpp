@@ -98,6 +98,14 @@ uint32_t FakeSerial::Write(int32_t h, const uint8_t* data, uint32_t len) {
   return take;
 }
 
+DrainResult FakeSerial::Drain(int32_t h, uint32_t maxMs) {
+  calls.push_back("Drain");
+  if (!Valid(h) || lost_) return DrainResult::Lost;
+  if (drainResult == DrainResult::Lost) lost_ = true;
+  if (drainResult == DrainResult::TimedOut) clock_.Advance(maxMs);
+  return drainResult;
+}
+
 void FakeSerial::Close(int32_t h) {
   calls.push_back("Close");
   if (h == handle_) open_ = false;

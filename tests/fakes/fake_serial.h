@@ -21,6 +21,7 @@ class FakeSerial final : public ISerialDevice {
   bool failSetState = false;
   bool failRead = false;
   int64_t writeLimit = -1;  // bytes the driver takes per write; -1 for all
+  DrainResult drainResult = DrainResult::Drained;  // what waiting for the output comes to
   Dcb state;                // what GetCommState reports
   // Called after each write with the bytes of that write.
   std::function<void(const std::vector<uint8_t>&)> onWrite;
@@ -51,6 +52,7 @@ class FakeSerial final : public ISerialDevice {
   bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override;
   void WaitReadable(int32_t h, uint32_t maxMs) override;
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override;
+  DrainResult Drain(int32_t h, uint32_t maxMs) override;
   void Close(int32_t h) override;
   OpenError LastOpenError() const override { return openFails ? openError : OpenError::None; }
   std::string LastOpenPath() const override { return "fake"; }

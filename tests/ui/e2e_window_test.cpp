@@ -4,8 +4,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileDialog>
-#include <QLineEdit>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QListWidget>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "app/mcu_jobs.h"
 #include "platform/posix_serial.h"
 #include "fakes/process.h"
+#include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -21,33 +23,34 @@ namespace {
 const std::string kBinDir = FENNWICK_BIN_DIR;
 const std::string kSamples = kBinDir + "/../samples";
 
-// Answers the next file dialog with `path`, checking that it offers S19 files. The dialog
-// reads its folder in the background and may refuse the first tries; after 20 s it is
-// cancelled, so that a dialog that never accepts fails the test instead of hanging it.
-void AnswerFileDialog(const QString& path, QStringList& filtersSeen) {
+// Answers the next file dialog with `path` as an operator would: to the file's folder,
+// a tap on the file, a second tap to open it. After 20 s it is cancelled, so that a dialog
+// that never comes or never accepts fails the test instead of hanging it.
+void AnswerFileDialog(const QString& path, QString& filterSeen) {
   auto* timer = new QTimer(qApp);
   auto* clock = new QElapsedTimer;
   clock->start();
-  QObject::connect(timer, &QTimer::timeout, [=, &filtersSeen] {
-    auto* fd = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+  QObject::connect(timer, &QTimer::timeout, [=, &filterSeen] {
+    auto* fd = qobject_cast<CS19FileDialog*>(QApplication::activeModalWidget());
     if (fd == nullptr) {
-      if (!filtersSeen.isEmpty() || clock->elapsed() > 20000) {  // answered, or never came
+      if (!filterSeen.isEmpty() || clock->elapsed() > 20000) {  // answered, or never came
         timer->stop();
         timer->deleteLater();
         delete clock;
       }
       return;
     }
-    filtersSeen = fd->nameFilters();
+    filterSeen = fd->Filter()->currentText();
     if (clock->elapsed() > 20000) {
       fd->reject();
       return;
     }
-    // As an operator: go to the file's folder, type its name, press Open. (selectFile
-    // alone leaves the name field alone while that field has the focus.)
-    fd->selectFile(path);
-    if (auto* name = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(path);
-    static_cast<QDialog*>(fd)->accept();
+    const QFileInfo file(path);
+    fd->SetFolder(file.absolutePath());
+    const auto rows = fd->List()->findItems(file.fileName(), Qt::MatchExactly);
+    if (rows.size() != 1) return;
+    fd->TapRow(fd->List()->row(rows.first()));
+    fd->TapRow(fd->List()->row(rows.first()));
   });
   timer->start(50);
 }
@@ -85,10 +88,10 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
       << log.toStdString();
 
   // Open: the examination with its verdict; the range becomes the file's line count.
-  QStringList filters;
-  AnswerFileDialog(QString::fromStdString(sample), filters);
+  QString filter;
+  AnswerFileDialog(QString::fromStdString(sample), filter);
   Button(dlg, IDC_OPEN)->click();
-  EXPECT_EQ(filters, QStringList{"S19 file (*.S19 *.s19)"});
+  EXPECT_EQ(filter, "S19 file (*.S19)");
   EXPECT_EQ(g_selectedFile, U16(QString::fromStdString(sample)));
   ASSERT_TRUE(PumpUntil([&] { return log.contains("update current MCU.") && Button(dlg, IDC_START)->isEnabled(); },
                         30000))
@@ -105,7 +108,9 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
   Button(dlg, IDC_START)->click();
   ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Running; }, 5000));
   ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Idle; }, 240000)) << log.toStdString();
-  EXPECT_TRUE(log.endsWith("Programming...\r\nMCU: " + QString(64, u'.'))) << log.right(200).toStdString();
+  EXPECT_TRUE(log.endsWith("Programming...\r\nMCU: " + QString(64, u'.') +
+                           "\r\nDone: programmed 1024 blocks, every one accepted.\r\n"))
+      << log.right(200).toStdString();
   ASSERT_GE(positions.size(), 3u);
   EXPECT_GT(*std::max_element(positions.begin(), positions.end()), 0);
   EXPECT_EQ(positions.back(), 0);

@@ -71,7 +71,8 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   // The run: the replies logged up to the hang-up, then the loss, and nothing after it.
   ASSERT_TRUE(program()) << log.right(400).toStdString();
   EXPECT_TRUE(log.contains("Programming...\r\nMCU: ...")) << log.right(400).toStdString();
-  EXPECT_TRUE(log.endsWith("\r\nCOM port lost!\r\n")) << log.right(400).toStdString();
+  EXPECT_TRUE(log.endsWith("\r\nCOM port lost!\r\nStopped: the port was lost during the run; the flash is incomplete.\r\n"))
+      << log.right(400).toStdString();
   EXPECT_EQ(Count(log, "COM port lost!"), 1);
   EXPECT_EQ(Count(log, "Response time out"), 0);
   EXPECT_TRUE(buttonsBack());
@@ -83,7 +84,8 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   EXPECT_TRUE(log.endsWith("Please click \"Start\" to update current MCU.")) << log.right(400).toStdString();
   EXPECT_TRUE(buttonsBack());
   ASSERT_TRUE(program()) << log.right(400).toStdString();
-  EXPECT_TRUE(log.endsWith("\r\nCOM port lost!\r\n")) << log.right(400).toStdString();
+  EXPECT_TRUE(log.endsWith("\r\nCOM port lost!\r\nNothing was flashed: the port was lost before the first block.\r\n"))
+      << log.right(400).toStdString();
   EXPECT_EQ(Count(log, "COM port lost!"), 2);
   EXPECT_TRUE(buttonsBack());
   EXPECT_EQ(dlg.ProgressControl().Pos(), 0);

@@ -15,8 +15,10 @@ void McuJobRunner::Examine(const char16_t* path) {
   m_concerns.clear();
   if (m_port.ExamineFile(path) == 0) {
     // The examination itself stays silent about a file it cannot open.
-    m_port.LogOwnLine("The file cannot be opened.");
-    m_concerns.push_back("The file cannot be opened.");
+    if (m_port.LastExamine().verdict == ExamineOutcome::Verdict::FileNotOpened) {
+      m_port.LogOwnLine("The file cannot be opened.");
+    }
+    m_concerns.push_back("The file could not be examined.");
     return;
   }
   switch (m_port.LastExamine().verdict) {
@@ -24,7 +26,7 @@ void McuJobRunner::Examine(const char16_t* path) {
       m_concerns.push_back("The file does not suit the MCU attached.");
       break;
     case ExamineOutcome::Verdict::NoDescription:
-      m_concerns.push_back("The file has no description, so it cannot be matched with the MCU.");
+      m_concerns.push_back("The file has no description.");
       break;
     default:
       break;

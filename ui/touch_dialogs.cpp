@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QScroller>
 #include <QStorageInfo>
@@ -24,7 +26,16 @@ const QStringList kS19Patterns = {QStringLiteral("*.S19")};  // matched without 
 void PlaceOver(QDialog* dialog, QWidget* parent, int x, int y, int width, int height) {
   dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   const QPoint origin = parent != nullptr ? parent->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
-  dialog->setGeometry(origin.x() + x, origin.y() + y, width, height);
+  QRect r(origin.x() + x, origin.y() + y, width, height);
+  // A parent window that is partly off the screen must not take the dialog with it.
+  if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    if (r.right() > area.right()) r.moveRight(area.right());
+    if (r.bottom() > area.bottom()) r.moveBottom(area.bottom());
+    if (r.left() < area.left()) r.moveLeft(area.left());
+    if (r.top() < area.top()) r.moveTop(area.top());
+  }
+  dialog->setGeometry(r);
   dialog->setFixedSize(width, height);
 }
 

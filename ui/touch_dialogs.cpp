@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QScroller>
 #include <QStorageInfo>
 #include <QStyle>
 #include <algorithm>
@@ -98,9 +97,9 @@ CS19FileDialog::CS19FileDialog(QWidget* parent, int screenWidth, int screenHeigh
   m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   m_list->setTextElideMode(Qt::ElideMiddle);
-  // A finger-wide scroll bar, and the list follows a dragging finger.
+  // A finger-wide scroll bar. (No drag-to-scroll: the toolkit's gesture recogniser for it is
+  // never freed, and a tap must pick a row at once.)
   m_list->verticalScrollBar()->setStyleSheet(QStringLiteral("QScrollBar:vertical { width: %1px; }").arg(g.X(16)));
-  QScroller::grabGesture(m_list->viewport(), QScroller::LeftMouseButtonGesture);
 
   m_name = new QLineEdit(this);
   m_name->setObjectName(QStringLiteral("fileName"));

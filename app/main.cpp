@@ -9,6 +9,7 @@
 #include "app/globals.h"
 #include "app/mcu_jobs.h"
 #include "app/options.h"
+#include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -17,6 +18,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 #endif
 
 int main(int argc, char** argv) {
+  // Before the port is opened: it must not become stdout or stderr.
+  if (!EnsureStandardDescriptors()) return 1;
   // The command line is read before the toolkit starts, so that --help and mistakes are
   // answered without a display.
   QStringList args;

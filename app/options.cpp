@@ -4,7 +4,10 @@
 #include <QRegularExpression>
 
 namespace {
-constexpr int kMaxSide = 16384;
+// Sizes a screen can have: each side up to 8192, and no more pixels than an 8K screen
+// (7680 x 4320), so that the window's buffers stay within what a display would need.
+constexpr int kMaxSide = 8192;
+constexpr long long kMaxPixels = 7680LL * 4320LL;
 }  // namespace
 
 bool ParseScreenSize(const QString& text, int& width, int& height) {
@@ -14,6 +17,7 @@ bool ParseScreenSize(const QString& text, int& width, int& height) {
   const int w = m.captured(1).toInt();
   const int h = m.captured(2).toInt();
   if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide) return false;
+  if (static_cast<long long>(w) * h > kMaxPixels) return false;
   width = w;
   height = h;
   return true;
@@ -65,7 +69,8 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   }
   if (parser.isSet(screen) &&
       !ParseScreenSize(parser.value(screen), options.screenWidth, options.screenHeight)) {
-    message = QStringLiteral("--screen wants WIDTHxHEIGHT, each 1 to %1, e.g. 800x480; got '%2'")
+    message = QStringLiteral("--screen wants WIDTHxHEIGHT, each 1 to %1 and at most 7680x4320 pixels in all, "
+                             "e.g. 800x480; got '%2'")
                   .arg(kMaxSide)
                   .arg(parser.value(screen));
     return ParseResult::Error;

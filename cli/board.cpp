@@ -8,11 +8,11 @@ void CaptureEdit::ReplaceSel(const std::u16string& text) {
 }
 
 Board::Board(const std::optional<std::string>& portPath, bool plainPoll, ILogEdit& log, IProgressCtrl& progress,
-             SayFn say)
+             SayFn say, IFileSystem& files)
     : serial(portPath),
       plain(serial),
       capture(log),
-      port(plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock()),
+      port(plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock(), files),
       progress_(progress),
       say_(std::move(say)) {
   port.SetConsole(&capture, &progress);

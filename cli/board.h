@@ -52,8 +52,9 @@ class NullConsole final : public ILogEdit, public IProgressCtrl {
 using SayFn = std::function<void(const std::string&)>;
 
 struct Board {
+  // `files` serves the firmware that the command read at its start.
   Board(const std::optional<std::string>& portPath, bool plainPoll, ILogEdit& log, IProgressCtrl& progress,
-        SayFn say);
+        SayFn say, IFileSystem& files = DefaultFileSystem());
   void Say(const std::string& text) const { say_(text); }
   // The MCU's version as the log shows it (after "Version: "), without its line end.
   std::string VersionText() const;

@@ -1,38 +1,12 @@
 #include "cli/check_command.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
-
 #include "platform/file.h"
-#include "platform/text.h"
 
 namespace {
 
-// Why `file` cannot be opened, in the system's words.
-std::string OpenProblem(const std::string& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  struct stat st {};
-  const bool dir = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-  ::close(fd);
-  return dir ? std::strerror(EISDIR) : "cannot be opened";
-}
-
-std::unique_ptr<IFile> Open(const std::string& file, std::string& whyNot) {
-  std::u16string path;
-  if (file.empty() || !Utf8ToUtf16(file, path)) {
-    whyNot = "cannot use the file name " + file;
-    return nullptr;
-  }
-  std::unique_ptr<IFile> f = DefaultFileSystem().OpenRead(path);
-  if (!f) whyNot = "cannot read " + file + ": " + OpenProblem(file);
-  return f;
-}
+// Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is
+// a mistake, and it is read into memory whole.
+constexpr size_t kMaxFirmwareFileSize = 64u << 20;
 
 // A file's text in quotes, with what a terminal would not show escaped.
 std::string Quoted(const std::string& text) {
@@ -65,11 +39,14 @@ void Say(std::FILE* err, const std::string& text) {
 
 }  // namespace
 
-bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot) {
-  std::unique_ptr<IFile> f = Open(file, whyNot);
-  if (!f) return false;
-  report = CheckFirmware(*f);
-  if (report.readError) {
+bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot) {
+  std::string bytes;
+  if (!ReadRegularFile(file, kMaxFirmwareFileSize, bytes, whyNot)) {
+    whyNot = "cannot read " + file + ": " + whyNot;
+    return false;
+  }
+  firmware = MakeFirmwareImage(std::move(bytes));
+  if (firmware.report.readError) {
     whyNot = "read error in " + file;
     return false;
   }
@@ -77,12 +54,13 @@ bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::stri
 }
 
 int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
-  FirmwareReport r;
+  FirmwareImage firmware;
   std::string whyNot;
-  if (!ReadFirmwareFile(file, r, whyNot)) {
+  if (!ReadFirmware(file, firmware, whyNot)) {
     Say(err, whyNot);
     return kExitFile;
   }
+  const FirmwareReport& r = firmware.report;
   std::fprintf(out, "format: %s\n", FirmwareFormatName(r.format));
   std::fprintf(out, "lines: %d\n", r.lineCount);
   if (r.ranges.empty()) std::fprintf(out, "data: none\n");
@@ -111,13 +89,7 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
   return n == 0 ? 0 : kExitFileProblems;
 }
 
-PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force) {
-  FirmwareReport r;
-  std::string whyNot;
-  if (!ReadFirmwareFile(file, r, whyNot)) {
-    Say(err, whyNot);
-    return PrecheckResult::Unreadable;
-  }
+PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const FirmwareReport& r, bool force) {
   for (const FileProblem& p : r.warnings) Say(err, "warning: " + file + " " + ProblemLine(p));
   if (!r.HasProblems()) return PrecheckResult::Clean;
   for (const FileProblem& p : r.problems) Say(err, file + " " + ProblemLine(p));
@@ -131,16 +103,4 @@ PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force)
   }
   Say(err, file + " has " + problems + "; not programmed (give --force to program it anyway)");
   return PrecheckResult::Refused;
-}
-
-bool IsIntelHex(const std::string& file) {
-  std::string whyNot;
-  std::unique_ptr<IFile> f = Open(file, whyNot);
-  return f && DetectFirmwareFormat(*f) == FirmwareFormat::IntelHex;
-}
-
-ImageLoader MakeIntelHexLoader(bool acceptProblems) {
-  return [acceptProblems](IFile& file, uint8_t* image, uint8_t* packetBuffer) {
-    return LoadIntelHexImage(file, image, packetBuffer, acceptProblems);
-  };
 }

@@ -22,27 +22,21 @@
 #include "link/mcu_port.h"
 
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
-// found, 7 when the file is missing or unreadable (with the reason on `err`).
+// found, 7 when the file is missing, unreadable or not a regular file (with the reason on
+// `err`).
 int RunCheck(std::FILE* out, std::FILE* err, const std::string& file);
 
 enum class PrecheckResult {
-  Clean,       // no problem: go on
-  Forced,      // problems, warned about on err; go on because of --force
-  Refused,     // problems, listed on err; do not program
-  Unreadable,  // the file cannot be read (reason on err); do not program
+  Clean,    // no problem: go on
+  Forced,   // problems, warned about on err; go on because of --force
+  Refused,  // problems, listed on err; do not program
 };
 
-// The check that `program` runs first. Problems are listed on `err`.
-PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force);
+// The check that `program` runs on the file it has read. Problems are listed on `err`.
+PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const FirmwareReport& report, bool force);
 
-// True when the file's content is Intel HEX (false also when it cannot be read).
-bool IsIntelHex(const std::string& file);
-
-// The image loader that ProgramMcu takes for an Intel HEX file. It refuses (read error)
-// a file with any problem unless `acceptProblems` (pass --force here too).
-ImageLoader MakeIntelHexLoader(bool acceptProblems = false);
-
-// Reads `file` strictly in the format its content shows, e.g. to examine an Intel HEX
-// file: CMcuPort::ExamineImage(report.image.data(), report.lineCount). False, with a
-// reason a person can act on in `whyNot`, when the file cannot be opened or read.
-bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot);
+// Reads `file` once, whole, and checks it strictly in the format its content shows: the
+// bytes and the image that the examination and the programming run then use. Only a
+// regular file is read (a FIFO or a device is refused at once), of at most 64 MiB. False,
+// with a reason a person can act on in `whyNot`, when it cannot be read.
+bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot);

@@ -1,22 +1,22 @@
 #include "cli/commands.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 #include "cli/board.h"
 #include "cli/check_command.h"
+#include "cli/interrupt.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
 #include "cli/terminal_console.h"
 #include "link/mcu_port.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -27,6 +27,22 @@ struct JobResult {
   std::string text;  // short, for the table and the log file
 };
 using BoardJob = std::function<JobResult(Board&)>;
+
+// What a command hands to its boards besides the job.
+struct RunSetup {
+  std::string command;                      // for the log file, e.g. "program fw.s19"
+  IFileSystem* files = &DefaultFileSystem();  // serves the firmware read at the start
+  std::optional<uint32_t> imageCrc32;       // program: the image every board gets
+};
+
+// The name under which a board's port asks its file system for the firmware: that file
+// system serves the bytes read at the start, whatever the name.
+constexpr char16_t kFirmwareName[] = u"firmware";
+
+JobResult Interrupted(Board& board, const std::string& when) {
+  board.Say("interrupted " + when);
+  return {kExitInterrupted, "interrupted"};
+}
 
 // Why the port did not open, in words a person can act on.
 JobResult ExplainOpenFailure(Board& board) {
@@ -45,6 +61,9 @@ JobResult ExplainOpenFailure(Board& board) {
     case OpenError::NotSerial:
       board.Say("not a serial device: " + path);
       return {kExitPort, "not a serial device"};
+    case OpenError::ControllingTerminal:
+      board.Say("not a port for an MCU: " + path + " is this program's own terminal");
+      return {kExitPort, "own terminal"};
     case OpenError::Other:
     case OpenError::None:
       break;
@@ -67,21 +86,20 @@ JobResult Identify(Board& board) {
     board.Say("the port " + board.serial.LastOpenPath() + " was lost during the identification");
     return {kExitPortLost, "port lost"};
   }
+  if (StopRequested()) return Interrupted(board, "during the identification; nothing was flashed");
   const IdentifyOutcome& id = board.port.LastIdentify();
-  if (!id.versionReplied || !id.descriptionReplied) {
+  if (id.versionTooLong) {
+    // It answered; the buffer holds what fits, and the rest of the reply came as the
+    // answer to the next query.
+    board.Say("the MCU's version reply on " + board.serial.LastOpenPath() +
+              " is longer than 1,023 bytes; only its beginning was read");
+  }
+  if (!id.versionTooLong && (!id.versionReplied || !id.descriptionReplied)) {
     board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
               " query on " + board.serial.LastOpenPath());
     return {kExitSilent, "MCU silent"};
   }
   return {kExitOk, "ok"};
-}
-
-// The reason a file cannot be read, from the system.
-std::string FileProblem(const std::string& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  ::close(fd);
-  return "read error";
 }
 
 // Runs the examination on the board's port: ExamineFile for S19, the report of an image
@@ -92,7 +110,7 @@ using Examination = std::function<void(CMcuPort&)>;
 JobResult JudgeExamination(Board& board, const std::string& file) {
   const ExamineOutcome& result = board.port.LastExamine();
   if (result.verdict == ExamineOutcome::Verdict::FileNotOpened) {
-    board.Say("cannot read " + file + ": " + FileProblem(file));
+    board.Say("cannot read " + file);
     return {kExitFile, "file not readable"};
   }
   if (result.verdict == ExamineOutcome::Verdict::OutOfMemory) {
@@ -126,7 +144,7 @@ JobResult Examine(Board& board, const Examination& examination, const std::strin
     std::memcpy(board.version, text.data(), text.size());
   } else {
     identified = Identify(board);
-    if (identified.code == kExitPort) return identified;
+    if (identified.code == kExitPort || identified.code == kExitInterrupted) return identified;
   }
   examination(board.port);
   const JobResult judged = JudgeExamination(board, file);
@@ -167,8 +185,14 @@ JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const 
   return judged;
 }
 
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
 // The run's outcome as an exit code, with the verdict that the window logs.
-JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const std::string& file) {
+JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const std::string& file, uint32_t crc32) {
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {
     board.Say("warning: " + std::to_string(outcome.load.outOfRangeBytes) +
@@ -179,7 +203,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
               " lines longer than 1,024 characters were not loaded");
   }
   if (outcome.status == Status::NullPath || outcome.status == Status::FileNotOpened) {
-    board.Say("cannot read " + file + ": " + FileProblem(file));
+    board.Say("cannot read " + file);
   }
   board.Say(ProgramVerdict(outcome));
   if (outcome.lineLost) {
@@ -204,38 +228,54 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
     case Status::Completed:
       break;
   }
+  if (outcome.interrupted) return {kExitInterrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
   if (!outcome.Succeeded()) {
     return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
                                                        : std::string("incomplete")};
   }
+  board.Say("flashed " + file + ", image crc32 " + Hex32(crc32));
   return {kExitOk, "programmed"};
 }
 
-JobResult Program(Board& board, const std::u16string& path, const std::string& file, const ImageLoader& loader,
+JobResult Program(Board& board, const std::string& file, const ImageLoader& loader, uint32_t crc32,
                   const Examination& examination, const ProgramSettings& settings) {
   const JobResult identified = Identify(board);
-  if (identified.code == kExitPort || identified.code == kExitPortLost) return identified;
+  if (identified.code == kExitPort || identified.code == kExitPortLost || identified.code == kExitInterrupted) {
+    return identified;
+  }
   const JobResult vetted = VetBeforeProgramming(board, identified, examination, file, settings.force);
   if (vetted.code != kExitOk) return vetted;
   board.port.SetBlockLimits(settings.limits);
-  return ReportProgramming(board, board.port.ProgramMcu(path.c_str(), loader), file);
+  board.port.SetCancel(StopRequested);
+  return ReportProgramming(board, board.port.ProgramMcu(kFirmwareName, loader), file, crc32);
 }
 
-void WriteRecord(const CliContext& ctx, const std::string& port, const std::string& command,
-                 const std::string& started, const Board& board, const JobResult& result, double secs) {
-  if (ctx.logFile.empty()) return;
-  RunRecord record{started, port, command, board.log(), result.text, result.code, secs};
-  if (!AppendRunRecord(ctx.logFile, record)) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.logFile.c_str(),
-                 std::strerror(errno));
+// Appends the run's record; a record that could not be written turns a success into
+// kExitLogFile, since a production line relies on it.
+void WriteRecord(const CliContext& ctx, const std::string& port, const RunSetup& setup, const std::string& started,
+                 const Board& board, JobResult& result, double secs) {
+  if (!ctx.log) return;
+  RunRecord record{started, port, setup.command, board.log(), result.text, result.code, secs, setup.imageCrc32};
+  std::string whyNot;
+  if (!ctx.log->Append(record, whyNot)) {
+    std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.log->path().c_str(),
+                 whyNot.c_str());
+    std::fflush(ctx.err);
+    if (result.code == kExitOk) result = {kExitLogFile, "log file not written"};
   }
+}
+
+JobResult RunJob(const BoardJob& job, Board& board) {
+  // A signal before the board's turn: nothing has been sent.
+  if (StopRequested()) return Interrupted(board, "before the run; nothing was sent");
+  return job(board);
 }
 
 double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int RunOne(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+int RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
   std::optional<std::string> port;
   if (!ctx.ports.empty()) port = ctx.ports.front();
@@ -254,45 +294,58 @@ int RunOne(const CliContext& ctx, const std::string& command, const BoardJob& jo
     }
     std::fflush(ctx.out);
   };
-  Board board(port, ctx.plainPoll, console, console, [&](const std::string& text) {
-    console.Finish();
-    endLine();
-    std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
-    std::fflush(ctx.err);
-  });
+  Board board(
+      port, ctx.plainPoll, console, console,
+      [&](const std::string& text) {
+        console.Finish();
+        endLine();
+        std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
+        std::fflush(ctx.err);
+      },
+      *setup.files);
   self = &board;
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
-  const JobResult result = job(board);
+  JobResult result = RunJob(job, board);
   console.Finish();
   endLine();
   std::fflush(ctx.out);
-  WriteRecord(ctx, board.serial.LastOpenPath(), command, started, board, result, Since(start));
+  WriteRecord(ctx, board.serial.LastOpenPath(), setup, started, board, result, Since(start));
   return result.code;
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
-int RunMany(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+int RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   const size_t n = ctx.ports.size();
   MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
   std::vector<std::unique_ptr<Board>> boards;
   for (size_t i = 0; i < n; ++i) {
-    boards.push_back(std::make_unique<Board>(ctx.ports[i], ctx.plainPoll, display.Log(i), display.Progress(i),
-                                             [&display, i](const std::string& text) { display.Say(i, text); }));
+    boards.push_back(std::make_unique<Board>(
+        ctx.ports[i], ctx.plainPoll, display.Log(i), display.Progress(i),
+        [&display, i](const std::string& text) { display.Say(i, text); }, *setup.files));
   }
   std::vector<JobResult> results(n);
   std::vector<double> seconds(n);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
-    threads.emplace_back([&, i] {
-      const std::string started = UtcNow();
-      const auto start = std::chrono::steady_clock::now();
+    const std::string started = UtcNow();
+    const auto start = std::chrono::steady_clock::now();
+    auto run = [&, i, started, start] {
       display.SetStatus(i, "running");
-      results[i] = job(*boards[i]);
+      results[i] = RunJob(job, *boards[i]);
       seconds[i] = Since(start);
       display.SetStatus(i, results[i].text);
-      WriteRecord(ctx, ctx.ports[i], command, started, *boards[i], results[i], seconds[i]);
-    });
+      WriteRecord(ctx, ctx.ports[i], setup, started, *boards[i], results[i], seconds[i]);
+    };
+    try {
+      threads.push_back(ctx.startThread ? ctx.startThread(run) : std::thread(run));
+    } catch (const std::system_error& e) {
+      // The other boards go on; this one failed before it began.
+      boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
+      results[i] = {kExitThread, "thread not started"};
+      display.SetStatus(i, results[i].text);
+      WriteRecord(ctx, ctx.ports[i], setup, started, *boards[i], results[i], 0);
+    }
   }
   for (auto& t : threads) t.join();
   display.Finish();
@@ -314,81 +367,77 @@ int RunMany(const CliContext& ctx, const std::string& command, const BoardJob& j
   return code;
 }
 
-int RunOnBoards(const CliContext& ctx, const std::string& command, const BoardJob& job) {
-  return ctx.ports.size() > 1 ? RunMany(ctx, command, job) : RunOne(ctx, command, job);
+int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+  return ctx.ports.size() > 1 ? RunMany(ctx, setup, job) : RunOne(ctx, setup, job);
 }
 
-bool ToPath(const CliContext& ctx, const std::string& file, std::u16string& path) {
-  if (!Utf8ToUtf16(file, path) || path.empty()) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot use the file name %s\n", file.c_str());
-    return false;
-  }
-  return true;
-}
-
-// The examination of `file` on a board's port: ExamineFile for S19; for Intel HEX the
-// report of the strict reading into `report`, which must outlive the examination. False,
-// with the reason on stderr, when the file cannot be read.
-bool MakeExamination(const CliContext& ctx, const std::string& file, const std::u16string& path,
-                     FirmwareReport& report, Examination& examination) {
-  examination = [&path](CMcuPort& port) { port.ExamineFile(path.c_str()); };
-  if (!IsIntelHex(file)) return true;
+// Reads the firmware file once, before any port is touched.
+bool ReadOnce(const CliContext& ctx, const std::string& file, FirmwareImage& firmware) {
   std::string whyNot;
-  if (!ReadFirmwareFile(file, report, whyNot)) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
-    return false;
+  if (ReadFirmware(file, firmware, whyNot)) return true;
+  std::fprintf(ctx.err, "fennwick-cli: %s\n", whyNot.c_str());
+  std::fflush(ctx.err);
+  return false;
+}
+
+// The examination of the firmware read at the start on a board's port: ExamineFile over
+// its bytes for S19; for Intel HEX the report of its strict reading.
+Examination MakeExamination(const FirmwareImage& firmware) {
+  if (firmware.format() != FirmwareFormat::IntelHex) {
+    return [](CMcuPort& port) { port.ExamineFile(kFirmwareName); };
   }
-  examination = [&report](CMcuPort& port) { port.ExamineImage(report.image.data(), report.lineCount); };
-  return true;
+  return [&firmware](CMcuPort& port) { port.ExamineImage(firmware.image().data(), firmware.report.lineCount); };
 }
 
 }  // namespace
 
-int RunIdentify(const CliContext& ctx) { return RunOnBoards(ctx, "identify", Identify); }
+int RunIdentify(const CliContext& ctx) {
+  return RunOnBoards(ctx, RunSetup{"identify", &DefaultFileSystem(), std::nullopt}, Identify);
+}
 
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
-  std::u16string path;
-  if (!ToPath(ctx, file, path)) return kExitFile;
-  Examination examination;
-  FirmwareReport report;
-  if (!MakeExamination(ctx, file, path, report, examination)) return kExitFile;
-  if (IsIntelHex(file) && report.HasProblems()) {
+  FirmwareImage firmware;
+  if (!ReadOnce(ctx, file, firmware)) return kExitFile;
+  BytesFileSystem files(firmware.bytes);
+  const Examination examination = MakeExamination(firmware);
+  if (firmware.format() == FirmwareFormat::IntelHex && firmware.report.HasProblems()) {
     std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
                  file.c_str());
   }
+  const RunSetup setup{"examine " + file, &files, std::nullopt};
   if (offline) {
     CliContext one = ctx;
     one.ports.clear();
-    return RunOne(one, "examine " + file, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
+    return RunOne(one, setup, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
   }
-  return RunOnBoards(ctx, "examine " + file,
-                     [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
+  return RunOnBoards(ctx, setup, [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
 }
 
 int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
-  std::u16string path;
-  if (!ToPath(ctx, file, path)) return kExitFile;
-  // The file is checked before anything reaches a board.
-  switch (PrecheckFile(ctx.err, file, force)) {
-    case PrecheckResult::Unreadable:
-      return kExitFile;
-    case PrecheckResult::Refused:
-      std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
-      return kExitFileProblems;
-    case PrecheckResult::Clean:
-    case PrecheckResult::Forced:
-      break;
+  // Read once: the bytes checked here are the bytes every board gets, whatever happens to
+  // the file on disk while the boards are identified.
+  FirmwareImage firmware;
+  if (!ReadOnce(ctx, file, firmware)) return kExitFile;
+  if (PrecheckFirmware(ctx.err, file, firmware.report, force) == PrecheckResult::Refused) {
+    std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
+    return kExitFileProblems;
   }
-  Examination examination;
-  FirmwareReport report;
-  if (!MakeExamination(ctx, file, path, report, examination)) return kExitFile;
-  const ImageLoader loader = IsIntelHex(file) ? MakeIntelHexLoader(force) : ImageLoader{};
+  BytesFileSystem files(firmware.bytes);
+  const Examination examination = MakeExamination(firmware);
+  const ImageLoader loader = [&firmware](IFile&, uint8_t* image, uint8_t*) {
+    std::memcpy(image, firmware.image().data(), kImageSize);
+    LoadStats stats;
+    stats.outOfRangeBytes = firmware.report.outOfRangeBytes;
+    stats.overlongLines = firmware.report.overlongLines;
+    return stats;
+  };
   ProgramSettings settings;
   settings.force = force;
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
-  return RunOnBoards(ctx, "program " + file,
-                     [&](Board& b) { return Program(b, path, file, loader, examination, settings); });
+  const RunSetup setup{"program " + file, &files, firmware.crc32()};
+  return RunOnBoards(ctx, setup,
+                     [&](Board& b) { return Program(b, file, loader, firmware.crc32(), examination, settings); });
 }
 
 int RunCheckFile(const CliContext& ctx, const std::string& file) { return RunCheck(ctx.out, ctx.err, file); }

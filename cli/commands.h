@@ -2,8 +2,13 @@
 // The command line's verbs, apart from option parsing so that tests can call them.
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+class RunLogFile;
 
 // Exit codes, stable for scripts.
 enum ExitCode : int {
@@ -19,6 +24,9 @@ enum ExitCode : int {
   kExitIncomplete = 9,     // program: block replies timed out (too many in a row end the run) or writes short
   kExitPortLost = 10,      // the port vanished during the run or the identification
   kExitFileProblems = 11,  // check (and program without --force): the file has problems
+  kExitLogFile = 13,       // a run record could not be written to the log file
+  kExitInterrupted = 14,   // SIGINT or SIGTERM stopped the run
+  kExitThread = 15,        // a board's worker thread could not be started
 };
 
 struct CliContext {
@@ -32,7 +40,19 @@ struct CliContext {
   std::string logFile;       // --log-file: appended with each port's run
   uint32_t blockTimeoutMs = 120000;  // --block-timeout: silence allowed per block reply
   uint32_t maxTimeouts = 3;          // --max-timeouts: block time-outs in a row that end a run; 0 never
+  std::shared_ptr<RunLogFile> log;  // that file, opened by OpenLogFile before any port
+  // Starts a board's thread; tests replace it to see a thread that cannot be started.
+  std::function<std::thread(std::function<void()>)> startThread;
 };
+
+// Checks that the parser cannot make, run after parsing and before anything touches a
+// port. Each prints its message on ctx.err and returns kExitOk or the exit code.
+// No --port given empty, no port given twice (also under another name).
+int ValidatePorts(const CliContext& ctx);
+// Opens --log-file, if given, into ctx.log: a regular file or a new one.
+int OpenLogFile(CliContext& ctx);
+// examine --offline compares with a version given by hand, so it needs one.
+int ValidateOfflineExamine(const CliContext& ctx, bool offline, bool versionGiven);
 
 int RunIdentify(const CliContext& ctx);
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion);

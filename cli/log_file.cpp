@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -18,32 +20,55 @@ std::string UtcNow() {
   return buf;
 }
 
-bool AppendRunRecord(const std::string& path, const RunRecord& record) {
+std::unique_ptr<RunLogFile> RunLogFile::Open(const std::string& path, std::string& whyNot) {
+  // Looked at before it is opened: opening a serial port or a FIFO has effects of its own
+  // (a held lock, a raised modem line, a wait for a reader).
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    whyNot = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
+    return nullptr;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  if (fd < 0) {
+    whyNot = std::strerror(errno);
+    return nullptr;
+  }
+  // It may have been swapped for something else between the look and the open.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    whyNot = "is not a regular file";
+    return nullptr;
+  }
+  return std::unique_ptr<RunLogFile>(new RunLogFile(fd, path));
+}
+
+RunLogFile::~RunLogFile() { ::close(fd_); }
+
+bool RunLogFile::Append(const RunRecord& record, std::string& whyNot) {
   static std::mutex mu;
   std::lock_guard lock(mu);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  ::flock(fd, LOCK_EX);
-  char tail[160];
-  std::snprintf(tail, sizeof tail, "\n===== result: %s (exit %d, %.1f s) =====\n", record.result.c_str(),
-                record.exitCode, record.seconds);
+  ::flock(fd_, LOCK_EX);
+  char tail[200];
+  char crc[40] = "";
+  if (record.imageCrc32) std::snprintf(crc, sizeof crc, ", image crc32 0x%08X", *record.imageCrc32);
+  std::snprintf(tail, sizeof tail, "\n===== result: %s (exit %d, %.1f s%s) =====\n", record.result.c_str(),
+                record.exitCode, record.seconds, crc);
   const std::string text = "===== " + record.startedUtc + " " + record.port + ": " + record.command + " =====\n" +
                            record.log + tail;
   size_t done = 0;
-  bool ok = true;
+  int error = 0;
   while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = false;
+      error = n < 0 ? errno : EIO;
       break;
     }
     done += static_cast<size_t>(n);
   }
-  ok = ::fsync(fd) == 0 && ok;
-  const int saved = errno;
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
-  errno = saved;
-  return ok;
+  // The write's own error is the one to tell; fsync's comes second.
+  if (::fsync(fd_) != 0 && error == 0) error = errno;
+  ::flock(fd_, LOCK_UN);
+  if (error != 0) whyNot = std::strerror(error);
+  return error == 0;
 }

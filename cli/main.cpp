@@ -4,9 +4,12 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/ports.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a port must never become stdout.
+  if (!PrepareProcess()) return kExitFailure;
   CLI::App app{
       "Fennwick: checks an S19 firmware file against the MCU on a serial port and rewrites its flash.\n"
       "The port is \"COM2:\" (/dev/ttyS1) unless --port or FENNWICK_PORT names another.\n"
@@ -15,15 +18,20 @@ int main(int argc, char** argv) {
       "5 file unsuitable, 6 file without description, 7 file missing or unreadable,\n"
       "8 IAP refused, 9 replies timed out or writes short (or the run stopped after\n"
       "--max-timeouts block time-outs in a row), 10 port lost during the run,\n"
-      "11 the file check found problems.\n"
+      "11 the file check found problems, 13 the log file could not be written,\n"
+      "14 interrupted by SIGINT or SIGTERM (the run stops after the current block; a second\n"
+      "signal ends it at once), 15 a board's thread could not be started.\n"
       "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
-      "description or has problems (exit 4, 5, 6, 11), unless --force is given.",
+      "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
+      "FILE must be a regular file of at most 64 MiB (not a FIFO or a device); it is read once,\n"
+      "and what was checked is what every board gets.",
       "fennwick-cli"};
   CliContext ctx;
   app.add_option("--port", ctx.ports,
                  "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, a simulator's pty); give it once per "
                  "board to drive several boards at once");
-  app.add_option("--log-file", ctx.logFile, "append each port's whole log of the run to FILE, with a time stamp");
+  app.add_option("--log-file", ctx.logFile,
+                 "append each port's whole log of the run to FILE (a regular file, or a new one), with a time stamp");
   app.add_flag("--plain-poll", ctx.plainPoll, "benchmark aid: sleep a full 100 ms on every empty poll")
       ->group("");  // hidden
   app.require_subcommand(1);
@@ -71,6 +79,9 @@ int main(int argc, char** argv) {
     app.exit(e);
     return kExitUsage;
   }
+  if (int rc = *check ? kExitOk : ValidatePorts(ctx); rc != kExitOk) return rc;
+  if (int rc = ValidateOfflineExamine(ctx, *examine && offline, versionOpt->count() > 0); rc != kExitOk) return rc;
+  if (int rc = OpenLogFile(ctx); rc != kExitOk) return rc;
   ctx.progressBar = ::isatty(STDERR_FILENO) != 0;
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 

@@ -111,6 +111,33 @@ class ExaminationView {
   size_t pos_ = 0;
 };
 
+// The programming run's own loader, run over the same bytes beside the strict reading: its
+// image is the one that gets flashed, so it is the one the check reports, and wherever it
+// differs from what the records mean, the check says so.
+class LoaderShadow {
+ public:
+  LoaderShadow() : image_(kImageSize, 0), owner_(kImageSize, 0), builder_(image_.data(), packet_) {
+    builder_.OnWrite([this](size_t k) { owner_[k] = line_; });
+  }
+  void Feed(uint8_t c, uint32_t lineNo) {
+    line_ = lineNo;
+    builder_.Feed(c);
+  }
+  void Finish(uint32_t lineNo) {
+    line_ = lineNo;
+    builder_.Finish();
+  }
+  const std::vector<uint8_t>& image() const { return image_; }
+  const std::vector<uint32_t>& owner() const { return owner_; }
+
+ private:
+  std::vector<uint8_t> image_;
+  std::vector<uint32_t> owner_;  // the line that the loader last wrote each byte from
+  uint8_t packet_[kPacketBufferSize] = {};
+  uint32_t line_ = 0;
+  S19ImageBuilder builder_;
+};
+
 // What both readers share: the image with the line that wrote each byte, the problems,
 // the line splitting and the finishing touches.
 class Reader {
@@ -121,7 +148,7 @@ class Reader {
   }
   virtual ~Reader() = default;
 
-  FirmwareReport Run(IFile& file, ExaminationView* exam) {
+  FirmwareReport Run(IFile& file, ExaminationView* exam, LoaderShadow* shadow = nullptr) {
     const int64_t length = file.Length();
     if (length < 0) {
       r_.readError = true;
@@ -142,6 +169,7 @@ class Reader {
       }
       if (c == ByteReader::kEnd) break;
       if (exam) exam->Feed(static_cast<uint8_t>(c));
+      if (shadow) shadow->Feed(static_cast<uint8_t>(c), lineNo);
       if (c == '\n') {
         ++lineFeeds;
         tail = false;
@@ -168,10 +196,12 @@ class Reader {
     }
     if (!line.empty() || overlong) EndLine(line, lineNo, overlong, false);
     if (exam) exam->Finish();
+    if (shadow) shadow->Finish(lineNo);
     const int64_t lines = lineFeeds + (tail ? 1 : 0);
     r_.lineCount = static_cast<int32_t>(std::min<int64_t>(lines, std::numeric_limits<int32_t>::max()));
 
     Finish();
+    if (shadow) AdoptLoaderImage(*shadow);
     if (exam) {
       r_.description = DescriptionFrom(exam->Block(), exam->BlockAvail());
       CompareDescriptions(*exam);
@@ -306,6 +336,36 @@ class Reader {
     }
   }
 
+  void AdoptLoaderImage(const LoaderShadow& shadow) {
+    const std::vector<uint8_t>& image = shadow.image();
+    const std::vector<uint32_t>& by = shadow.owner();
+    for (size_t k = 0; ReportsLines() && k < kImageSize;) {
+      if (image[k] == r_.image[k]) {
+        ++k;
+        continue;
+      }
+      const size_t start = k;
+      while (k < kImageSize && image[k] != r_.image[k] && by[k] == by[start] && owner_[k] == owner_[start]) ++k;
+      const unsigned first = static_cast<unsigned>(kFlashBase + start);
+      const unsigned last = static_cast<unsigned>(kFlashBase + k - 1);
+      if (by[start] == 0) {
+        Problem(owner_[start], Format("the programming run does not write 0x%05X-0x%05X as this line gives", first,
+                                      last));
+      } else if (owner_[start] == 0) {
+        Problem(by[start], Format("the programming run writes 0x%05X-0x%05X from this line, which holds no data "
+                                  "for them as the format reads it", first, last));
+      } else {
+        Problem(by[start], Format("the programming run writes other data at 0x%05X-0x%05X than line %u gives",
+                                  first, last, owner_[start]));
+      }
+    }
+    // Whatever the loader wrote is in the image, and so in the data ranges.
+    for (size_t k = 0; k < kImageSize; ++k) {
+      if (by[k] != 0) owner_[k] = by[k];
+    }
+    r_.image = image;
+  }
+
   void Ranges() {
     for (size_t k = 0; k < kImageSize;) {
       if (owner_[k] == 0) {
@@ -380,6 +440,7 @@ class S19Reader final : public Reader {
         break;
       case 5:
       case 6: {
+        if (n > 0) Problem(lineNo, Format("an S%d record holds no data, but this one carries %zu bytes", type, n));
         const uint64_t seen = dataRecords_ & (type == 5 ? 0xFFFFu : 0xFFFFFFu);
         if (address != seen) {
           Problem(lineNo, Format("record count %llu, but %llu data records precede it",
@@ -387,7 +448,12 @@ class S19Reader final : public Reader {
         }
         break;
       }
-      default:  // header and start addresses carry nothing for the flash
+      case 7:
+      case 8:
+      case 9:
+        if (n > 0) Problem(lineNo, Format("an S%d record holds no data, but this one carries %zu bytes", type, n));
+        break;
+      default:  // the header's text carries nothing for the flash
         break;
     }
   }
@@ -557,7 +623,8 @@ FirmwareFormat DetectFirmwareFormat(IFile& file) {
 
 FirmwareReport CheckS19(IFile& file) {
   ExaminationView exam;
-  return S19Reader().Run(file, &exam);
+  LoaderShadow loader;
+  return S19Reader().Run(file, &exam, &loader);
 }
 
 FirmwareReport CheckIntelHex(IFile& file) { return IntelHexReader().Run(file, nullptr); }
@@ -606,7 +673,18 @@ FirmwareReport CheckFirmware(IFile& file) {
     case FirmwareFormat::IntelHex: return CheckIntelHex(replay);
     case FirmwareFormat::Unknown: break;
   }
-  return UnknownReader().Run(replay, nullptr);
+  // Such a file, flashed all the same, goes through the S19 loader.
+  LoaderShadow loader;
+  return UnknownReader().Run(replay, nullptr, &loader);
+}
+
+FirmwareImage MakeFirmwareImage(std::string bytes) {
+  FirmwareImage firmware;
+  auto shared = std::make_shared<const std::string>(std::move(bytes));
+  BytesFile file(shared);
+  firmware.report = CheckFirmware(file);
+  firmware.bytes = std::move(shared);
+  return firmware;
 }
 
 LoadStats LoadIntelHexImage(IFile& file, uint8_t* image, uint8_t* /*packetBuffer*/, bool acceptProblems) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,21 @@ FirmwareReport CheckFirmware(IFile& file);
 // Reads the whole file as the given format, whatever its content.
 FirmwareReport CheckS19(IFile& file);
 FirmwareReport CheckIntelHex(IFile& file);
+
+// A firmware file read once into memory. The check, the examination and every board's
+// programming run of one command use these bytes and this image, so that what is flashed
+// is exactly what was checked, whatever happens to the file on disk meanwhile.
+struct FirmwareImage {
+  std::shared_ptr<const std::string> bytes = std::make_shared<const std::string>();  // the file's content
+  FirmwareReport report;  // its format, problems, and the image as the programming run sends it
+
+  FirmwareFormat format() const { return report.format; }
+  const std::vector<uint8_t>& image() const { return report.image; }
+  uint32_t crc32() const { return report.crc32; }
+};
+
+// Checks `bytes` in the format their content shows and builds the image to flash.
+FirmwareImage MakeFirmwareImage(std::string bytes);
 
 // Image loader for the programming run: fills the 131,072-byte image from an Intel HEX
 // file. Any problem in the file is reported as a read error, so that a damaged file is

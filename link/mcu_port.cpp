@@ -104,7 +104,8 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
   uint32_t start = m_clock.TickCount();
   m_serial.ClearCommError(m_hPort);
   m_reply[0] = '\0';
-  uint32_t held = 0;
+  uint32_t& held = m_replyHeld;
+  held = 0;
   // Unsigned subtraction keeps the silence right across the tick counter's wrap.
   while (m_clock.TickCount() - start <= timeoutMs) {
     const uint32_t room = static_cast<uint32_t>(kReplySize - 1) - held;
@@ -142,6 +143,7 @@ void CMcuPort::Identify() {
 
   WritePort(kVersionQuery, sizeof kVersionQuery);
   m_identify.versionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
+  m_identify.versionTooLong = !m_identify.versionReplied && m_replyHeld == kReplySize - 1;
   // m_reply always ends in a NUL at its last index, so the copy is at most 1,020 bytes.
   // The rest is zeroed: the log shows the text from position 2 and the file check compares
   // positions 6 to 8, both past the end of a short reply, and an earlier identification's

@@ -21,6 +21,9 @@ struct IdentifyOutcome {
   bool ran = false;  // the port opened and both queries were sent
   bool versionReplied = false;
   bool descriptionReplied = false;
+  // The version reply filled the reply buffer without its line end: the MCU answered, at
+  // length, and the identification went on with what the buffer held.
+  bool versionTooLong = false;
 };
 
 // What a programming run came to. Both front ends report it (ProgramVerdict).
@@ -36,9 +39,12 @@ struct ProgramOutcome {
   uint32_t blockTimeouts = 0;
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
   bool lineLost = false;     // the port stopped working during the run
+  bool interrupted = false;  // the run was told to stop; no end record was sent
+  uint32_t blocksSent = 0;   // when interrupted: the blocks sent and answered or timed out
   LoadStats load;
   bool Succeeded() const {
-    return status == Status::Completed && iapReplied && blockTimeouts == 0 && shortWrites == 0 && !lineLost;
+    return status == Status::Completed && iapReplied && blockTimeouts == 0 && shortWrites == 0 && !lineLost &&
+           !interrupted;
   }
 };
 
@@ -94,6 +100,8 @@ class CMcuPort {
   // A log line of our own, after the texts of the run: it starts on a line of its own and
   // ends with "\r\n".
   void LogOwnLine(const std::string& text);
+  // Asked between blocks of a programming run: true stops it after the block just sent.
+  void SetCancel(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
   char* McuVersion() const { return m_mcuVersion; }
   const IdentifyOutcome& LastIdentify() const { return m_identify; }
   const ExamineOutcome& LastExamine() const { return m_examine; }
@@ -124,6 +132,8 @@ class CMcuPort {
   ExamineOutcome m_examine;
   BlockLimits m_blockLimits;
   bool m_lineOpen = false;  // the last text logged did not end its line
+  std::function<bool()> m_cancelled;
+  uint32_t m_replyHeld = 0;  // bytes of the latest reply
 };
 
 // One sentence on how a programming run ended, for the window's log and the command line.

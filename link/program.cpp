@@ -80,6 +80,14 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
       outcome.status = ProgramOutcome::Status::Completed;
       return outcome;
     }
+    if (m_cancelled && m_cancelled()) {
+      // Stopped between blocks; an end record would close a session whose image is half sent.
+      if (!replied) ++outcome.blockTimeouts;
+      outcome.interrupted = true;
+      outcome.blocksSent = i + 1;
+      outcome.status = ProgramOutcome::Status::Completed;
+      return outcome;
+    }
     if (replied) {
       inARow = 0;
       continue;

@@ -14,6 +14,10 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
     return outcome.status == Status::IapSilent ? "Nothing was flashed: the port was lost before the first block."
                                                : "Stopped: the port was lost during the run; the flash is incomplete.";
   }
+  if (outcome.interrupted) {
+    return "Stopped: interrupted after block " + std::to_string(outcome.blocksSent) + " of " +
+           std::to_string(kBlocks) + "; the flash is incomplete.";
+  }
   switch (outcome.status) {
     case Status::NotRun:
     case Status::NullPath:

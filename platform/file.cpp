@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -34,19 +36,71 @@ class PosixFile final : public IFile {
   int fd_;
 };
 
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "is a directory";
+  if (S_ISFIFO(mode)) return "is not a regular file (a FIFO)";
+  if (S_ISSOCK(mode)) return "is not a regular file (a socket)";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is not a regular file (a device)";
+  return "is not a regular file";
+}
+
+// Opens a regular file for reading. A FIFO would block the open until a writer comes, and
+// a device or a FIFO has no length to read by: both are refused, without waiting.
+int OpenRegular(const std::string& path, std::string& whyNot) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    whyNot = std::strerror(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    whyNot = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    whyNot = KindOf(st.st_mode);
+  } else {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
+}
+
 }  // namespace
 
 std::unique_ptr<IFile> PosixFileSystem::OpenRead(const std::u16string& path) {
   std::string native;
   if (path.empty() || !Utf16ToUtf8(path, native)) return nullptr;
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string whyNot;
+  const int fd = OpenRegular(native, whyNot);
   if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
   return std::make_unique<PosixFile>(fd);
+}
+
+int64_t BytesFile::Read(uint8_t* buf, size_t n) {
+  const size_t k = std::min(n, bytes_->size() - pos_);
+  std::memcpy(buf, bytes_->data() + pos_, k);
+  pos_ += k;
+  return static_cast<int64_t>(k);
+}
+
+bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& whyNot) {
+  const int fd = OpenRegular(path, whyNot);
+  if (fd < 0) return false;
+  PosixFile file(fd);
+  bytes.clear();
+  uint8_t chunk[65536];
+  for (;;) {
+    const int64_t got = file.Read(chunk, sizeof chunk);
+    if (got < 0) {
+      whyNot = std::string("read error: ") + std::strerror(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    if (bytes.size() + static_cast<size_t>(got) > limit) {
+      whyNot = "is larger than " + std::to_string(limit) + " bytes, too large for a firmware file";
+      return false;
+    }
+    bytes.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(got));
+  }
 }
 
 IFileSystem& DefaultFileSystem() {

@@ -29,6 +29,34 @@ class PosixFileSystem final : public IFileSystem {
 
 IFileSystem& DefaultFileSystem();
 
+// A file's bytes held in memory, shared by every reader opened on them.
+class BytesFile final : public IFile {
+ public:
+  explicit BytesFile(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
+  int64_t Length() override { return static_cast<int64_t>(bytes_->size()); }
+  int64_t Read(uint8_t* buf, size_t n) override;
+
+ private:
+  std::shared_ptr<const std::string> bytes_;
+  size_t pos_ = 0;
+};
+
+// Serves one file's bytes, read once, under any name: a command that checks a file and
+// then examines or flashes it reads the same bytes each time, whatever happens on disk.
+class BytesFileSystem final : public IFileSystem {
+ public:
+  explicit BytesFileSystem(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
+  std::unique_ptr<IFile> OpenRead(const std::u16string&) override { return std::make_unique<BytesFile>(bytes_); }
+
+ private:
+  std::shared_ptr<const std::string> bytes_;
+};
+
+// Reads a regular file whole, at most `limit` bytes. Anything else (a directory, a FIFO, a
+// device) is refused without blocking. False with a reason a person can act on in
+// `whyNot` ("is a directory", "No such file or directory", ...).
+bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& whyNot);
+
 // Hands out a file's bytes one at a time from large reads, stopping after `limit` bytes
 // (the length taken at the start) like the byte-per-call loops it replaces.
 class ByteReader {

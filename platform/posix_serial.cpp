@@ -59,7 +59,14 @@ bool LineGone(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL))
 PosixSerialDevice::PosixSerialDevice(std::optional<std::string> overridePath) : override_(std::move(overridePath)) {}
 
 PosixSerialDevice::~PosixSerialDevice() {
-  for (const auto& [fd, port] : ports_) ::close(fd);
+  for (const auto& [fd, port] : ports_) Release(fd, port);
+}
+
+void PosixSerialDevice::Release(int fd, const Port& port) {
+  // The line is left as it was found. Bytes still on their way go out at our settings
+  // first; a lost line takes nothing more.
+  if (!port.lost) ::tcsetattr(fd, TCSADRAIN, &port.original);
+  ::close(fd);
 }
 
 std::string PosixSerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
@@ -116,6 +123,14 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
     lastError_ = OpenError::NotSerial;
     return kInvalidHandle;
   }
+  // Our own terminal (/dev/tty or its real name) is where the person typing sits: the
+  // queries would go to their screen and the line settings stay with their shell.
+  if (pid_t session = 0; ::ioctl(fd, TIOCGSID, &session) == 0 && session == ::getsid(0)) {
+    ::close(fd);
+    lastError_ = OpenError::ControllingTerminal;
+    return kInvalidHandle;
+  }
+  const termios original = tio;
   // The advisory lock holds against root too, where TIOCEXCL does not.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -139,7 +154,9 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
     return kInvalidHandle;
   }
   std::lock_guard lock(mu_);
-  ports_[fd] = Port{};
+  Port port;
+  port.original = original;
+  ports_[fd] = port;
   return fd;
 }
 
@@ -383,5 +400,8 @@ DrainResult PosixSerialDevice::Drain(int32_t h, uint32_t maxMs) {
 
 void PosixSerialDevice::Close(int32_t h) {
   std::lock_guard lock(mu_);
-  if (ports_.erase(h) != 0) ::close(h);
+  auto it = ports_.find(h);
+  if (it == ports_.end()) return;
+  Release(h, it->second);
+  ports_.erase(it);
 }

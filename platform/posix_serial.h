@@ -40,11 +40,13 @@ class PosixSerialDevice final : public ISerialDevice {
 
  private:
   struct Port {
+    termios original{};  // the settings found at the opening, put back at the close
     uint32_t writeTimeoutMs = 5000;
     uint8_t dtrControl = 1;  // as the driver reports until we change it
     bool lost = false;
   };
   bool Known(int32_t h) const;
+  static void Release(int fd, const Port& port);
   void MarkLost(int32_t h);
 
   std::optional<std::string> override_;

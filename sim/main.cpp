@@ -12,6 +12,7 @@
 #include "sim/pty_line.hpp"
 #include "sim/sim_options.hpp"
 #include "sim/sim_runner.hpp"
+#include "platform/std_descriptors.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ int fail(const std::string& message, int code) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before the terminal is opened: it must not become stdout or stderr.
+  if (!EnsureStandardDescriptors()) return 1;
   using namespace fennwick::sim;
   const ParsedOptions parsed = parseSimOptions(argc, argv, std::cout, std::cerr);
   if (!parsed.options) return parsed.exit_code;

@@ -221,8 +221,10 @@ void SimRunner::peerLeaving() {
 void SimRunner::peerGone() {
   carryOut(model_.peerLost());
   tx_.clear();
-  // Nothing of the old conversation may reach the next peer.
-  ::tcflush(master_, TCIOFLUSH);
+  // Nothing of the old conversation may reach the next peer: its replies still queued go.
+  // The old peer's own bytes have all been read by now, so what waits to be read is the
+  // next peer's, written as soon as it opened the line, and it is kept.
+  ::tcflush(master_, TCOFLUSH);
   rx_line_ = LineTimer(options_.baud);
   tx_line_ = LineTimer(options_.baud);
   tx_retry_at_ = {};

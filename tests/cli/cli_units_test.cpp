@@ -93,11 +93,15 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortAndResult) {
   Tree dir;
   const std::string path = dir.root + "/runs.log";
   std::vector<std::thread> threads;
+  std::string whyNot;
+  const std::unique_ptr<RunLogFile> log = RunLogFile::Open(path, whyNot);
+  ASSERT_TRUE(log) << whyNot;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&, i] {
       RunRecord r{"2026-12-07T12:00:00Z", "/dev/ttyUSB" + std::to_string(i), "program fw.s19",
-                  "Programming...\r\nMCU: " + std::string(2000, '.'), "programmed", 0, 1.5};
-      ASSERT_TRUE(AppendRunRecord(path, r));
+                  "Programming...\r\nMCU: " + std::string(2000, '.'), "programmed", 0, 1.5, std::nullopt};
+      std::string why;
+      ASSERT_TRUE(log->Append(r, why)) << why;
     });
   }
   for (auto& t : threads) t.join();
@@ -111,7 +115,6 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortAndResult) {
     const std::string tail = "\n===== result: programmed (exit 0, 1.5 s) =====\n";
     EXPECT_EQ(text.compare(at + head.size() + 21 + 2000, tail.size(), tail), 0);
   }
-  EXPECT_FALSE(AppendRunRecord("/nonexistent-dir/runs.log", RunRecord{}));
 }
 
 TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtTheEnd) {

@@ -45,11 +45,15 @@ std::vector<ProblemCase> S19Cases() {
   const std::string ok1 = S1(0x8000, {1, 2, 3, 4});
   return {
       {"checksum", kHeader + "\n" + Record('1', 2, 0x8000, {1, 2}, 0x00) + "\n", {{2, "checksum 0x00, expected"}}},
-      {"count larger than the line", kHeader + "\nS10780000102FF\n", {{2, "count 0x07 does not match the 5 bytes"}}},
+      // The loader takes the count at its word and flashes what lies behind the line.
+      {"count larger than the line", kHeader + "\nS10780000102FF\n",
+       {{2, "count 0x07 does not match the 5 bytes"}, {2, "the programming run writes 0x08000-0x08003 from this line"}}},
       {"count smaller than the line", kHeader + "\nS1038000010203FF\n", {{2, "count 0x03 does not match"}}},
       {"count too small for the address", "S1020000\n", {{1, "too small for an S1 record"}}},
-      {"not a hex digit", ok1 + "\nS1058000G1020377\n", {{2, "'G' in column 9 is not a hex digit"}}},
-      {"blank inside a record", "S105800001 0203\n", {{1, "' ' in column 11"}}},
+      {"not a hex digit", ok1 + "\nS1058000G1020377\n",
+       {{2, "'G' in column 9 is not a hex digit"}, {2, "the programming run writes other data at 0x08000-0x08000"}}},
+      {"blank inside a record", "S105800001 0203\n",
+       {{1, "' ' in column 11"}, {1, "the programming run writes 0x08000-0x08000"}}},
       {"odd number of digits", ok1 + "\nS10580000102037\n", {{2, "odd number of hex digits"}}},
       {"record without digits", "S1\n", {{1, "record too short"}}},
       {"record count wrong", ok1 + "\n" + S1(0x8010, {5}) + "\n" + Record('5', 2, 3, {}) + "\n",
@@ -92,7 +96,8 @@ TEST(CheckS19, EachProblemWithItsLine) {
     // Problems first, then the warnings (descriptions the examination reads otherwise).
     std::vector<FileProblem> found = r.problems;
     found.insert(found.end(), r.warnings.begin(), r.warnings.end());
-    ASSERT_EQ(found.size(), c.problems.size()) << Describe(r);
+    EXPECT_EQ(found.size(), c.problems.size()) << Describe(r);
+    if (found.size() != c.problems.size()) continue;
     for (size_t i = 0; i < c.problems.size(); ++i) {
       EXPECT_EQ(found[i].line, c.problems[i].line) << Describe(r);
       EXPECT_NE(found[i].text.find(c.problems[i].text), std::string::npos) << Describe(r);

@@ -231,6 +231,7 @@ TEST_F(OpenAndIdentify, VersionLineLongerThanTheLogBufferIsCut) {
   Answer(reply, "e: d\r\n");
   ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
   EXPECT_EQ(std::string(version), reply.substr(3));
+  EXPECT_FALSE(port.LastIdentify().versionTooLong);
   const std::string line = (kHeading + reply.substr(5)).substr(0, 1023);
   EXPECT_EQ(Log(), line + "d\r\n");
 }
@@ -245,6 +246,7 @@ TEST_F(OpenAndIdentify, VersionReplyLongerThanTheReplyBuffer) {
   EXPECT_EQ(std::string(version), std::string(1020, 'v'));
   EXPECT_EQ(port.m_reply[1023], '\0');
   EXPECT_FALSE(port.LastIdentify().versionReplied);
+  EXPECT_TRUE(port.LastIdentify().versionTooLong);  // it answered: not a silent MCU
   // The remaining 477 bytes end in a line feed and answer the description query.
   EXPECT_TRUE(port.LastIdentify().descriptionReplied);
   const std::string log = Log();

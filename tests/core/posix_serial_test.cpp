@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -429,6 +431,56 @@ TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
   ASSERT_TRUE(dev.GetCommState(port.m_hPort, dcb));
   EXPECT_EQ(dcb.BaudRate, 19200u);
   EXPECT_EQ(dcb.fDtrControl, 0);
+}
+
+// The line is left as it was found, and the terminal a person types in is no MCU's port.
+TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused) {
+  EnvGuard env;
+  const int held = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  termios cooked{};
+  ASSERT_EQ(::tcgetattr(held, &cooked), 0);
+  cooked.c_lflag |= ECHO | ICANON;
+  ::cfsetospeed(&cooked, B9600);
+  ::cfsetispeed(&cooked, B9600);
+  ASSERT_EQ(::tcsetattr(held, TCSANOW, &cooked), 0);
+  for (const bool byClose : {true, false}) {
+    {
+      PosixSerialDevice dev(path_);
+      const int32_t h = dev.Open(u"COM2:");
+      ASSERT_NE(h, kInvalidHandle);
+      Dcb dcb;
+      ASSERT_TRUE(dev.GetCommState(h, dcb));
+      dcb.BaudRate = 19200;
+      ASSERT_TRUE(dev.SetCommState(h, dcb));
+      termios during{};
+      ::tcgetattr(held, &during);
+      EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u);
+      if (byClose) dev.Close(h);  // else the destructor closes it
+    }
+    termios after{};
+    ASSERT_EQ(::tcgetattr(held, &after), 0);
+    EXPECT_EQ(after.c_lflag, cooked.c_lflag) << byClose;
+    EXPECT_EQ(after.c_iflag, cooked.c_iflag) << byClose;
+    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B9600)) << byClose;
+  }
+  ::close(held);
+
+  // A child in a session of its own whose controlling terminal is this pty.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    const int tty = ::open(path_.c_str(), O_RDWR);  // without O_NOCTTY: it becomes ours
+    int failures = tty < 0 ? 1 : 0;
+    for (const char* name : {"/dev/tty", path_.c_str()}) {
+      PosixSerialDevice dev{std::string(name)};
+      if (dev.Open(u"COM2:") != kInvalidHandle || dev.LastOpenError() != OpenError::ControllingTerminal) ++failures;
+    }
+    ::_exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST(CliExamine, SuitableUnsuitableAndMissingFiles) {
 
   const RunResult missing = Cli(sim.path(), {"examine", "/nonexistent/fw.s19"});
   EXPECT_EQ(missing.exitCode, 7);
-  EXPECT_EQ(missing.out, kIdentified);
+  EXPECT_EQ(missing.out, "");  // the file is read before the port is touched
 }
 
 TEST(CliExamine, OfflineFileWithoutDescription) {

@@ -13,9 +13,10 @@ TEST(WindowOptions, ScreenSizes) {
   };
   const Case cases[] = {
       {"800x480", true, 800, 480}, {"320X240", true, 320, 240}, {"1x1", true, 1, 1},
-      {"16384x16384", true, 16384, 16384}, {"0x480", false, 0, 0}, {"800x0", false, 0, 0},
+      {"7680x4320", true, 7680, 4320}, {"8192x1000", true, 8192, 1000}, {"8192x8192", false, 0, 0},
+      {"16384x16384", false, 0, 0}, {"8193x100", false, 0, 0}, {"0x480", false, 0, 0}, {"800x0", false, 0, 0},
       {"-800x480", false, 0, 0}, {"800x", false, 0, 0}, {"x480", false, 0, 0},
-      {"800*480", false, 0, 0}, {"16385x100", false, 0, 0}, {"99999999999x1", false, 0, 0},
+      {"800*480", false, 0, 0}, {"99999999999x1", false, 0, 0},
       {"", false, 0, 0}, {"800x480x2", false, 0, 0},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,44 @@
+#include "cli/interrupt.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "cli/commands.h"
+#include "platform/std_descriptors.h"
+
+namespace {
+
+std::atomic<int> g_signals{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+  if (g_signals.fetch_add(1) == 0) return;
+  static const char kText[] = "fennwick-cli: interrupted again; stopped at once\n";
+  const ssize_t ignored = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+  (void)ignored;
+  ::_exit(kExitInterrupted);
+}
+
+}  // namespace
+
+bool PrepareProcess() {
+  if (!EnsureStandardDescriptors()) return false;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+  ::sigaction(SIGXFSZ, &ignore, nullptr);
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  stop.sa_flags = SA_RESTART;
+  sigemptyset(&stop.sa_mask);
+  ::sigaction(SIGINT, &stop, nullptr);
+  ::sigaction(SIGTERM, &stop, nullptr);
+  return true;
+}
+
+bool StopRequested() { return g_signals.load() > 0; }
+
+void RequestStop(bool stop) { g_signals.store(stop ? 1 : 0); }

@@ -1,0 +1,65 @@
+// The check reports the image that the programming run's loader builds, byte for byte,
+// whatever the file holds; where the loader writes what the format does not mean as data,
+// the check calls it a problem.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/srec_text.h"
+#include "fakes/fake_files.h"
+#include "firmware/firmware_file.h"
+
+namespace {
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  return text;
+}
+
+std::string DataRecords(int n) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < n; ++i) lines.push_back(S2(0x8000 + 16 * static_cast<uint32_t>(i), std::vector<uint8_t>(16, 0x11)));
+  return Lines(lines);
+}
+
+TEST(CheckAndLoader, AgreeOnTheImageAndCallEveryUnintendedWriteAProblem) {
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* problem;  // a problem the check must list (empty: none at all)
+  };
+  const Case cases[] = {
+      {"clean", DataRecords(4) + Lines({"S5030004F8", "S804008000" "7B"}), ""},
+      // The count is right, but the record carries 3 bytes more: the loader writes AB CD
+      // at 0x8000 with the address length of the S2 records before it.
+      {"S5 with data", DataRecords(128) + "S506008000ABCD01\n", "an S5 record holds no data, but this one carries 3 bytes"},
+      {"S9 with data", DataRecords(1) + Lines({Record('9', 2, 0x8000, {1, 2})}), "an S9 record holds no data"},
+      {"S5 before any data", Lines({Record('5', 2, 0, {7}), S1(0x8000, {1})}), "an S5 record holds no data"},
+      {"not starting with S", Lines({S1(0x9000, {1}), "X1058000AABB" "1A"}), "the programming run writes 0x08000-0x08001"},
+      {"count beyond the line", Lines({S1(0x8000, std::vector<uint8_t>(40, 0x22)), "S1FF8000"}), "the programming run writes"},
+      {"last line without end", DataRecords(1) + S1(0x9000, {5, 6}), "the last line has no line end"},
+      {"CR only and blank lines", "\r\r" + S1(0x8000, {9}) + "\r \r\t\r", ""},
+      {"lower case", Lines({S1(0x9000, {1}), "s1058000aabb" "1a"}), "not an S-record"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> image(kImageSize, 0xEE);
+    uint8_t packet[kPacketBufferSize] = {};
+    MemoryFile forLoader(c.text, -1);
+    LoadS19Image(forLoader, image.data(), packet);
+    MemoryFile forCheck(c.text, -1);
+    const FirmwareReport report = CheckFirmware(forCheck);
+    EXPECT_TRUE(report.image == image);
+    EXPECT_EQ(report.crc32, ImageCrc32(image.data()));
+    std::string problems;
+    for (const FileProblem& p : report.problems) problems += std::to_string(p.line) + ": " + p.text + "\n";
+    if (*c.problem == '\0') {
+      EXPECT_EQ(problems, "");
+    } else {
+      EXPECT_NE(problems.find(c.problem), std::string::npos) << problems;
+    }
+  }
+}
+
+}  // namespace

@@ -156,6 +156,16 @@ TEST(Shell, ClosedDescriptorsAndADeadPipeNeitherCorruptTheRunNorHideItsResult) {
   EXPECT_EQ(records, 4u) << log;
 }
 
+// A record that cannot be written (here a file size limit, as a full disk) is no success.
+TEST(Shell, ARunWhoseRecordCannotBeWrittenExitsThirteenWithTheRealReason) {
+  TempDir dir;
+  Simulator sim({"--baud", "460800"});
+  const std::string log = dir.path + "/runs.log";
+  const RunResult r = Shell("ulimit -f 0; exec " + Cli() + " --port " + sim.path() + " --log-file " + log + " identify");
+  EXPECT_EQ(r.exitCode, 13) << r.err;
+  EXPECT_TRUE(Has(r.err, "fennwick-cli: cannot write the log file " + log + ": File too large\n")) << r.err;
+}
+
 // The file is read once: replaced while the boards are identified, what every board gets
 // is still what was checked, and the record names its CRC-32.
 TEST(Shell, AFileReplacedDuringTheIdentificationIsNotWhatGetsFlashed) {

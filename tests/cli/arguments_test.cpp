@@ -2,11 +2,9 @@
 // targets that are no regular file, an offline examination without a version), and a
 // board whose thread cannot be started.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <cstdlib>
@@ -113,28 +111,6 @@ TEST_F(Arguments, TheLogFileIsARegularFileOrANewOne) {
       EXPECT_EQ(err, "fennwick-cli: cannot use the log file " + c.path + ": " + c.why + "\n");
     }
   }
-}
-
-// A record that cannot be written says why, with the write's own error.
-TEST_F(Arguments, AFailedRecordNamesTheRealError) {
-  const std::string path = (dir_ / "runs.log").string();
-  std::string whyNot;
-  const std::unique_ptr<RunLogFile> log = RunLogFile::Open(path, whyNot);
-  ASSERT_TRUE(log);
-  ::chmod(path.c_str(), 0600);
-  // A full disk, as a file size limit shows it (SIGXFSZ is ignored, as fennwick-cli does).
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  rlimit tiny = old;
-  tiny.rlim_cur = 10;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-  RunRecord record;
-  record.log = std::string(100, 'x');
-  const bool written = log->Append(record, whyNot);
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(whyNot, "File too large");
 }
 
 TEST_F(Arguments, OfflineExamineNeedsTheVersion) {

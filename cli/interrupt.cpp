@@ -13,11 +13,19 @@ namespace {
 std::atomic<int> g_signals{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int) {
-  if (g_signals.fetch_add(1) == 0) return;
-  static const char kText[] = "fennwick-cli: interrupted again; stopped at once\n";
-  const ssize_t ignored = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+void Say(const char* text, size_t size) {
+  const ssize_t ignored = ::write(STDERR_FILENO, text, size);
   (void)ignored;
+}
+
+extern "C" void OnStopSignal(int) {
+  if (g_signals.fetch_add(1) == 0) {
+    static const char kFirst[] = "fennwick-cli: stopping after the current block (another signal stops at once)\n";
+    Say(kFirst, sizeof kFirst - 1);
+    return;
+  }
+  static const char kAgain[] = "fennwick-cli: interrupted again; stopped at once\n";
+  Say(kAgain, sizeof kAgain - 1);
   ::_exit(kExitInterrupted);
 }
 

@@ -253,7 +253,7 @@ TEST(Shell, TheNextHostsFirstQueryIsAnsweredWhileThePreviousHostsBytesStillCross
   for (int round = 0; round < 3; ++round) {
     const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    const std::string last = "$R\r\n" + std::string(600, 'x') + "\n";  // some 300 ms on the line
+    const std::string last = "$R\r\n" + std::string(1500, 'x') + "\n";  // some 800 ms on the line
     ASSERT_EQ(::write(fd, last.data(), last.size()), static_cast<ssize_t>(last.size()));
     std::this_thread::sleep_for(50ms);
     ::close(fd);

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "cli/commands.h"
+#include "platform/posix_serial.h"
 #include "platform/std_descriptors.h"
 
 namespace {
@@ -26,6 +27,7 @@ extern "C" void OnStopSignal(int) {
   }
   static const char kAgain[] = "fennwick-cli: interrupted again; stopped at once\n";
   Say(kAgain, sizeof kAgain - 1);
+  RestoreOpenPortsNow();
   ::_exit(kExitInterrupted);
 }
 

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -54,7 +55,41 @@ int RemainingMs(SteadyClock::time_point deadline) {
 
 bool LineGone(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
 
+// The settings found at each opening, where a signal handler can reach them without a
+// lock: a slot's settings are written before its descriptor is published.
+constexpr int kFree = -1;
+constexpr int kClaimed = -2;
+struct SavedSettings {
+  std::atomic<int> fd{kFree};
+  termios settings{};
+};
+SavedSettings g_saved[64];
+
+void Remember(int fd, const termios& settings) {
+  for (SavedSettings& slot : g_saved) {
+    int free = kFree;
+    if (!slot.fd.compare_exchange_strong(free, kClaimed)) continue;
+    slot.settings = settings;
+    slot.fd.store(fd);
+    return;
+  }
+}
+
+void Forget(int fd) {
+  for (SavedSettings& slot : g_saved) {
+    int mine = fd;
+    if (slot.fd.compare_exchange_strong(mine, kFree)) return;
+  }
+}
+
 }  // namespace
+
+void RestoreOpenPortsNow() {
+  for (SavedSettings& slot : g_saved) {
+    const int fd = slot.fd.load();
+    if (fd >= 0) ::tcsetattr(fd, TCSANOW, &slot.settings);
+  }
+}
 
 PosixSerialDevice::PosixSerialDevice(std::optional<std::string> overridePath) : override_(std::move(overridePath)) {}
 
@@ -63,6 +98,7 @@ PosixSerialDevice::~PosixSerialDevice() {
 }
 
 void PosixSerialDevice::Release(int fd, const Port& port) {
+  Forget(fd);
   // The line is left as it was found. Bytes still on their way go out at our settings
   // first; a lost line takes nothing more.
   if (!port.lost) ::tcsetattr(fd, TCSADRAIN, &port.original);
@@ -157,6 +193,7 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
   Port port;
   port.original = original;
   ports_[fd] = port;
+  Remember(fd, original);
   return fd;
 }
 

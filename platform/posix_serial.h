@@ -8,6 +8,10 @@
 
 #include "platform/serial_device.h"
 
+// Puts back the settings that every port open in this process had when it was opened.
+// Safe in a signal handler, for a program that must end at once.
+void RestoreOpenPortsNow();
+
 // Serial ports through termios. Handles are the file descriptors; only descriptors that
 // this object opened are accepted.
 class PosixSerialDevice final : public ISerialDevice {

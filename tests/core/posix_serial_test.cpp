@@ -444,7 +444,9 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
   ::cfsetospeed(&cooked, B9600);
   ::cfsetispeed(&cooked, B9600);
   ASSERT_EQ(::tcsetattr(held, TCSANOW, &cooked), 0);
-  for (const bool byClose : {true, false}) {
+  // By the close, by the destructor, and at once for a program that must end (a second
+  // signal) while the port is still open.
+  for (const int how : {0, 1, 2}) {
     {
       PosixSerialDevice dev(path_);
       const int32_t h = dev.Open(u"COM2:");
@@ -456,13 +458,19 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
       termios during{};
       ::tcgetattr(held, &during);
       EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u);
-      if (byClose) dev.Close(h);  // else the destructor closes it
+      if (how == 0) dev.Close(h);
+      if (how == 2) {
+        RestoreOpenPortsNow();
+        termios now{};
+        ::tcgetattr(held, &now);
+        EXPECT_EQ(now.c_lflag, cooked.c_lflag);
+      }
     }
     termios after{};
     ASSERT_EQ(::tcgetattr(held, &after), 0);
-    EXPECT_EQ(after.c_lflag, cooked.c_lflag) << byClose;
-    EXPECT_EQ(after.c_iflag, cooked.c_iflag) << byClose;
-    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B9600)) << byClose;
+    EXPECT_EQ(after.c_lflag, cooked.c_lflag) << how;
+    EXPECT_EQ(after.c_iflag, cooked.c_iflag) << how;
+    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B9600)) << how;
   }
   ::close(held);
 

@@ -65,10 +65,18 @@ void Say(std::FILE* err, const std::string& text) {
 
 }  // namespace
 
-bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot) {
+bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot,
+                      const FileOptions& options) {
+  const FirmwareFormat format =
+      options.format == FirmwareFormat::Unknown && HasBinaryName(file) ? FirmwareFormat::Binary : options.format;
   std::unique_ptr<IFile> f = Open(file, whyNot);
   if (!f) return false;
-  report = CheckFirmware(*f);
+  switch (format) {
+    case FirmwareFormat::S19: report = CheckS19(*f); break;
+    case FirmwareFormat::IntelHex: report = CheckIntelHex(*f); break;
+    case FirmwareFormat::Binary: report = CheckBinary(*f, options.base); break;
+    case FirmwareFormat::Unknown: report = CheckFirmware(*f); break;
+  }
   if (report.readError) {
     whyNot = "read error in " + file;
     return false;
@@ -76,10 +84,10 @@ bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::stri
   return true;
 }
 
-int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
+int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options) {
   FirmwareReport r;
   std::string whyNot;
-  if (!ReadFirmwareFile(file, r, whyNot)) {
+  if (!ReadFirmwareFile(file, r, whyNot, options)) {
     Say(err, whyNot);
     return kExitFile;
   }
@@ -111,12 +119,17 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
   return n == 0 ? 0 : kExitFileProblems;
 }
 
-PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force) {
+PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force, const FileOptions& options) {
   FirmwareReport r;
   std::string whyNot;
-  if (!ReadFirmwareFile(file, r, whyNot)) {
+  if (!ReadFirmwareFile(file, r, whyNot, options)) {
     Say(err, whyNot);
     return PrecheckResult::Unreadable;
+  }
+  if (r.format == FirmwareFormat::Binary && r.outOfRangeBytes > 0) {
+    // No --force: flashing part of an image is never what the file asks for.
+    Say(err, file + " does not fit the flash: " + r.problems.front().text + "; not programmed");
+    return PrecheckResult::TooLong;
   }
   for (const FileProblem& p : r.warnings) Say(err, "warning: " + file + " " + ProblemLine(p));
   if (!r.HasProblems()) return PrecheckResult::Clean;
@@ -133,10 +146,25 @@ PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force)
   return PrecheckResult::Refused;
 }
 
-bool IsIntelHex(const std::string& file) {
+bool IsIntelHex(const std::string& file) { return ResolveFormat(file, {}) == FirmwareFormat::IntelHex; }
+
+FirmwareFormat ResolveFormat(const std::string& file, const FileOptions& options) {
+  if (options.format != FirmwareFormat::Unknown) return options.format;
+  if (HasBinaryName(file)) return FirmwareFormat::Binary;
   std::string whyNot;
   std::unique_ptr<IFile> f = Open(file, whyNot);
-  return f && DetectFirmwareFormat(*f) == FirmwareFormat::IntelHex;
+  return f ? DetectFirmwareFormat(*f) : FirmwareFormat::Unknown;
+}
+
+ImageLoader LoaderFor(FirmwareFormat format, const FileOptions& options, bool acceptProblems) {
+  switch (format) {
+    case FirmwareFormat::IntelHex: return MakeIntelHexLoader(acceptProblems);
+    case FirmwareFormat::Binary:
+      return [base = options.base](IFile& file, uint8_t* image, uint8_t*) { return LoadBinaryImage(file, image, base); };
+    case FirmwareFormat::S19:
+    case FirmwareFormat::Unknown: break;
+  }
+  return {};  // the programming run's own S19 reader
 }
 
 ImageLoader MakeIntelHexLoader(bool acceptProblems) {

@@ -19,24 +19,33 @@
 
 #include "cli/commands.h"
 #include "firmware/firmware_file.h"
+#include "firmware/raw_binary.h"
 #include "link/mcu_port.h"
 
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
 // found, 7 when the file is missing or unreadable (with the reason on `err`).
-int RunCheck(std::FILE* out, std::FILE* err, const std::string& file);
+int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options = {});
 
 enum class PrecheckResult {
   Clean,       // no problem: go on
   Forced,      // problems, warned about on err; go on because of --force
   Refused,     // problems, listed on err; do not program
   Unreadable,  // the file cannot be read (reason on err); do not program
+  TooLong,     // a raw binary larger than the flash from its base; never programmed
 };
 
 // The check that `program` runs first. Problems are listed on `err`.
-PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force);
+PrecheckResult PrecheckFile(std::FILE* err, const std::string& file, bool force, const FileOptions& options = {});
 
 // True when the file's content is Intel HEX (false also when it cannot be read).
 bool IsIntelHex(const std::string& file);
+
+// The format in which `file` is read: the one asked for; else binary for *.bin; else what
+// the content shows (Unknown when it cannot be read).
+FirmwareFormat ResolveFormat(const std::string& file, const FileOptions& options);
+
+// The image loader for the programming run of a file in that format.
+ImageLoader LoaderFor(FirmwareFormat format, const FileOptions& options, bool acceptProblems);
 
 // The image loader that ProgramMcu takes for an Intel HEX file. It refuses (read error)
 // a file with any problem unless `acceptProblems` (pass --force here too).
@@ -45,4 +54,5 @@ ImageLoader MakeIntelHexLoader(bool acceptProblems = false);
 // Reads `file` strictly in the format its content shows, e.g. to examine an Intel HEX
 // file: CMcuPort::ExamineImage(report.image.data(), report.lineCount). False, with a
 // reason a person can act on in `whyNot`, when the file cannot be opened or read.
-bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot);
+bool ReadFirmwareFile(const std::string& file, FirmwareReport& report, std::string& whyNot,
+                      const FileOptions& options = {});

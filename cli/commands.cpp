@@ -14,6 +14,7 @@
 #include "cli/check_command.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
+#include "cli/run_report.h"
 #include "cli/terminal_console.h"
 #include "link/mcu_port.h"
 #include "platform/text.h"
@@ -23,8 +24,13 @@ namespace {
 const char16_t kPortName[] = u"COM2:";
 
 struct JobResult {
+  JobResult() = default;
+  JobResult(int c, std::string t) : code(c), text(std::move(t)) {}
   int code = kExitFailure;
   std::string text;  // short, for the table and the log file
+  bool programmed = false;  // blocks were sent
+  uint32_t blocksAccepted = 0;
+  uint32_t timeouts = 0;
 };
 using BoardJob = std::function<JobResult(Board&)>;
 
@@ -73,6 +79,7 @@ JobResult Identify(Board& board) {
               " query on " + board.serial.LastOpenPath());
     return {kExitSilent, "MCU silent"};
   }
+  if (board.port.m_reply[1] != '#') board.description = board.port.m_reply + 3;
   return {kExitOk, "ok"};
 }
 
@@ -218,24 +225,85 @@ JobResult Program(Board& board, const std::u16string& path, const std::string& f
   const JobResult vetted = VetBeforeProgramming(board, identified, examination, file, settings.force);
   if (vetted.code != kExitOk) return vetted;
   board.port.SetBlockLimits(settings.limits);
-  return ReportProgramming(board, board.port.ProgramMcu(path.c_str(), loader), file);
-}
-
-void WriteRecord(const CliContext& ctx, const std::string& port, const std::string& command,
-                 const std::string& started, const Board& board, const JobResult& result, double secs) {
-  if (ctx.logFile.empty()) return;
-  RunRecord record{started, port, command, board.log(), result.text, result.code, secs};
-  if (!AppendRunRecord(ctx.logFile, record)) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.logFile.c_str(),
-                 std::strerror(errno));
-  }
+  const ProgramOutcome outcome = board.port.ProgramMcu(path.c_str(), loader);
+  JobResult result = ReportProgramming(board, outcome, file);
+  // Blocks went out only once the IAP request was answered and the file was read.
+  result.programmed =
+      outcome.status == ProgramOutcome::Status::Completed || outcome.status == ProgramOutcome::Status::Stalled;
+  result.blocksAccepted = outcome.blocksReplied;
+  result.timeouts = outcome.blockTimeouts;
+  return result;
 }
 
 double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int RunOne(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+// What a run is about, besides the boards: the verb, its command text, the file read.
+struct RunSetup {
+  std::string command;  // e.g. "program fw.s19", for the log file
+  RunInfo info;
+};
+
+// The verdict of the examination that examine and program run on the board's port; none
+// when there was no MCU version to judge against.
+std::string VerdictWord(const Board& board) {
+  if (board.version[0] == '\0') return {};
+  switch (board.port.LastExamine().verdict) {
+    case ExamineOutcome::Verdict::Suitable: return "suitable";
+    case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
+    case ExamineOutcome::Verdict::NoDescription: return "no-description";
+    default: return {};
+  }
+}
+
+// Gathers one board's run, and records it where the line keeps its records.
+PortRun Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+               const std::string& started, const Board& board, const JobResult& result, double secs) {
+  PortRun run;
+  run.port = port;
+  if (index < ctx.units.size()) run.unit = ctx.units[index];
+  run.mcuVersion = board.VersionText();
+  run.mcuDescription = board.description;
+  while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
+    run.mcuDescription.pop_back();
+  }
+  run.verdict = VerdictWord(board);
+  run.exitCode = result.code;
+  run.detail = result.text;
+  run.programmed = result.programmed;
+  run.blocksAccepted = result.blocksAccepted;
+  run.timeouts = result.timeouts;
+  run.started = started;
+  run.seconds = secs;
+  run.log = board.log();
+  if (!ctx.logFile.empty()) {
+    RunRecord record;
+    record.startedUtc = started;
+    record.port = port;
+    record.command = setup.command;
+    record.log = run.log;
+    record.result = result.text;
+    record.exitCode = result.code;
+    record.seconds = secs;
+    record.tool = std::string("fennwick-cli ") + ToolVersion();
+    record.station = ctx.station;
+    record.unit = run.unit;
+    if (setup.info.file != nullptr) {
+      record.file = setup.info.file->path;
+      record.imageCrc32 = Crc32Text(setup.info.file->crc32);
+    }
+    record.mcuVersion = run.mcuVersion;
+    if (!AppendRunRecord(ctx.logFile, record)) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.logFile.c_str(),
+                   std::strerror(errno));
+    }
+  }
+  if (ctx.syslog) SyslogSummary(setup.info, run);
+  return run;
+}
+
+PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
   std::optional<std::string> port;
   if (!ctx.ports.empty()) port = ctx.ports.front();
@@ -267,12 +335,11 @@ int RunOne(const CliContext& ctx, const std::string& command, const BoardJob& jo
   console.Finish();
   endLine();
   std::fflush(ctx.out);
-  WriteRecord(ctx, board.serial.LastOpenPath(), command, started, board, result, Since(start));
-  return result.code;
+  return Finish(ctx, setup, 0, board.serial.LastOpenPath(), started, board, result, Since(start));
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
-int RunMany(const CliContext& ctx, const std::string& command, const BoardJob& job) {
+std::vector<PortRun> RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   const size_t n = ctx.ports.size();
   MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
   std::vector<std::unique_ptr<Board>> boards;
@@ -280,42 +347,65 @@ int RunMany(const CliContext& ctx, const std::string& command, const BoardJob& j
     boards.push_back(std::make_unique<Board>(ctx.ports[i], ctx.plainPoll, display.Log(i), display.Progress(i),
                                              [&display, i](const std::string& text) { display.Say(i, text); }));
   }
-  std::vector<JobResult> results(n);
-  std::vector<double> seconds(n);
+  std::vector<PortRun> runs(n);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
     threads.emplace_back([&, i] {
       const std::string started = UtcNow();
       const auto start = std::chrono::steady_clock::now();
       display.SetStatus(i, "running");
-      results[i] = job(*boards[i]);
-      seconds[i] = Since(start);
-      display.SetStatus(i, results[i].text);
-      WriteRecord(ctx, ctx.ports[i], command, started, *boards[i], results[i], seconds[i]);
+      const JobResult result = job(*boards[i]);
+      const double secs = Since(start);
+      display.SetStatus(i, result.text);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs);
     });
   }
   for (auto& t : threads) t.join();
   display.Finish();
 
   size_t portWidth = 4, versionWidth = 11;
-  for (size_t i = 0; i < n; ++i) {
-    portWidth = std::max(portWidth, ctx.ports[i].size());
-    versionWidth = std::max(versionWidth, boards[i]->VersionText().size());
+  for (const PortRun& run : runs) {
+    portWidth = std::max(portWidth, run.port.size());
+    versionWidth = std::max(versionWidth, run.mcuVersion.size());
   }
   const int pw = static_cast<int>(portWidth), vw = static_cast<int>(versionWidth);
   std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", vw, "MCU version", "result", "time");
-  int code = kExitOk;
-  for (size_t i = 0; i < n; ++i) {
-    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, ctx.ports[i].c_str(), vw,
-                 boards[i]->VersionText().c_str(), results[i].text.c_str(), seconds[i]);
-    if (code == kExitOk) code = results[i].code;
+  for (const PortRun& run : runs) {
+    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, run.port.c_str(), vw, run.mcuVersion.c_str(),
+                 run.detail.c_str(), run.seconds);
   }
   std::fflush(ctx.out);
-  return code;
+  return runs;
 }
 
-int RunOnBoards(const CliContext& ctx, const std::string& command, const BoardJob& job) {
-  return ctx.ports.size() > 1 ? RunMany(ctx, command, job) : RunOne(ctx, command, job);
+// With --json the log text goes nowhere (the document carries it) and stdout gets the
+// document alone.
+int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+  CliContext view = ctx;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
+  if (ctx.json) {
+    sink.reset(std::fopen("/dev/null", "w"));
+    if (!sink) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot open /dev/null: %s\n", std::strerror(errno));
+      return kExitFailure;
+    }
+    view.out = sink.get();
+    view.sameScreen = false;
+  }
+  std::vector<PortRun> runs;
+  if (ctx.ports.size() > 1) {
+    runs = RunMany(view, setup, job);
+  } else {
+    runs.push_back(RunOne(view, setup, job));
+  }
+  std::vector<int> codes;
+  for (const PortRun& run : runs) codes.push_back(run.exitCode);
+  const int code = CombinedExitCode(codes);
+  if (ctx.json) {
+    std::fputs(JsonDocument(setup.info, runs, code).c_str(), ctx.out);
+    std::fflush(ctx.out);
+  }
+  return code;
 }
 
 bool ToPath(const CliContext& ctx, const std::string& file, std::u16string& path) {
@@ -326,69 +416,138 @@ bool ToPath(const CliContext& ctx, const std::string& file, std::u16string& path
   return true;
 }
 
-// The examination of `file` on a board's port: ExamineFile for S19; for Intel HEX the
-// report of the strict reading into `report`, which must outlive the examination. False,
-// with the reason on stderr, when the file cannot be read.
-bool MakeExamination(const CliContext& ctx, const std::string& file, const std::u16string& path,
-                     FirmwareReport& report, Examination& examination) {
-  examination = [&path](CMcuPort& port) { port.ExamineFile(path.c_str()); };
-  if (!IsIntelHex(file)) return true;
+// A command that ends before any board is reached; with --json it still leaves a document,
+// without ports, so that a script always has one to read.
+int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
+  if (ctx.json) {
+    std::fputs(JsonDocument({verb, ctx.station, nullptr}, {}, code).c_str(), ctx.out);
+    std::fflush(ctx.out);
+  }
+  return code;
+}
+
+// Reads the file for its facts (path, format, CRC-32, description); false when it cannot be read.
+bool ReadFacts(const CliContext& ctx, const std::string& file, FirmwareReport& report, FileFacts& facts) {
   std::string whyNot;
-  if (!ReadFirmwareFile(file, report, whyNot)) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+  if (!ReadFirmwareFile(file, report, whyNot, ctx.file)) {
+    std::fprintf(ctx.err, "fennwick-cli: %s\n", whyNot.c_str());
     return false;
   }
+  facts = FactsOf(file, report);
+  return true;
+}
+
+// The examination of `file` on a board's port: ExamineFile for S19; for Intel HEX and raw
+// binaries the report of the strict reading into `report` (and `facts`), which must outlive
+// the examination. False, with the reason on stderr, when the file cannot be read.
+bool MakeExamination(const CliContext& ctx, const std::string& file, const std::u16string& path,
+                     FirmwareReport& report, FileFacts& facts, Examination& examination) {
+  examination = [&path](CMcuPort& port) { port.ExamineFile(path.c_str()); };
+  const FirmwareFormat format = ResolveFormat(file, ctx.file);
+  if (format == FirmwareFormat::S19 || format == FirmwareFormat::Unknown) return true;
+  if (!ReadFacts(ctx, file, report, facts)) return false;
   examination = [&report](CMcuPort& port) { port.ExamineImage(report.image.data(), report.lineCount); };
   return true;
 }
 
 }  // namespace
 
-int RunIdentify(const CliContext& ctx) { return RunOnBoards(ctx, "identify", Identify); }
+const char* ResultWord(int exitCode) {
+  switch (exitCode) {
+    case kExitOk: return "ok";
+    case kExitUsage: return "wrong-argument";
+    case kExitPort: return "port-failed";
+    case kExitSilent: return "mcu-silent";
+    case kExitUnsuitable: return "unsuitable";
+    case kExitNoDescription: return "no-description";
+    case kExitFile: return "file-unreadable";
+    case kExitRefused: return "iap-refused";
+    case kExitIncomplete: return "incomplete";
+    case kExitPortLost: return "port-lost";
+    case kExitFileProblems: return "file-problems";
+    case kExitMixed: return "mixed";
+    default: return "failed";
+  }
+}
+
+int CombinedExitCode(const std::vector<int>& codes) {
+  int shared = kExitOk;
+  for (const int code : codes) {
+    if (code == kExitOk) continue;
+    if (shared == kExitOk) {
+      shared = code;
+    } else if (shared != code) {
+      return kExitMixed;
+    }
+  }
+  return shared;
+}
+
+int RunIdentify(const CliContext& ctx) {
+  RunSetup setup{"identify", {"identify", ctx.station, nullptr}};
+  return RunOnBoards(ctx, setup, Identify);
+}
 
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
   std::u16string path;
-  if (!ToPath(ctx, file, path)) return kExitFile;
+  if (!ToPath(ctx, file, path)) return StopEarly(ctx, "examine", kExitFile);
   Examination examination;
   FirmwareReport report;
-  if (!MakeExamination(ctx, file, path, report, examination)) return kExitFile;
-  if (IsIntelHex(file) && report.HasProblems()) {
+  FileFacts facts;
+  if (!MakeExamination(ctx, file, path, report, facts, examination)) return StopEarly(ctx, "examine", kExitFile);
+  const bool readStrictly = !report.image.empty();
+  if (readStrictly && report.HasProblems()) {
     std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
                  file.c_str());
   }
+  const bool needFacts = ctx.json || ctx.syslog || !ctx.logFile.empty();
+  if (needFacts && !readStrictly && !ReadFacts(ctx, file, report, facts)) return StopEarly(ctx, "examine", kExitFile);
+  RunSetup setup{"examine " + file, {"examine", ctx.station, facts.path.empty() ? nullptr : &facts}};
   if (offline) {
     CliContext one = ctx;
     one.ports.clear();
-    return RunOne(one, "examine " + file, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
+    return RunOnBoards(one, setup, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
   }
-  return RunOnBoards(ctx, "examine " + file,
-                     [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
+  return RunOnBoards(ctx, setup, [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
 }
 
 int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   std::u16string path;
-  if (!ToPath(ctx, file, path)) return kExitFile;
+  if (!ToPath(ctx, file, path)) return StopEarly(ctx, "program", kExitFile);
   // The file is checked before anything reaches a board.
-  switch (PrecheckFile(ctx.err, file, force)) {
+  switch (PrecheckFile(ctx.err, file, force, ctx.file)) {
     case PrecheckResult::Unreadable:
-      return kExitFile;
+      return StopEarly(ctx, "program", kExitFile);
     case PrecheckResult::Refused:
       std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
-      return kExitFileProblems;
+      return StopEarly(ctx, "program", kExitFileProblems);
+    case PrecheckResult::TooLong:
+      return StopEarly(ctx, "program", kExitFileProblems);
     case PrecheckResult::Clean:
     case PrecheckResult::Forced:
       break;
   }
   Examination examination;
   FirmwareReport report;
-  if (!MakeExamination(ctx, file, path, report, examination)) return kExitFile;
-  const ImageLoader loader = IsIntelHex(file) ? MakeIntelHexLoader(force) : ImageLoader{};
+  FileFacts facts;
+  if (!MakeExamination(ctx, file, path, report, facts, examination)) return StopEarly(ctx, "program", kExitFile);
+  if (report.image.empty() && !ReadFacts(ctx, file, report, facts)) return StopEarly(ctx, "program", kExitFile);
+  const ImageLoader loader = LoaderFor(report.format, ctx.file, force);
   ProgramSettings settings;
   settings.force = force;
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
-  return RunOnBoards(ctx, "program " + file,
-                     [&](Board& b) { return Program(b, path, file, loader, examination, settings); });
+  RunSetup setup{"program " + file, {"program", ctx.station, &facts}};
+  return RunOnBoards(ctx, setup, [&](Board& b) { return Program(b, path, file, loader, examination, settings); });
 }
 
-int RunCheckFile(const CliContext& ctx, const std::string& file) { return RunCheck(ctx.out, ctx.err, file); }
+int RunCheckFile(const CliContext& ctx, const std::string& file) {
+  if (!ctx.json) return RunCheck(ctx.out, ctx.err, file, ctx.file);
+  FirmwareReport report;
+  FileFacts facts;
+  if (!ReadFacts(ctx, file, report, facts)) return StopEarly(ctx, "check", kExitFile);
+  const int code = report.ProblemCount() == 0 ? kExitOk : kExitFileProblems;
+  std::fputs(CheckJsonDocument(facts, report, code).c_str(), ctx.out);
+  std::fflush(ctx.out);
+  return code;
+}

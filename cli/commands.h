@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "firmware/firmware_file.h"
+
 // Exit codes, stable for scripts.
 enum ExitCode : int {
   kExitOk = 0,
@@ -19,6 +21,14 @@ enum ExitCode : int {
   kExitIncomplete = 9,     // program: block replies timed out (too many in a row end the run) or writes short
   kExitPortLost = 10,      // the port vanished during the run or the identification
   kExitFileProblems = 11,  // check (and program without --force): the file has problems
+  kExitMixed = 12,         // several ports failed, not all in the same way
+};
+
+// How a file is to be read: --format (Unknown: by content, or binary for *.bin) and, for a
+// raw binary, the MCU address of its first byte (--base).
+struct FileOptions {
+  FirmwareFormat format = FirmwareFormat::Unknown;
+  uint32_t base = kFlashBase;
 };
 
 struct CliContext {
@@ -32,7 +42,18 @@ struct CliContext {
   std::string logFile;       // --log-file: appended with each port's run
   uint32_t blockTimeoutMs = 120000;  // --block-timeout: silence allowed per block reply
   uint32_t maxTimeouts = 3;          // --max-timeouts: block time-outs in a row that end a run; 0 never
+  bool json = false;         // --json: one JSON document on stdout instead of the log text
+  bool syslog = false;       // --syslog: one summary line per port to the system log
+  std::string station;       // --station: the line's name for this PC, in every record
+  std::vector<std::string> units;  // --unit, one per port in order: the boards' serial numbers
+  FileOptions file;          // --format, --base
 };
+
+// The word for an exit code, as the JSON document and the records give a port's result.
+const char* ResultWord(int exitCode);
+// Several ports' codes as one: 0 when all succeeded, the shared code when every failed port
+// failed the same way, kExitMixed otherwise.
+int CombinedExitCode(const std::vector<int>& codes);
 
 int RunIdentify(const CliContext& ctx);
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion);

@@ -9,6 +9,15 @@
 #include <ctime>
 #include <mutex>
 
+std::string OneLine(const std::string& text) {
+  std::string s = text;
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return s;
+}
+
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -27,7 +36,13 @@ bool AppendRunRecord(const std::string& path, const RunRecord& record) {
   char tail[160];
   std::snprintf(tail, sizeof tail, "\n===== result: %s (exit %d, %.1f s) =====\n", record.result.c_str(),
                 record.exitCode, record.seconds);
+  auto field = [](const char* name, const std::string& value) {
+    return std::string(name) + ": " + (value.empty() ? "(none)" : OneLine(value)) + "\n";
+  };
   const std::string text = "===== " + record.startedUtc + " " + record.port + ": " + record.command + " =====\n" +
+                           field("tool", record.tool) + field("station", record.station) +
+                           field("unit", record.unit) + field("file", record.file) +
+                           field("image crc32", record.imageCrc32) + field("mcu version", record.mcuVersion) +
                            record.log + tail;
   size_t done = 0;
   bool ok = true;

@@ -45,6 +45,19 @@ void AddUsbDetails(const fs::path& ttyDir, SerialPortInfo& info) {
   }
 }
 
+// The links in `dir` that point at the device named `name` (udev makes them relative).
+std::vector<std::string> LinksTo(const fs::path& dir, const std::string& name) {
+  std::vector<std::string> links;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    std::error_code linkEc;
+    const fs::path target = fs::read_symlink(entry.path(), linkEc);
+    if (!linkEc && target.filename() == name) links.push_back(entry.path().string());
+  }
+  std::sort(links.begin(), links.end());
+  return links;
+}
+
 }  // namespace
 
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
@@ -69,6 +82,8 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const st
     } else {
       continue;
     }
+    info.byId = LinksTo(fs::path(devRoot) / "serial" / "by-id", name);
+    info.byPath = LinksTo(fs::path(devRoot) / "serial" / "by-path", name);
     ports.push_back(std::move(info));
   }
   std::sort(ports.begin(), ports.end(), DeviceLess);
@@ -86,6 +101,8 @@ int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, con
     if (!name.empty() && name != " ") line += "  " + name;
     if (!p.usbSerial.empty()) line += "  serial " + p.usbSerial;
     std::fprintf(out, "%s\n", line.c_str());
+    for (const std::string& link : p.byId) std::fprintf(out, "  by-id: %s\n", link.c_str());
+    for (const std::string& link : p.byPath) std::fprintf(out, "  by-path: %s\n", link.c_str());
   }
   const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
   std::error_code ec;

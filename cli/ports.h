@@ -9,6 +9,8 @@ struct SerialPortInfo {
   std::string device;  // /dev/ttyUSB0
   std::string kind;    // "16550-style port", "USB serial", "USB modem (CDC ACM)"
   std::string usbVendor, usbProduct, usbSerial, manufacturer, product;
+  // Stable names that udev links to the device (/dev/serial/by-id/..., /dev/serial/by-path/...).
+  std::vector<std::string> byId, byPath;
 };
 
 // Ports with hardware behind them: /dev/ttyS* whose UART type is known, every /dev/ttyUSB*

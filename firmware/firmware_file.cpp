@@ -281,11 +281,7 @@ class Reader {
     Record(line, lineNo);
   }
 
-  DescriptionBlock ImageDescription() const {
-    uint8_t block[kBlockWindow + 1] = {};
-    std::memcpy(block, &r_.image[kDescription - kFlashBase], kBlockWindow);
-    return DescriptionFrom(block, sizeof block);
-  }
+  DescriptionBlock ImageDescription() const { return DescriptionOfImage(r_.image.data()); }
 
   // The examination reads an S19 file its own way; a block that it would miss or read
   // differently means the operator is told something other than what gets flashed.
@@ -545,6 +541,7 @@ const char* FirmwareFormatName(FirmwareFormat format) {
   switch (format) {
     case FirmwareFormat::S19: return "S19";
     case FirmwareFormat::IntelHex: return "Intel HEX";
+    case FirmwareFormat::Binary: return "binary";
     case FirmwareFormat::Unknown: break;
   }
   return "unknown";
@@ -604,6 +601,7 @@ FirmwareReport CheckFirmware(IFile& file) {
   switch (format) {
     case FirmwareFormat::S19: return CheckS19(replay);
     case FirmwareFormat::IntelHex: return CheckIntelHex(replay);
+    case FirmwareFormat::Binary:  // never told by content
     case FirmwareFormat::Unknown: break;
   }
   return UnknownReader().Run(replay, nullptr);
@@ -617,6 +615,12 @@ LoadStats LoadIntelHexImage(IFile& file, uint8_t* image, uint8_t* /*packetBuffer
   stats.readError = report.readError || (!acceptProblems && report.HasProblems());
   std::memcpy(image, report.image.data(), kImageSize);
   return stats;
+}
+
+DescriptionBlock DescriptionOfImage(const uint8_t* image) {
+  uint8_t block[kBlockWindow + 1] = {};
+  std::memcpy(block, image + (kDescription - kFlashBase), kBlockWindow);
+  return DescriptionFrom(block, sizeof block);
 }
 
 uint32_t ImageCrc32(const uint8_t* image) {

@@ -246,12 +246,16 @@ TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongIsRefused) {
     const std::string big = dir.path + "/big.bin";
     WriteText(big, std::string(0x20001, '\x11'));
     Simulator sim({"--baud", "0", "--flash-ms", "0"});
-    const RunResult r = RunProgram(Argv({"-p", sim.path(), "program", "--force", big}), 60);
+    const RunResult r = RunProgram(Argv({"-p", sim.path(), "program", "--force", "--json", big}), 60);
     EXPECT_EQ(r.exitCode, 11);
     EXPECT_NE(r.err.find("does not fit the flash: 131073 bytes from 0x08000 run past the flash's end"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(r.out, "");  // nothing reached the board, not even the identification
+    // Nothing reached the board, not even the identification; the script still gets a document.
+    const json doc = Parse(r);
+    EXPECT_EQ(doc["exit_code"], 11);
+    EXPECT_EQ(doc["result"], "file-problems");
+    EXPECT_TRUE(doc["ports"].empty());
   }
 }
 

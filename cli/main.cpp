@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
   if (*ports) {
     std::optional<std::string> override;
     if (!ctx.ports.empty()) override = ctx.ports.front();
-    return RunPorts(ctx.out, override);
+    return RunPorts(ctx.out, override, "/sys", "/dev", ctx.json);
   }
   if (*check) return RunCheckFile(ctx, checkFile);
   if (*identify) return RunIdentify(ctx);

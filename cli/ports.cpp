@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/run_report.h"
 #include "platform/posix_serial.h"
 
 namespace fs = std::filesystem;
@@ -91,8 +92,14 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const st
 }
 
 int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot,
-             const std::string& devRoot) {
+             const std::string& devRoot, bool json) {
   const auto ports = ListSerialPorts(sysRoot, devRoot);
+  if (json) {
+    const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
+    std::fputs(PortsJsonDocument(ports, mapped).c_str(), out);
+    std::fflush(out);
+    return 0;
+  }
   if (ports.empty()) std::fputs("no serial ports found\n", out);
   for (const auto& p : ports) {
     std::string line = p.device + "  " + p.kind;

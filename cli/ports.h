@@ -17,6 +17,7 @@ struct SerialPortInfo {
 // and /dev/ttyACM*. The roots are parameters so that tests can lay out their own tree.
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot = "/sys", const std::string& devRoot = "/dev");
 
-// Prints the list and the device that "COM2:" maps to; returns the exit code.
+// Prints the list and the device that "COM2:" maps to (as JSON with `json`); returns the
+// exit code.
 int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot = "/sys",
-             const std::string& devRoot = "/dev");
+             const std::string& devRoot = "/dev", bool json = false);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/ports.h"
 #include "platform/text.h"
 
 using nlohmann::ordered_json;
@@ -122,6 +123,28 @@ std::string CheckJsonDocument(const FileFacts& file, const FirmwareReport& repor
   doc["warnings"] = problems(report.warnings);
   doc["result"] = ResultWord(exitCode);
   doc["exit_code"] = exitCode;
+  return Dump(doc);
+}
+
+std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const std::string& com2) {
+  ordered_json list = ordered_json::array();
+  for (const SerialPortInfo& p : ports) {
+    list.push_back({{"device", p.device},
+                    {"kind", p.kind},
+                    {"usb_vendor", Text(p.usbVendor)},
+                    {"usb_product", Text(p.usbProduct)},
+                    {"usb_serial", Text(p.usbSerial)},
+                    {"manufacturer", Text(p.manufacturer)},
+                    {"product", Text(p.product)},
+                    {"by_id", p.byId},
+                    {"by_path", p.byPath}});
+  }
+  ordered_json doc;
+  doc["format_version"] = kJsonFormatVersion;
+  doc["tool"] = {{"name", "fennwick-cli"}, {"version", ToolVersion()}};
+  doc["command"] = "ports";
+  doc["ports"] = std::move(list);
+  doc["com2"] = com2;
   return Dump(doc);
 }
 

@@ -53,6 +53,10 @@ std::string JsonDocument(const RunInfo& info, const std::vector<PortRun>& ports,
 // `check --json`: the file's facts, its problems and warnings.
 std::string CheckJsonDocument(const FileFacts& file, const FirmwareReport& report, int exitCode);
 
+// `ports --json`: each port with its kind, USB details and stable names, and what "COM2:" maps to.
+struct SerialPortInfo;
+std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const std::string& com2);
+
 // "station=... unit=... port=... file=... crc32=... mcu=\"...\" result=programmed exit=0 seconds=12.3"
 std::string SummaryLine(const RunInfo& info, const PortRun& run);
 // Sends the summary to syslog (facility user; errors at LOG_ERR, success at LOG_INFO).

@@ -102,6 +102,11 @@ TEST(Ports, ShowsTheStableNamesThatUdevLinksToEachPort) {
                       "  by-path: " + dev.root + "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"),
             std::string::npos)
       << text;
+  const std::string json = Capture([&](std::FILE* f) { RunPorts(f, std::string("/dev/x"), sys.root, dev.root, true); });
+  EXPECT_NE(json.find("\"by_id\": [\n        \"" + dev.root + "/serial/by-id/usb-Acme_UART_A50285BI-if00-port0\"\n"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"com2\": \"/dev/x\"\n"), std::string::npos) << json;
 }
 
 TEST(Ports, NoTreeMeansNoPortsAndStillTheMapping) {

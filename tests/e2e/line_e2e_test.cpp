@@ -129,7 +129,7 @@ TEST(CliLine, JsonOfAGangRunWithMixedFailures) {
     ports.push_back(sims.back()->path());
   }
   ports.push_back(dir.path + "/no-such-port");
-  std::vector<std::string> args = {"--json", "--station", "line-3", "--log-file", dir.path + "/runs.log"};
+  std::vector<std::string> args = {"--json", "--syslog", "--station", "line-3", "--log-file", dir.path + "/runs.log"};
   for (size_t i = 0; i < ports.size(); ++i) {
     args.insert(args.end(), {"-p", ports[i], "--unit", "SN-" + std::to_string(i)});
   }
@@ -207,17 +207,6 @@ TEST(CliLine, JsonOfAGangRunWithMixedFailures) {
         << record;
     EXPECT_NE(record.find("\ntool: fennwick-cli "), std::string::npos) << record;
   }
-}
-
-// A shared failure keeps its own code.
-TEST(CliLine, SameFailureOnEveryFailedPortKeepsItsCode) {
-  Simulator good({"--baud", "0", "--flash-ms", "0"});
-  Simulator refusing1({"--baud", "0", "--refuse-iap"});
-  Simulator refusing2({"--baud", "0", "--refuse-iap"});
-  const RunResult r = RunProgram(Argv({"-p", good.path(), "-p", refusing1.path(), "-p", refusing2.path(), "program",
-                                       SamplePath("fennwick-sample.s19")}),
-                                 120);
-  EXPECT_EQ(r.exitCode, 8) << r.err;
 }
 
 TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongIsRefused) {

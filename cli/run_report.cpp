@@ -85,7 +85,7 @@ std::string JsonDocument(const RunInfo& info, const std::vector<PortRun>& ports,
   ordered_json list = ordered_json::array();
   for (const PortRun& p : ports) {
     ordered_json j;
-    j["port"] = p.port;
+    j["port"] = Text(p.port);  // none for examine --offline
     j["unit"] = Text(p.unit);
     j["mcu_version"] = Text(p.mcuVersion);
     j["mcu_description"] = Text(p.mcuDescription);

@@ -219,12 +219,13 @@ TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongIsRefused) {
     EXPECT_EQ(ReadFile(dir.path + "/flash.bin"), ReadFile(SamplePath("fennwick-sample.bin")));
   }
   {
-    // A part of the flash, given by --format and --base: the rest of the flash is zero.
+    // A part of the flash, given by --format and --base: the rest of the flash is zero (it has
+    // no description block, hence --force).
     const std::string part = dir.path + "/part.dat";
     WriteText(part, std::string(0x200, '\x3C'));
     Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dir.path + "/flash2.bin"});
     const RunResult r =
-        RunProgram(Argv({"program", part, "--format", "bin", "--base", "0x9000", "-p", sim.path()}), 120);
+        RunProgram(Argv({"program", part, "--force", "--format", "bin", "--base", "0x9000", "-p", sim.path()}), 120);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ASSERT_TRUE(WaitForFile(dir.path + "/flash2.bin", 0x20000, 5000));
     std::string expected(0x20000, '\0');

@@ -67,6 +67,7 @@ struct Board {
   CaptureEdit capture;
   CMcuPort port;
   char version[kVersionSize] = {};
+  std::string description;  // the MCU's reply to the description query, from its byte 3 on
   uint8_t packet[kPacketBufferSize] = {};
 
  private:

@@ -39,13 +39,15 @@ void Say(std::FILE* err, const std::string& text) {
 
 }  // namespace
 
-bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot) {
+bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot, const FileOptions& options) {
   std::string bytes;
   if (!ReadRegularFile(file, kMaxFirmwareFileSize, bytes, whyNot)) {
     whyNot = "cannot read " + file + ": " + whyNot;
     return false;
   }
-  firmware = MakeFirmwareImage(std::move(bytes));
+  const FirmwareFormat format =
+      options.format == FirmwareFormat::Unknown && HasBinaryName(file) ? FirmwareFormat::Binary : options.format;
+  firmware = MakeFirmwareImage(std::move(bytes), format, options.base);
   if (firmware.report.readError) {
     whyNot = "read error in " + file;
     return false;
@@ -53,10 +55,10 @@ bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string&
   return true;
 }
 
-int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
+int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options) {
   FirmwareImage firmware;
   std::string whyNot;
-  if (!ReadFirmware(file, firmware, whyNot)) {
+  if (!ReadFirmware(file, firmware, whyNot, options)) {
     Say(err, whyNot);
     return kExitFile;
   }
@@ -90,6 +92,11 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file) {
 }
 
 PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const FirmwareReport& r, bool force) {
+  if (r.format == FirmwareFormat::Binary && r.outOfRangeBytes > 0) {
+    // Not even with --force: flashing part of an image is never what the file asks for.
+    Say(err, file + " does not fit the flash: " + r.problems.front().text + "; not programmed");
+    return PrecheckResult::TooLong;
+  }
   for (const FileProblem& p : r.warnings) Say(err, "warning: " + file + " " + ProblemLine(p));
   if (!r.HasProblems()) return PrecheckResult::Clean;
   for (const FileProblem& p : r.problems) Say(err, file + " " + ProblemLine(p));

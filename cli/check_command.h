@@ -19,24 +19,28 @@
 
 #include "cli/commands.h"
 #include "firmware/firmware_file.h"
+#include "firmware/raw_binary.h"
 #include "link/mcu_port.h"
 
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
 // found, 7 when the file is missing, unreadable or not a regular file (with the reason on
 // `err`).
-int RunCheck(std::FILE* out, std::FILE* err, const std::string& file);
+int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options = {});
 
 enum class PrecheckResult {
   Clean,    // no problem: go on
   Forced,   // problems, warned about on err; go on because of --force
   Refused,  // problems, listed on err; do not program
+  TooLong,  // a raw binary larger than the flash from its base; never programmed
 };
 
 // The check that `program` runs on the file it has read. Problems are listed on `err`.
 PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const FirmwareReport& report, bool force);
 
-// Reads `file` once, whole, and checks it strictly in the format its content shows: the
-// bytes and the image that the examination and the programming run then use. Only a
-// regular file is read (a FIFO or a device is refused at once), of at most 64 MiB. False,
-// with a reason a person can act on in `whyNot`, when it cannot be read.
-bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot);
+// Reads `file` once, whole, and checks it strictly in the format asked for (--format), else
+// as a raw binary when it is named *.bin, else in the format its content shows: the bytes
+// and the image that the examination and the programming run then use. Only a regular file
+// is read (a FIFO or a device is refused at once), of at most 64 MiB. False, with a reason a
+// person can act on in `whyNot`, when it cannot be read.
+bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot,
+                  const FileOptions& options = {});

@@ -15,6 +15,7 @@
 #include "cli/interrupt.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
+#include "cli/run_report.h"
 #include "cli/terminal_console.h"
 #include "link/mcu_port.h"
 
@@ -23,16 +24,21 @@ namespace {
 const char16_t kPortName[] = u"COM2:";
 
 struct JobResult {
+  JobResult() = default;
+  JobResult(int c, std::string t) : code(c), text(std::move(t)) {}
   int code = kExitFailure;
   std::string text;  // short, for the table and the log file
+  bool programmed = false;  // blocks were sent
+  uint32_t blocksAccepted = 0;
+  uint32_t timeouts = 0;
 };
 using BoardJob = std::function<JobResult(Board&)>;
 
 // What a command hands to its boards besides the job.
 struct RunSetup {
-  std::string command;                      // for the log file, e.g. "program fw.s19"
+  std::string command;  // for the log file, e.g. "program fw.s19"
+  RunInfo info;         // the verb, the station, the file read at the start (its CRC-32 is the image every board gets)
   IFileSystem* files = &DefaultFileSystem();  // serves the firmware read at the start
-  std::optional<uint32_t> imageCrc32;       // program: the image every board gets
 };
 
 // The name under which a board's port asks its file system for the firmware: that file
@@ -99,6 +105,7 @@ JobResult Identify(Board& board) {
               " query on " + board.serial.LastOpenPath());
     return {kExitSilent, "MCU silent"};
   }
+  if (board.port.m_reply[1] != '#') board.description = board.port.m_reply + 3;
   return {kExitOk, "ok"};
 }
 
@@ -247,22 +254,14 @@ JobResult Program(Board& board, const std::string& file, const ImageLoader& load
   if (vetted.code != kExitOk) return vetted;
   board.port.SetBlockLimits(settings.limits);
   board.port.SetCancel(StopRequested);
-  return ReportProgramming(board, board.port.ProgramMcu(kFirmwareName, loader), file, crc32);
-}
-
-// Appends the run's record; a record that could not be written turns a success into
-// kExitLogFile, since a production line relies on it.
-void WriteRecord(const CliContext& ctx, const std::string& port, const RunSetup& setup, const std::string& started,
-                 const Board& board, JobResult& result, double secs) {
-  if (!ctx.log) return;
-  RunRecord record{started, port, setup.command, board.log(), result.text, result.code, secs, setup.imageCrc32};
-  std::string whyNot;
-  if (!ctx.log->Append(record, whyNot)) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.log->path().c_str(),
-                 whyNot.c_str());
-    std::fflush(ctx.err);
-    if (result.code == kExitOk) result = {kExitLogFile, "log file not written"};
-  }
+  const ProgramOutcome outcome = board.port.ProgramMcu(kFirmwareName, loader);
+  JobResult result = ReportProgramming(board, outcome, file, crc32);
+  // Blocks went out only once the IAP request was answered and the file was read.
+  result.programmed =
+      outcome.status == ProgramOutcome::Status::Completed || outcome.status == ProgramOutcome::Status::Stalled;
+  result.blocksAccepted = outcome.blocksReplied;
+  result.timeouts = outcome.blockTimeouts;
+  return result;
 }
 
 JobResult RunJob(const BoardJob& job, Board& board) {
@@ -275,7 +274,72 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+// The verdict of the examination that examine and program run on the board's port; none
+// when there was no MCU version to judge against.
+std::string VerdictWord(const Board& board) {
+  if (board.version[0] == '\0') return {};
+  switch (board.port.LastExamine().verdict) {
+    case ExamineOutcome::Verdict::Suitable: return "suitable";
+    case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
+    case ExamineOutcome::Verdict::NoDescription: return "no-description";
+    default: return {};
+  }
+}
+
+// Gathers one board's run, and records it where the line keeps its records. A record that
+// could not be written turns a success into kExitLogFile, since a production line relies on it.
+PortRun Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+               const std::string& started, const Board& board, const JobResult& result, double secs) {
+  PortRun run;
+  run.port = port;
+  if (index < ctx.units.size()) run.unit = ctx.units[index];
+  run.mcuVersion = board.VersionText();
+  run.mcuDescription = board.description;
+  while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
+    run.mcuDescription.pop_back();
+  }
+  run.verdict = VerdictWord(board);
+  run.exitCode = result.code;
+  run.detail = result.text;
+  run.programmed = result.programmed;
+  run.blocksAccepted = result.blocksAccepted;
+  run.timeouts = result.timeouts;
+  run.started = started;
+  run.seconds = secs;
+  run.log = board.log();
+  if (ctx.log) {
+    RunRecord record;
+    record.startedUtc = started;
+    record.port = port;
+    record.command = setup.command;
+    record.log = run.log;
+    record.result = result.text;
+    record.exitCode = result.code;
+    record.seconds = secs;
+    record.tool = std::string("fennwick-cli ") + ToolVersion();
+    record.station = ctx.station;
+    record.unit = run.unit;
+    if (setup.info.file != nullptr) {
+      record.file = setup.info.file->path;
+      record.imageCrc32 = Crc32Text(setup.info.file->crc32);
+    }
+    record.mcuVersion = run.mcuVersion;
+    std::string whyNot;
+    if (!ctx.log->Append(record, whyNot)) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.log->path().c_str(),
+                   whyNot.c_str());
+      std::fflush(ctx.err);
+      if (run.exitCode == kExitOk) {
+        run.exitCode = kExitLogFile;
+        run.detail = "log file not written";
+      }
+    }
+  }
+  if (ctx.syslog) SyslogSummary(setup.info, run);
+  return run;
+}
+
+PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
   std::optional<std::string> port;
   if (!ctx.ports.empty()) port = ctx.ports.front();
@@ -310,12 +374,11 @@ int RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   console.Finish();
   endLine();
   std::fflush(ctx.out);
-  WriteRecord(ctx, board.serial.LastOpenPath(), setup, started, board, result, Since(start));
-  return result.code;
+  return Finish(ctx, setup, 0, board.serial.LastOpenPath(), started, board, result, Since(start));
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
-int RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+std::vector<PortRun> RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   const size_t n = ctx.ports.size();
   MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
   std::vector<std::unique_ptr<Board>> boards;
@@ -324,66 +387,104 @@ int RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
         ctx.ports[i], ctx.plainPoll, display.Log(i), display.Progress(i),
         [&display, i](const std::string& text) { display.Say(i, text); }, *setup.files));
   }
-  std::vector<JobResult> results(n);
-  std::vector<double> seconds(n);
+  std::vector<PortRun> runs(n);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
     const std::string started = UtcNow();
     const auto start = std::chrono::steady_clock::now();
     auto run = [&, i, started, start] {
       display.SetStatus(i, "running");
-      results[i] = RunJob(job, *boards[i]);
-      seconds[i] = Since(start);
-      display.SetStatus(i, results[i].text);
-      WriteRecord(ctx, ctx.ports[i], setup, started, *boards[i], results[i], seconds[i]);
+      const JobResult result = RunJob(job, *boards[i]);
+      const double secs = Since(start);
+      display.SetStatus(i, result.text);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs);
     };
     try {
       threads.push_back(ctx.startThread ? ctx.startThread(run) : std::thread(run));
     } catch (const std::system_error& e) {
       // The other boards go on; this one failed before it began.
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
-      results[i] = {kExitThread, "thread not started"};
-      display.SetStatus(i, results[i].text);
-      WriteRecord(ctx, ctx.ports[i], setup, started, *boards[i], results[i], 0);
+      const JobResult result{kExitThread, "thread not started"};
+      display.SetStatus(i, result.text);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0);
     }
   }
   for (auto& t : threads) t.join();
   display.Finish();
 
   size_t portWidth = 4, versionWidth = 11;
-  for (size_t i = 0; i < n; ++i) {
-    portWidth = std::max(portWidth, ctx.ports[i].size());
-    versionWidth = std::max(versionWidth, boards[i]->VersionText().size());
+  for (const PortRun& run : runs) {
+    portWidth = std::max(portWidth, run.port.size());
+    versionWidth = std::max(versionWidth, run.mcuVersion.size());
   }
   const int pw = static_cast<int>(portWidth), vw = static_cast<int>(versionWidth);
   std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", vw, "MCU version", "result", "time");
-  int code = kExitOk;
-  for (size_t i = 0; i < n; ++i) {
-    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, ctx.ports[i].c_str(), vw,
-                 boards[i]->VersionText().c_str(), results[i].text.c_str(), seconds[i]);
-    if (code == kExitOk) code = results[i].code;
+  for (const PortRun& run : runs) {
+    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, run.port.c_str(), vw, run.mcuVersion.c_str(),
+                 run.detail.c_str(), run.seconds);
   }
   std::fflush(ctx.out);
+  return runs;
+}
+
+// With --json the log text goes nowhere (the document carries it) and stdout gets the
+// document alone.
+int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+  CliContext view = ctx;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
+  if (ctx.json) {
+    sink.reset(std::fopen("/dev/null", "w"));
+    if (!sink) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot open /dev/null: %s\n", std::strerror(errno));
+      return kExitFailure;
+    }
+    view.out = sink.get();
+    view.sameScreen = false;
+  }
+  std::vector<PortRun> runs;
+  if (ctx.ports.size() > 1) {
+    runs = RunMany(view, setup, job);
+  } else {
+    runs.push_back(RunOne(view, setup, job));
+  }
+  std::vector<int> codes;
+  for (const PortRun& run : runs) codes.push_back(run.exitCode);
+  const int code = CombinedExitCode(codes);
+  if (ctx.json) {
+    std::fputs(JsonDocument(setup.info, runs, code).c_str(), ctx.out);
+    std::fflush(ctx.out);
+  }
   return code;
 }
 
-int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  return ctx.ports.size() > 1 ? RunMany(ctx, setup, job) : RunOne(ctx, setup, job);
+// A command that ends before any board is reached; with --json it still leaves a document,
+// without ports, so that a script always has one to read.
+int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
+  if (ctx.json) {
+    std::fputs(JsonDocument({verb, ctx.station, nullptr}, {}, code).c_str(), ctx.out);
+    std::fflush(ctx.out);
+  }
+  return code;
 }
 
 // Reads the firmware file once, before any port is touched.
 bool ReadOnce(const CliContext& ctx, const std::string& file, FirmwareImage& firmware) {
   std::string whyNot;
-  if (ReadFirmware(file, firmware, whyNot)) return true;
+  if (ReadFirmware(file, firmware, whyNot, ctx.file)) return true;
   std::fprintf(ctx.err, "fennwick-cli: %s\n", whyNot.c_str());
   std::fflush(ctx.err);
   return false;
 }
 
-// The examination of the firmware read at the start on a board's port: ExamineFile over
-// its bytes for S19; for Intel HEX the report of its strict reading.
+// Intel HEX and raw binaries are examined from the image of their strict reading; S19 (and
+// a file of no known format) the examination's own way, over the bytes read.
+bool ExaminedFromImage(const FirmwareImage& firmware) {
+  return firmware.format() == FirmwareFormat::IntelHex || firmware.format() == FirmwareFormat::Binary;
+}
+
+// The examination of the firmware read at the start on a board's port.
 Examination MakeExamination(const FirmwareImage& firmware) {
-  if (firmware.format() != FirmwareFormat::IntelHex) {
+  if (!ExaminedFromImage(firmware)) {
     return [](CMcuPort& port) { port.ExamineFile(kFirmwareName); };
   }
   return [&firmware](CMcuPort& port) { port.ExamineImage(firmware.image().data(), firmware.report.lineCount); };
@@ -391,24 +492,60 @@ Examination MakeExamination(const FirmwareImage& firmware) {
 
 }  // namespace
 
+const char* ResultWord(int exitCode) {
+  switch (exitCode) {
+    case kExitOk: return "ok";
+    case kExitUsage: return "wrong-argument";
+    case kExitPort: return "port-failed";
+    case kExitSilent: return "mcu-silent";
+    case kExitUnsuitable: return "unsuitable";
+    case kExitNoDescription: return "no-description";
+    case kExitFile: return "file-unreadable";
+    case kExitRefused: return "iap-refused";
+    case kExitIncomplete: return "incomplete";
+    case kExitPortLost: return "port-lost";
+    case kExitFileProblems: return "file-problems";
+    case kExitMixed: return "mixed";
+    case kExitLogFile: return "log-file-failed";
+    case kExitInterrupted: return "interrupted";
+    case kExitThread: return "thread-failed";
+    default: return "failed";
+  }
+}
+
+int CombinedExitCode(const std::vector<int>& codes) {
+  int shared = kExitOk;
+  for (const int code : codes) {
+    if (code == kExitOk) continue;
+    if (shared == kExitOk) {
+      shared = code;
+    } else if (shared != code) {
+      return kExitMixed;
+    }
+  }
+  return shared;
+}
+
 int RunIdentify(const CliContext& ctx) {
-  return RunOnBoards(ctx, RunSetup{"identify", &DefaultFileSystem(), std::nullopt}, Identify);
+  const RunSetup setup{"identify", {"identify", ctx.station, nullptr}};
+  return RunOnBoards(ctx, setup, Identify);
 }
 
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
   FirmwareImage firmware;
-  if (!ReadOnce(ctx, file, firmware)) return kExitFile;
+  if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "examine", kExitFile);
   BytesFileSystem files(firmware.bytes);
   const Examination examination = MakeExamination(firmware);
-  if (firmware.format() == FirmwareFormat::IntelHex && firmware.report.HasProblems()) {
+  if (ExaminedFromImage(firmware) && firmware.report.HasProblems()) {
     std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
                  file.c_str());
   }
-  const RunSetup setup{"examine " + file, &files, std::nullopt};
+  const FileFacts facts = FactsOf(file, firmware.report);
+  const RunSetup setup{"examine " + file, {"examine", ctx.station, &facts}, &files};
   if (offline) {
     CliContext one = ctx;
     one.ports.clear();
-    return RunOne(one, setup, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
+    return RunOnBoards(one, setup, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
   }
   return RunOnBoards(ctx, setup, [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
 }
@@ -417,10 +554,16 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   // Read once: the bytes checked here are the bytes every board gets, whatever happens to
   // the file on disk while the boards are identified.
   FirmwareImage firmware;
-  if (!ReadOnce(ctx, file, firmware)) return kExitFile;
-  if (PrecheckFirmware(ctx.err, file, firmware.report, force) == PrecheckResult::Refused) {
-    std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
-    return kExitFileProblems;
+  if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "program", kExitFile);
+  switch (PrecheckFirmware(ctx.err, file, firmware.report, force)) {
+    case PrecheckResult::Refused:
+      std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
+      return StopEarly(ctx, "program", kExitFileProblems);
+    case PrecheckResult::TooLong:
+      return StopEarly(ctx, "program", kExitFileProblems);
+    case PrecheckResult::Clean:
+    case PrecheckResult::Forced:
+      break;
   }
   BytesFileSystem files(firmware.bytes);
   const Examination examination = MakeExamination(firmware);
@@ -435,9 +578,19 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   settings.force = force;
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
-  const RunSetup setup{"program " + file, &files, firmware.crc32()};
+  const FileFacts facts = FactsOf(file, firmware.report);
+  const RunSetup setup{"program " + file, {"program", ctx.station, &facts}, &files};
   return RunOnBoards(ctx, setup,
                      [&](Board& b) { return Program(b, file, loader, firmware.crc32(), examination, settings); });
 }
 
-int RunCheckFile(const CliContext& ctx, const std::string& file) { return RunCheck(ctx.out, ctx.err, file); }
+int RunCheckFile(const CliContext& ctx, const std::string& file) {
+  if (!ctx.json) return RunCheck(ctx.out, ctx.err, file, ctx.file);
+  FirmwareImage firmware;
+  if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "check", kExitFile);
+  const FirmwareReport& report = firmware.report;
+  const int code = report.ProblemCount() == 0 ? kExitOk : kExitFileProblems;
+  std::fputs(CheckJsonDocument(FactsOf(file, report), report, code).c_str(), ctx.out);
+  std::fflush(ctx.out);
+  return code;
+}

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "firmware/firmware_file.h"
+
 class RunLogFile;
 
 // Exit codes, stable for scripts.
@@ -24,9 +26,17 @@ enum ExitCode : int {
   kExitIncomplete = 9,     // program: block replies timed out (too many in a row end the run) or writes short
   kExitPortLost = 10,      // the port vanished during the run or the identification
   kExitFileProblems = 11,  // check (and program without --force): the file has problems
+  kExitMixed = 12,         // several ports failed, not all in the same way
   kExitLogFile = 13,       // a run record could not be written to the log file
   kExitInterrupted = 14,   // SIGINT or SIGTERM stopped the run
   kExitThread = 15,        // a board's worker thread could not be started
+};
+
+// How a file is to be read: --format (Unknown: by content, or binary for *.bin) and, for a
+// raw binary, the MCU address of its first byte (--base).
+struct FileOptions {
+  FirmwareFormat format = FirmwareFormat::Unknown;
+  uint32_t base = kFlashBase;
 };
 
 struct CliContext {
@@ -43,6 +53,11 @@ struct CliContext {
   std::shared_ptr<RunLogFile> log;  // that file, opened by OpenLogFile before any port
   // Starts a board's thread; tests replace it to see a thread that cannot be started.
   std::function<std::thread(std::function<void()>)> startThread;
+  bool json = false;         // --json: one JSON document on stdout instead of the log text
+  bool syslog = false;       // --syslog: one summary line per port to the system log
+  std::string station;       // --station: the line's name for this PC, in every record
+  std::vector<std::string> units;  // --unit, one per port in order: the boards' serial numbers
+  FileOptions file;          // --format, --base
 };
 
 // Checks that the parser cannot make, run after parsing and before anything touches a
@@ -53,6 +68,12 @@ int ValidatePorts(const CliContext& ctx);
 int OpenLogFile(CliContext& ctx);
 // examine --offline compares with a version given by hand, so it needs one.
 int ValidateOfflineExamine(const CliContext& ctx, bool offline, bool versionGiven);
+
+// The word for an exit code, as the JSON document and the records give a port's result.
+const char* ResultWord(int exitCode);
+// Several ports' codes as one: 0 when all succeeded, the shared code when every failed port
+// failed the same way, kExitMixed otherwise.
+int CombinedExitCode(const std::vector<int>& codes);
 
 int RunIdentify(const CliContext& ctx);
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion);

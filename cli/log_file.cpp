@@ -11,6 +11,15 @@
 #include <ctime>
 #include <mutex>
 
+std::string OneLine(const std::string& text) {
+  std::string s = text;
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return s;
+}
+
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -48,12 +57,16 @@ bool RunLogFile::Append(const RunRecord& record, std::string& whyNot) {
   static std::mutex mu;
   std::lock_guard lock(mu);
   ::flock(fd_, LOCK_EX);
-  char tail[200];
-  char crc[40] = "";
-  if (record.imageCrc32) std::snprintf(crc, sizeof crc, ", image crc32 0x%08X", *record.imageCrc32);
-  std::snprintf(tail, sizeof tail, "\n===== result: %s (exit %d, %.1f s%s) =====\n", record.result.c_str(),
-                record.exitCode, record.seconds, crc);
+  char tail[160];
+  std::snprintf(tail, sizeof tail, "\n===== result: %s (exit %d, %.1f s) =====\n", record.result.c_str(),
+                record.exitCode, record.seconds);
+  auto field = [](const char* name, const std::string& value) {
+    return std::string(name) + ": " + (value.empty() ? "(none)" : OneLine(value)) + "\n";
+  };
   const std::string text = "===== " + record.startedUtc + " " + record.port + ": " + record.command + " =====\n" +
+                           field("tool", record.tool) + field("station", record.station) +
+                           field("unit", record.unit) + field("file", record.file) +
+                           field("image crc32", record.imageCrc32) + field("mcu version", record.mcuVersion) +
                            record.log + tail;
   size_t done = 0;
   int error = 0;

@@ -1,9 +1,16 @@
 #pragma once
 // The run record that a production line keeps: each port's whole log of one run, appended
-// to one file with a time stamp and the port's name.
-#include <cstdint>
+// to one file with a time stamp, the port's name and what identifies the unit and image:
+//   ===== 2026-12-07T12:00:00Z /dev/ttyUSB0: program fw.s19 =====
+//   tool: fennwick-cli 0.1.0
+//   station: line-3
+//   unit: SN-0001
+//   file: /srv/fw/fw.s19
+//   image crc32: 0x1A2B3C4D
+//   mcu version: FNW-107 ...
+//   <the log, byte for byte>
+//   ===== result: programmed (exit 0, 12.3 s) =====
 #include <memory>
-#include <optional>
 #include <string>
 
 struct RunRecord {
@@ -14,10 +21,18 @@ struct RunRecord {
   std::string result;      // e.g. "ok", "IAP refused"
   int exitCode = 0;
   double seconds = 0;
-  std::optional<uint32_t> imageCrc32;  // program: the CRC-32 of the image flashed
+  // What ties the record to a unit, a station and an image; empty ones read "(none)".
+  std::string tool;        // "fennwick-cli 0.1.0"
+  std::string station;
+  std::string unit;
+  std::string file;        // absolute path
+  std::string imageCrc32;  // "0x1A2B3C4D": the image every board of the command got
+  std::string mcuVersion;
 };
 
 std::string UtcNow();
+// A text as one line of a record: trailing line ends dropped, other control bytes as '?'.
+std::string OneLine(const std::string& text);
 
 // The log file of one command, opened before any port is: a regular file, or a new one.
 class RunLogFile {

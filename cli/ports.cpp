@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/run_report.h"
 #include "platform/posix_serial.h"
 
 namespace fs = std::filesystem;
@@ -45,6 +46,19 @@ void AddUsbDetails(const fs::path& ttyDir, SerialPortInfo& info) {
   }
 }
 
+// The links in `dir` that point at the device named `name` (udev makes them relative).
+std::vector<std::string> LinksTo(const fs::path& dir, const std::string& name) {
+  std::vector<std::string> links;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    std::error_code linkEc;
+    const fs::path target = fs::read_symlink(entry.path(), linkEc);
+    if (!linkEc && target.filename() == name) links.push_back(entry.path().string());
+  }
+  std::sort(links.begin(), links.end());
+  return links;
+}
+
 }  // namespace
 
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
@@ -69,6 +83,8 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const st
     } else {
       continue;
     }
+    info.byId = LinksTo(fs::path(devRoot) / "serial" / "by-id", name);
+    info.byPath = LinksTo(fs::path(devRoot) / "serial" / "by-path", name);
     ports.push_back(std::move(info));
   }
   std::sort(ports.begin(), ports.end(), DeviceLess);
@@ -76,8 +92,14 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const st
 }
 
 int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot,
-             const std::string& devRoot) {
+             const std::string& devRoot, bool json) {
   const auto ports = ListSerialPorts(sysRoot, devRoot);
+  if (json) {
+    const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
+    std::fputs(PortsJsonDocument(ports, mapped).c_str(), out);
+    std::fflush(out);
+    return 0;
+  }
   if (ports.empty()) std::fputs("no serial ports found\n", out);
   for (const auto& p : ports) {
     std::string line = p.device + "  " + p.kind;
@@ -86,6 +108,8 @@ int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, con
     if (!name.empty() && name != " ") line += "  " + name;
     if (!p.usbSerial.empty()) line += "  serial " + p.usbSerial;
     std::fprintf(out, "%s\n", line.c_str());
+    for (const std::string& link : p.byId) std::fprintf(out, "  by-id: %s\n", link.c_str());
+    for (const std::string& link : p.byPath) std::fprintf(out, "  by-path: %s\n", link.c_str());
   }
   const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
   std::error_code ec;

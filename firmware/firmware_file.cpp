@@ -1,5 +1,7 @@
 #include "firmware/firmware_file.h"
 
+#include "firmware/raw_binary.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -311,11 +313,7 @@ class Reader {
     Record(line, lineNo);
   }
 
-  DescriptionBlock ImageDescription() const {
-    uint8_t block[kBlockWindow + 1] = {};
-    std::memcpy(block, &r_.image[kDescription - kFlashBase], kBlockWindow);
-    return DescriptionFrom(block, sizeof block);
-  }
+  DescriptionBlock ImageDescription() const { return DescriptionOfImage(r_.image.data()); }
 
   // The examination reads an S19 file its own way; a block that it would miss or read
   // differently means the operator is told something other than what gets flashed.
@@ -611,6 +609,7 @@ const char* FirmwareFormatName(FirmwareFormat format) {
   switch (format) {
     case FirmwareFormat::S19: return "S19";
     case FirmwareFormat::IntelHex: return "Intel HEX";
+    case FirmwareFormat::Binary: return "binary";
     case FirmwareFormat::Unknown: break;
   }
   return "unknown";
@@ -671,6 +670,7 @@ FirmwareReport CheckFirmware(IFile& file) {
   switch (format) {
     case FirmwareFormat::S19: return CheckS19(replay);
     case FirmwareFormat::IntelHex: return CheckIntelHex(replay);
+    case FirmwareFormat::Binary:  // never told by content
     case FirmwareFormat::Unknown: break;
   }
   // Such a file, flashed all the same, goes through the S19 loader.
@@ -678,11 +678,16 @@ FirmwareReport CheckFirmware(IFile& file) {
   return UnknownReader().Run(replay, nullptr, &loader);
 }
 
-FirmwareImage MakeFirmwareImage(std::string bytes) {
+FirmwareImage MakeFirmwareImage(std::string bytes, FirmwareFormat format, uint32_t base) {
   FirmwareImage firmware;
   auto shared = std::make_shared<const std::string>(std::move(bytes));
   BytesFile file(shared);
-  firmware.report = CheckFirmware(file);
+  switch (format) {
+    case FirmwareFormat::S19: firmware.report = CheckS19(file); break;
+    case FirmwareFormat::IntelHex: firmware.report = CheckIntelHex(file); break;
+    case FirmwareFormat::Binary: firmware.report = CheckBinary(file, base); break;
+    case FirmwareFormat::Unknown: firmware.report = CheckFirmware(file); break;
+  }
   firmware.bytes = std::move(shared);
   return firmware;
 }
@@ -695,6 +700,12 @@ LoadStats LoadIntelHexImage(IFile& file, uint8_t* image, uint8_t* /*packetBuffer
   stats.readError = report.readError || (!acceptProblems && report.HasProblems());
   std::memcpy(image, report.image.data(), kImageSize);
   return stats;
+}
+
+DescriptionBlock DescriptionOfImage(const uint8_t* image) {
+  uint8_t block[kBlockWindow + 1] = {};
+  std::memcpy(block, image + (kDescription - kFlashBase), kBlockWindow);
+  return DescriptionFrom(block, sizeof block);
 }
 
 uint32_t ImageCrc32(const uint8_t* image) {

@@ -13,9 +13,10 @@
 #include "firmware/s19_loader.h"
 #include "platform/file.h"
 
-enum class FirmwareFormat { Unknown, S19, IntelHex };
+// Binary (raw bytes) is never told by content, only by the file's name or the user's word.
+enum class FirmwareFormat { Unknown, S19, IntelHex, Binary };
 
-// "S19", "Intel HEX" or "unknown".
+// "S19", "Intel HEX", "binary" or "unknown".
 const char* FirmwareFormatName(FirmwareFormat format);
 
 // Tells the format by content: the first line that is not blank starts with ':' (Intel
@@ -86,8 +87,10 @@ struct FirmwareImage {
   uint32_t crc32() const { return report.crc32; }
 };
 
-// Checks `bytes` in the format their content shows and builds the image to flash.
-FirmwareImage MakeFirmwareImage(std::string bytes);
+// Checks `bytes` in `format` (Unknown: the one their content shows; Binary: raw bytes from
+// MCU address `base` on) and builds the image to flash.
+FirmwareImage MakeFirmwareImage(std::string bytes, FirmwareFormat format = FirmwareFormat::Unknown,
+                                uint32_t base = kFlashBase);
 
 // Image loader for the programming run: fills the 131,072-byte image from an Intel HEX
 // file. Any problem in the file is reported as a read error, so that a damaged file is
@@ -102,6 +105,8 @@ std::string CountOf(size_t n, const char* one, const char* many);
 // The strict check's findings in a few log lines: at most `maxListed` problems, then the
 // count. None for a file without problems.
 std::vector<std::string> CheckSummary(const FirmwareReport& report, size_t maxListed);
+// The description block of a 131,072-byte image, as the examination of that image shows it.
+DescriptionBlock DescriptionOfImage(const uint8_t* image);
 
 // zlib's CRC-32 of the 131,072-byte image.
 uint32_t ImageCrc32(const uint8_t* image);

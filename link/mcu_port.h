@@ -37,6 +37,7 @@ struct ProgramOutcome {
   uint32_t stalledFrom = 0;  // Stalled: the first and the last block of the time-outs in a row
   uint32_t stalledAt = 0;
   uint32_t blockTimeouts = 0;
+  uint32_t blocksReplied = 0;  // block packets the MCU answered
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
   bool lineLost = false;     // the port stopped working during the run
   bool interrupted = false;  // the run was told to stop; no end record was sent

@@ -89,6 +89,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
       return outcome;
     }
     if (replied) {
+      ++outcome.blocksReplied;
       inARow = 0;
       continue;
     }

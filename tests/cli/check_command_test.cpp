@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/check_command.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -169,6 +170,92 @@ TEST_F(CheckCommand, ReadFirmwareTellsTheFormatByContentAndKeepsTheBytes) {
   EXPECT_EQ(firmware.format(), FirmwareFormat::S19);
   EXPECT_FALSE(ReadFirmware((dir_ / "none.ihx").string(), firmware, whyNot));
   EXPECT_NE(whyNot.find("No such file"), std::string::npos);
+}
+
+// A raw image is taken by name or by the user's word only; content never makes one, so a
+// damaged S19 or HEX file stays an error.
+TEST_F(CheckCommand, FormatComesFromTheOptionThenTheNameThenTheContent) {
+  const std::string hex = Ihx(0, 0x8000, {1, 2, 3}) + Ihx(1, 0, {});
+  struct Case {
+    const char* name;
+    std::string content;
+    FirmwareFormat asked;
+    FirmwareFormat expected;
+  };
+  const std::vector<Case> cases = {
+      {"fw.bin", kS19, FirmwareFormat::Unknown, FirmwareFormat::Binary},
+      {"FW.BIN", hex, FirmwareFormat::Unknown, FirmwareFormat::Binary},
+      {"fw.dat", std::string("\x01\x02garbage", 9), FirmwareFormat::Unknown, FirmwareFormat::Unknown},
+      {"broken.s19", "S1zz\n", FirmwareFormat::Unknown, FirmwareFormat::S19},
+      {"fw.dat", kS19, FirmwareFormat::Binary, FirmwareFormat::Binary},
+      {"fw.bin", hex, FirmwareFormat::IntelHex, FirmwareFormat::IntelHex},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Write(c.name, c.content);
+    FileOptions options;
+    options.format = c.asked;
+    FirmwareImage firmware;
+    std::string whyNot;
+    ASSERT_TRUE(ReadFirmware(path, firmware, whyNot, options)) << c.name;
+    EXPECT_EQ(firmware.format(), c.expected) << c.name;
+  }
+  // Garbage without a binary's name is a file with problems, not a binary.
+  EXPECT_EQ(RunCheck(out_, err_, Write("fw.dat", std::string("\x01\x02garbage", 9))), kExitFileProblems);
+}
+
+TEST_F(CheckCommand, RawBinaryFillsTheFlashFromItsBaseAndMustFit) {
+  std::string bytes(0x300, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 1);
+  FileOptions options;
+  options.base = 0x8100;
+  FirmwareImage firmware;
+  std::string whyNot;
+  ASSERT_TRUE(ReadFirmware(Write("part.bin", bytes), firmware, whyNot, options));
+  const FirmwareReport& report = firmware.report;
+  EXPECT_EQ(report.image[0xFF], 0);
+  EXPECT_EQ(report.image[0x100], 1);
+  EXPECT_EQ(report.image[0x3FF], static_cast<uint8_t>(0x2FF * 7 + 1));
+  EXPECT_EQ(report.image[0x400], 0);
+  ASSERT_EQ(report.ranges.size(), 1u);
+  EXPECT_EQ(report.ranges[0], (DataRange{0x8100, 0x83FF}));
+  EXPECT_FALSE(report.HasProblems());
+  EXPECT_EQ(report.crc32, ImageCrc32(report.image.data()));
+
+  // The flash holds 0x20000 bytes from 0x8000: one more, or a base that leaves less room,
+  // is refused with its own message, even with --force, and nothing is loaded.
+  struct Case {
+    size_t size;
+    uint32_t base;
+    bool fits;
+  };
+  for (const Case& c : {Case{0x20000, 0x8000, true}, Case{0x20001, 0x8000, false}, Case{0x100, 0x27F00, true},
+                        Case{0x101, 0x27F00, false}}) {
+    options.base = c.base;
+    const std::string path = Write("big.bin", std::string(c.size, '\x5A'));
+    ASSERT_TRUE(ReadFirmware(path, firmware, whyNot, options));
+    EXPECT_EQ(firmware.report.HasProblems(), !c.fits) << c.size;
+    const PrecheckResult pre = PrecheckFirmware(err_, path, firmware.report, true);
+    EXPECT_EQ(pre, c.fits ? PrecheckResult::Clean : PrecheckResult::TooLong) << c.size;
+    std::vector<uint8_t> image(kImageSize, 1);
+    std::u16string wide;
+    ASSERT_TRUE(Utf8ToUtf16(path, wide));
+    std::unique_ptr<IFile> f = DefaultFileSystem().OpenRead(wide);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(LoadBinaryImage(*f, image.data(), c.base).readError, !c.fits);
+  }
+  EXPECT_NE(Err().find("big.bin does not fit the flash: 131073 bytes from 0x08000 run past the flash's end at "
+                       "0x27FFF; 131072 bytes fit; not programmed"),
+            std::string::npos)
+      << Err();
+
+  uint32_t base = 0;
+  for (const char* bad : {"", "0x7FFF", "0x28000", "-1", "0x8000x", "abc", "99999999999999999999"}) {
+    EXPECT_FALSE(ParseFlashAddress(bad, base)) << bad;
+  }
+  ASSERT_TRUE(ParseFlashAddress("0x27FFF", base));
+  EXPECT_EQ(base, 0x27FFFu);
+  ASSERT_TRUE(ParseFlashAddress("32768", base));
+  EXPECT_EQ(base, 0x8000u);
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "cli/commands.h"
 #include "cli/console_parts.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
 #include "cli/ports.h"
+#include "cli/run_report.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +84,31 @@ TEST(Ports, ListsRealUartsAndUsbAdaptersWithTheirDetails) {
   EXPECT_NE(text.find("\"COM2:\" maps to /dev/ttyUSB0"), std::string::npos) << text;
 }
 
+TEST(Ports, ShowsTheStableNamesThatUdevLinksToEachPort) {
+  Tree sys, dev;
+  fs::create_directories(fs::path(sys.root) / "class/tty/ttyUSB0");
+  fs::create_directories(fs::path(sys.root) / "class/tty/ttyUSB1");
+  fs::create_directories(fs::path(dev.root) / "serial/by-id");
+  fs::create_directories(fs::path(dev.root) / "serial/by-path");
+  fs::create_symlink("../../ttyUSB1", fs::path(dev.root) / "serial/by-id/usb-Acme_UART_A50285BI-if00-port0");
+  fs::create_symlink("../../ttyUSB1", fs::path(dev.root) / "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+  fs::create_symlink("../../ttyUSB10", fs::path(dev.root) / "serial/by-id/usb-other");  // not a prefix match
+  const auto ports = ListSerialPorts(sys.root, dev.root);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_TRUE(ports[0].byId.empty());
+  ASSERT_EQ(ports[1].byId.size(), 1u);
+  const std::string text = Capture([&](std::FILE* f) { RunPorts(f, std::nullopt, sys.root, dev.root); });
+  EXPECT_NE(text.find("ttyUSB1  USB serial\n  by-id: " + dev.root + "/serial/by-id/usb-Acme_UART_A50285BI-if00-port0\n"
+                      "  by-path: " + dev.root + "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"),
+            std::string::npos)
+      << text;
+  const std::string json = Capture([&](std::FILE* f) { RunPorts(f, std::string("/dev/x"), sys.root, dev.root, true); });
+  EXPECT_NE(json.find("\"by_id\": [\n        \"" + dev.root + "/serial/by-id/usb-Acme_UART_A50285BI-if00-port0\"\n"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"com2\": \"/dev/x\"\n"), std::string::npos) << json;
+}
+
 TEST(Ports, NoTreeMeansNoPortsAndStillTheMapping) {
   const std::string text =
       Capture([&](std::FILE* f) { RunPorts(f, std::nullopt, "/nonexistent-sys", "/dev"); });
@@ -89,7 +116,7 @@ TEST(Ports, NoTreeMeansNoPortsAndStillTheMapping) {
   EXPECT_NE(text.find("\"COM2:\" maps to "), std::string::npos);
 }
 
-TEST(LogFile, RecordsAreAppendedWholeWithStampPortAndResult) {
+TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {
   Tree dir;
   const std::string path = dir.root + "/runs.log";
   std::vector<std::thread> threads;
@@ -98,8 +125,18 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortAndResult) {
   ASSERT_TRUE(log) << whyNot;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&, i] {
-      RunRecord r{"2026-12-07T12:00:00Z", "/dev/ttyUSB" + std::to_string(i), "program fw.s19",
-                  "Programming...\r\nMCU: " + std::string(2000, '.'), "programmed", 0, 1.5, std::nullopt};
+      RunRecord r;
+      r.startedUtc = "2026-12-07T12:00:00Z";
+      r.port = "/dev/ttyUSB" + std::to_string(i);
+      r.command = "program fw.s19";
+      r.log = "Programming...\r\nMCU: " + std::string(2000, '.');
+      r.result = "programmed";
+      r.seconds = 1.5;
+      r.tool = "fennwick-cli 9.9.9";
+      r.unit = "SN-" + std::to_string(i) + "\nforged: line";  // a line end must not forge a field
+      r.file = "/srv/fw.s19";
+      r.imageCrc32 = "0x1A2B3C4D";
+      r.mcuVersion = "FNW-107 X\r\n";
       std::string why;
       ASSERT_TRUE(log->Append(r, why)) << why;
     });
@@ -107,9 +144,12 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortAndResult) {
   for (auto& t : threads) t.join();
   const std::string text = Slurp(path);
   for (int i = 0; i < 8; ++i) {
-    const std::string head = "===== 2026-12-07T12:00:00Z /dev/ttyUSB" + std::to_string(i) + ": program fw.s19 =====\n";
+    const std::string head = "===== 2026-12-07T12:00:00Z /dev/ttyUSB" + std::to_string(i) +
+                             ": program fw.s19 =====\n"
+                             "tool: fennwick-cli 9.9.9\nstation: (none)\nunit: SN-" + std::to_string(i) +
+                             "?forged: line\nfile: /srv/fw.s19\nimage crc32: 0x1A2B3C4D\nmcu version: FNW-107 X\n";
     const size_t at = text.find(head);
-    ASSERT_NE(at, std::string::npos);
+    ASSERT_NE(at, std::string::npos) << text.substr(0, 400);
     // Each record is contiguous: its log and result follow its head directly.
     EXPECT_EQ(text.compare(at + head.size(), 21, "Programming...\r\nMCU: "), 0);
     const std::string tail = "\n===== result: programmed (exit 0, 1.5 s) =====\n";
@@ -143,6 +183,46 @@ TEST(ProgressText, BarCountRateAndTimeLeft) {
   EXPECT_NE(half.find(" kB/s  0:00 left"), std::string::npos) << half;
   // Past the range the bar stays full.
   EXPECT_EQ(ProgressText(5000, 99, now, 10, 0), "[##########] 100/100 0:00 left");
+}
+
+}  // namespace
+
+namespace {
+
+// A line's script tells a shared failure from mixed ones by the exit code alone.
+TEST(ExitCodes, SeveralPortsGiveOneCode) {
+  struct Case {
+    std::vector<int> codes;
+    int expected;
+  };
+  for (const Case& c : std::vector<Case>{{{}, 0},
+                                         {{0, 0, 0}, 0},
+                                         {{0, 8, 0}, 8},
+                                         {{8, 0, 8}, 8},
+                                         {{0, 8, 3}, 12},
+                                         {{9, 9, 10}, 12},
+                                         {{4}, 4}}) {
+    EXPECT_EQ(CombinedExitCode(c.codes), c.expected) << ::testing::PrintToString(c.codes);
+  }
+  EXPECT_STREQ(ResultWord(0), "ok");
+  EXPECT_STREQ(ResultWord(12), "mixed");
+  EXPECT_STREQ(ResultWord(99), "failed");
+}
+
+TEST(RunReport, SummaryLineIsOneLineOfKeysAndValues) {
+  FileFacts file;
+  file.path = "/srv/fw.s19";
+  file.crc32 = 0x1A2B3C4D;
+  RunInfo info{"program", "line-3", &file};
+  PortRun run;
+  run.port = "/dev/ttyUSB0";
+  run.unit = "SN1";
+  run.mcuVersion = "FNW \"107\"\n";
+  run.exitCode = 8;
+  run.seconds = 2.5;
+  EXPECT_EQ(SummaryLine(info, run),
+            "program station=line-3 unit=SN1 port=/dev/ttyUSB0 file=/srv/fw.s19 crc32=0x1A2B3C4D "
+            "mcu=\"FNW \\\"107\\\"?\" result=iap-refused exit=8 seconds=2.5");
 }
 
 }  // namespace

@@ -1,28 +1,56 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and builds the Debian package; checks that both
-# carry the programs, the icon and the desktop file.
+# Installs the build into a scratch prefix and builds the Debian packages; checks what each
+# carries and needs: fennwick-cli without Qt, runnable from its own files alone, and the
+# window's package depending on it.
 set -euo pipefail
 build=$1
 gui=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+fail() { echo "$*"; exit 1; }
+
+cli_files=(bin/fennwick-cli bin/fennwick-mcu-sim share/man/man1/fennwick-cli.1 share/man/man1/fennwick-mcu-sim.1
+           share/bash-completion/completions/fennwick-cli lib/udev/rules.d/60-fennwick-serial.rules)
+window_files=(bin/fennwick share/applications/fennwick.desktop share/icons/hicolor/32x32/apps/fennwick.png
+              share/icons/hicolor/16x16/apps/fennwick.png share/man/man1/fennwick.1)
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-expect=(bin/fennwick-cli bin/fennwick-mcu-sim)
-if [[ $gui == ON ]]; then
-  expect+=(bin/fennwick share/applications/fennwick.desktop share/icons/hicolor/32x32/apps/fennwick.png
-           share/icons/hicolor/16x16/apps/fennwick.png)
-fi
+expect=("${cli_files[@]}")
+[[ $gui == ON ]] && expect+=("${window_files[@]}")
 for f in "${expect[@]}"; do
-  [[ -e $work/prefix/$f ]] || { echo "install lacks $f"; exit 1; }
+  [[ -s $work/prefix/$f ]] || fail "install lacks $f"
 done
-"$work/prefix/bin/fennwick-cli" --help >/dev/null
+grep -q '^\.TH FENNWICK-CLI' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 is no man page"
+grep -q 'program' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks the commands"
 
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
-deb=$(ls "$work"/pkg/*.deb)
-listing=$(dpkg-deb -c "$deb")
-for f in "${expect[@]}"; do
-  grep -q "\./usr/$f\$" <<<"$listing" || { echo "package lacks /usr/$f"; exit 1; }
+version=$("$work/prefix/bin/fennwick-cli" --version | awk '{print $2}')
+cli_deb=$(ls "$work"/pkg/fennwick-cli_*.deb)
+listing=$(dpkg-deb -c "$cli_deb")
+for f in "${cli_files[@]}"; do
+  grep -q "\./usr/$f\$" <<<"$listing" || fail "fennwick-cli package lacks /usr/$f"
 done
-dpkg-deb -f "$deb" Package Depends
-echo "install and package ok"
+grep -q 'bin/fennwick$' <<<"$listing" && fail "fennwick-cli package carries the window"
+[[ $(dpkg-deb -f "$cli_deb" Version) == "$version" ]] || fail "package version is not the program's $version"
+depends=$(dpkg-deb -f "$cli_deb" Depends)
+grep -qi 'qt' <<<"$depends" && fail "fennwick-cli depends on Qt: $depends"
+echo "fennwick-cli Depends: $depends"
+
+# As on a line PC: the package's files alone, unpacked into a scratch root, make a working command.
+dpkg-deb -x "$cli_deb" "$work/root"
+"$work/root/usr/bin/fennwick-cli" --version | grep -qx "fennwick-cli $version" || fail "unpacked --version"
+"$work/root/usr/bin/fennwick-cli" --help | grep -q 'Exit codes' || fail "unpacked --help"
+if ldd "$work/root/usr/bin/fennwick-cli" | grep -qi 'qt'; then fail "fennwick-cli links Qt"; fi
+
+if [[ $gui == ON ]]; then
+  window_deb=$(ls "$work"/pkg/fennwick_*.deb)
+  listing=$(dpkg-deb -c "$window_deb")
+  for f in "${window_files[@]}"; do
+    grep -q "\./usr/$f\$" <<<"$listing" || fail "fennwick package lacks /usr/$f"
+  done
+  grep -q 'bin/fennwick-cli$' <<<"$listing" && fail "fennwick package carries the command line too"
+  depends=$(dpkg-deb -f "$window_deb" Depends)
+  grep -q "fennwick-cli (= $version)" <<<"$depends" || fail "fennwick does not depend on fennwick-cli: $depends"
+  echo "fennwick Depends: $depends"
+fi
+echo "install and packages ok"

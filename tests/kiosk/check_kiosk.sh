@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # The window under the kiosk compositor at one screen size: full-screen, every control where
 # the grid puts it, the MCU identified in the log, and a picture of the output's size.
-# Usage: check_kiosk.sh SOURCE_DIR BUILD_DIR WxH. Exit 77 (skipped) where no compositor runs.
+# Usage: check_kiosk.sh SOURCE_DIR BUILD_DIR WxH [EMULATOR]. Exit 77 (skipped) where no
+# compositor runs.
 set -euo pipefail
 source_dir=$1
 build=$2
 size=$3
+emulator=()
+[[ -n ${4:-} ]] && emulator=(--emulator "$4")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 rc=0
-"$source_dir/scripts/kiosk-run" --build "$build" --size "$size" --state "$work/state" --screenshot "$work/shot.png" || rc=$?
+"$source_dir/scripts/kiosk-run" --build "$build" --size "$size" --state "$work/state" --screenshot "$work/shot.png" \
+  "${emulator[@]}" || rc=$?
 ((rc == 0)) || exit "$rc"
 
 fail=0

@@ -7,6 +7,7 @@
 #include <QWindow>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "app/flasher_app.h"
 #include "app/globals.h"
@@ -106,13 +107,13 @@ int main(int argc, char** argv) {
       // window is on the screen at its final size, which a compositor decides (a kiosk
       // shell makes it full-screen some frames after it is first shown).
       auto* poll = new QTimer(&dlg);
-      QElapsedTimer waited;
-      waited.start();
+      auto waited = std::make_shared<QElapsedTimer>();  // from the loop's start: a silent MCU takes 10 s
       QObject::connect(poll, &QTimer::timeout, &dlg, [&, poll, waited] {
+        if (!waited->isValid()) waited->start();
         const QWindow* window = dlg.windowHandle();
         const bool exposed = window != nullptr && window->isExposed();
         const bool sized = !setup.fullScreen || dlg.size() == QSize(setup.screenWidth, setup.screenHeight);
-        if (!(exposed && sized) && waited.elapsed() < kReportWaitMs) return;
+        if (!(exposed && sized) && waited->elapsed() < kReportWaitMs) return;
         poll->stop();
         times.shownUs = WallClockUs();
         if (!exposed || !sized) {
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
                        setup.screenWidth, setup.screenHeight, kReportWaitMs, dlg.width(), dlg.height());
           reportFailed = true;
         }
-        // Two frames more, so that the picture has the final size's layout painted.
+        // A few frames more, so that the picture has the final size's layout painted.
         QTimer::singleShot(100, &dlg, [&] {
           if (!options.screenshot.isEmpty() && !dlg.grab().save(options.screenshot, "PNG")) {
             std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.screenshot));

@@ -44,8 +44,9 @@ QPushButton* DialogButton(QWidget* dialog, QDialogButtonBox::ButtonRole role) {
       }
     }
   }
-  const QStringList captions = role == QDialogButtonBox::AcceptRole ? QStringList{"Open", "OK", "Yes", "Start"}
-                                                                     : QStringList{"Cancel", "No"};
+  const QStringList captions = role == QDialogButtonBox::AcceptRole
+                                   ? QStringList{"Open", "OK", "Yes", "Start", "Program anyway"}
+                                   : QStringList{"Cancel", "No"};
   for (auto* b : dialog->findChildren<QPushButton*>()) {
     if (b->isVisible() && captions.contains(b->text().remove(u'&'))) return b;
   }
@@ -89,6 +90,18 @@ class TapAnswerer {
   QTimer timer_;
 };
 
+// The recording jobs, with a concern about every file, so that Start asks before it programs.
+class DoubtfulJobs final : public IJobRunner {
+ public:
+  explicit DoubtfulJobs(FakeJobs& jobs) : jobs_(jobs) {}
+  void Program(const char16_t* path) override { jobs_.Program(path); }
+  void Examine(const char16_t* path) override { jobs_.Examine(path); }
+  std::vector<std::string> ProgramConcerns() override { return {"The file has no description."}; }
+
+ private:
+  FakeJobs& jobs_;
+};
+
 class WindowTouch : public testing::Test {
  protected:
   void SetUp() override {
@@ -102,7 +115,7 @@ class WindowTouch : public testing::Test {
     s.screenWidth = 800;
     s.screenHeight = 480;
     s.fullScreen = false;
-    s.jobs = &jobs;
+    s.jobs = &doubtful;
     dlg = std::make_unique<CFlasherDlg>(s);
     dlg->OnInitDialog();
     dlg->show();
@@ -117,6 +130,7 @@ class WindowTouch : public testing::Test {
   std::filesystem::path dir;
   QString file;
   FakeJobs jobs;
+  DoubtfulJobs doubtful{jobs};
   std::unique_ptr<CFlasherDlg> dlg;
 };
 
@@ -149,11 +163,19 @@ TEST_F(WindowTouch, OpenStartAndTheFileDialogAnswerTaps) {
   EXPECT_EQ(jobs.Calls()[0].path, U16(file));
   ASSERT_TRUE(Button(*dlg, IDC_START)->isEnabled());
 
-  // Start (and any confirmation it asks for, accepted by a tap): programming of that file.
+  // Start asks first: its reject button sends nothing, its accept button programs that file.
+  {
+    TapAnswerer cancel(QDialogButtonBox::RejectRole);
+    Tap(Button(*dlg, IDC_START));
+    EXPECT_GE(cancel.answered, 1);
+  }
+  PumpFor(300);
+  EXPECT_EQ(jobs.Calls().size(), 1u);
   {
     TapAnswerer confirm(QDialogButtonBox::AcceptRole);
     Tap(Button(*dlg, IDC_START));
     ASSERT_TRUE(PumpUntil([&] { return jobs.Calls().size() == 2 && Idle(); }, 20000));
+    EXPECT_GE(confirm.answered, 1);
   }
   EXPECT_EQ(jobs.Calls()[1].kind, kJobProgram);
   EXPECT_EQ(jobs.Calls()[1].path, U16(file));
@@ -163,7 +185,10 @@ TEST_F(WindowTouch, OpenStartAndTheFileDialogAnswerTaps) {
 TEST_F(WindowTouch, QuitEndsTheWindowOnATapButNotWhileAJobRuns) {
   jobs.hold = true;
   g_selectedFile = U16(file);
-  dlg->OnBnClickedStart();
+  {
+    TapAnswerer confirm(QDialogButtonBox::AcceptRole);
+    dlg->OnBnClickedStart();
+  }
   ASSERT_TRUE(PumpUntil([&] { return dlg->State() == CFlasherDlg::JobState::Running; }, 5000));
   Tap(Button(*dlg, IDOK));  // disabled while the job runs
   PumpFor(200);

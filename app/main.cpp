@@ -1,21 +1,43 @@
 // fennwick: the operator's window.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "app/flasher_app.h"
 #include "app/globals.h"
 #include "app/mcu_jobs.h"
 #include "app/options.h"
+#include "app/window_report.h"
 #include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-// Sanitized builds: the desktop's own libraries keep a few allocations to the end.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\nleak:libfontconfig.so\n"; }
+// Sanitized builds: the desktop's and the Wayland client's own libraries keep a few
+// allocations to the end.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libwayland-client.so\nleak:libQt6WaylandClient.so\n"
+         "leak:libEGL_mesa.so\n";
+}
+// Those libraries have no frame pointers: only a full unwind shows which of them kept a block.
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
 #endif
+
+namespace {
+constexpr int kReportWaitMs = 10000;
+
+bool WriteText(const QString& path, const QString& text) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  const QByteArray bytes = text.toUtf8();
+  return file.write(bytes) == bytes.size() && file.flush();
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   // Before the port is opened: it must not become stdout or stderr.
@@ -69,29 +91,58 @@ int main(int argc, char** argv) {
   }
   McuJobRunner jobs(g_mcuPort);
   setup.jobs = &jobs;
-  setup.identify = [] { g_mcuPort.OpenAndIdentify(u"COM2:"); };
+  WindowTimes times;
+  setup.identify = [&times] {
+    g_mcuPort.OpenAndIdentify(u"COM2:");
+    times.identifiedUs = WallClockUs();
+  };
 
-  bool screenshotFailed = false;
+  bool reportFailed = false;
   bool unidentified = false;
+  const bool report = !options.screenshot.isEmpty() || !options.state.isEmpty() || options.quitAfterIdentify;
   theApp.InitInstance([&] {
     CFlasherDlg dlg(setup);
-    if (!options.screenshot.isEmpty() || options.quitAfterIdentify) {
-      // Identification runs before the modal loop starts, so this fires after it, once
-      // the window has been shown.
-      QTimer::singleShot(300, &dlg, [&] {
-        if (!options.screenshot.isEmpty() && !dlg.grab().save(options.screenshot, "PNG")) {
-          std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.screenshot));
-          screenshotFailed = true;
+    if (report) {
+      // Identification runs before the modal loop starts; the report waits until the
+      // window is on the screen at its final size, which a compositor decides (a kiosk
+      // shell makes it full-screen some frames after it is first shown).
+      auto* poll = new QTimer(&dlg);
+      auto waited = std::make_shared<QElapsedTimer>();  // from the loop's start: a silent MCU takes 10 s
+      QObject::connect(poll, &QTimer::timeout, &dlg, [&, poll, waited] {
+        if (!waited->isValid()) waited->start();
+        const QWindow* window = dlg.windowHandle();
+        const bool exposed = window != nullptr && window->isExposed();
+        const bool sized = !setup.fullScreen || dlg.size() == QSize(setup.screenWidth, setup.screenHeight);
+        if (!(exposed && sized) && waited->elapsed() < kReportWaitMs) return;
+        poll->stop();
+        times.shownUs = WallClockUs();
+        if (!exposed || !sized) {
+          std::fprintf(stderr, "fennwick: the window was not shown at %dx%d within %d ms (it is %dx%d)\n",
+                       setup.screenWidth, setup.screenHeight, kReportWaitMs, dlg.width(), dlg.height());
+          reportFailed = true;
         }
-        if (options.quitAfterIdentify) {
-          // A caller that waits for the identification learns whether the MCU answered.
-          unidentified = !g_mcuPort.LastIdentify().versionReplied;
-          dlg.done(QDialog::Accepted);
-        }
+        // A few frames more, so that the picture has the final size's layout painted.
+        QTimer::singleShot(100, &dlg, [&] {
+          if (!options.screenshot.isEmpty() && !dlg.grab().save(options.screenshot, "PNG")) {
+            std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.screenshot));
+            reportFailed = true;
+          }
+          if (!options.state.isEmpty() &&
+              !WriteText(options.state, DescribeWindow(dlg, setup.screenWidth, setup.screenHeight, times))) {
+            std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.state));
+            reportFailed = true;
+          }
+          if (options.quitAfterIdentify) {
+            // A caller that waits for the identification learns whether the MCU answered.
+            unidentified = !g_mcuPort.LastIdentify().versionReplied;
+            dlg.done(QDialog::Accepted);
+          }
+        });
       });
+      poll->start(20);
     }
     return dlg.DoModal();
   });
   if (unidentified) std::fprintf(stderr, "fennwick: the MCU did not answer the identification\n");
-  return screenshotFailed ? 1 : unidentified ? 3 : 0;
+  return reportFailed ? 1 : unidentified ? 3 : 0;
 }

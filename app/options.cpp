@@ -38,9 +38,12 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window."),
                                 QStringLiteral("FILE"));
   screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+  QCommandLineOption state(QStringLiteral("state"), QStringLiteral("Write the window's layout, state and log."),
+                           QStringLiteral("FILE"));
+  state.setFlags(QCommandLineOption::HiddenFromHelp);
   QCommandLineOption quit(QStringLiteral("quit-after-identify"), QStringLiteral("End after identification."));
   quit.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({help, version, port, screen, screenshot, quit});
+  parser.addOptions({help, version, port, screen, screenshot, state, quit});
 
   if (!parser.parse(args)) {
     message = parser.errorText();
@@ -76,6 +79,7 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
     return ParseResult::Error;
   }
   options.screenshot = parser.value(screenshot);
+  options.state = parser.value(state);
   options.quitAfterIdentify = parser.isSet(quit);
   return ParseResult::Run;
 }

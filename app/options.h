@@ -10,6 +10,7 @@ struct WindowOptions {
   int screenWidth = 0;              // --screen WxH; 0: the primary screen, full-screen
   int screenHeight = 0;
   QString screenshot;               // --screenshot FILE (hidden)
+  QString state;                    // --state FILE (hidden): the window's account, see window_report.h
   bool quitAfterIdentify = false;   // --quit-after-identify (hidden)
 };
 

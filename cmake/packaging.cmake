@@ -71,5 +71,10 @@ set(CPACK_COMPONENT_WINDOW_DESCRIPTION
     "Firmware update utility, operator window\n"
     "The full-screen window in which an operator opens a firmware file and flashes the MCU.")
 set(CPACK_COMPONENT_WINDOW_DEPENDS cli)
+# The kiosk session runs the window under weston's kiosk shell through Qt's Wayland plugin.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "weston, qt6-wayland")
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+if(CMAKE_CROSSCOMPILING AND FENNWICK_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${FENNWICK_DEB_ARCH})  # from cmake/toolchain-*.cmake
+endif()
 include(CPack)

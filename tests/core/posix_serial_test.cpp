@@ -475,6 +475,9 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
   ::close(held);
 
   // A child in a session of its own whose controlling terminal is this pty.
+#ifdef FENNWICK_EMULATOR
+  GTEST_SKIP() << "under qemu-user the child's controlling terminal is not the kernel's; the native suite checks it";
+#endif
   const pid_t child = ::fork();
   if (child == 0) {
     ::setsid();

@@ -40,6 +40,9 @@ class SimProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     args.insert(args.begin(), std::string(FENNWICK_BIN_DIR) + "/fennwick-mcu-sim");
+#ifdef FENNWICK_EMULATOR
+    args.insert(args.begin(), FENNWICK_EMULATOR);  // a cross build's program, from under the emulator
+#endif
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -2,6 +2,8 @@
 // command, a configuration file, the JSON document, the run records and raw binary images.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -107,7 +109,16 @@ TEST(CliLine, ConfigurationFileGivesDefaultsThatTheLineOverrides) {
                          "/.config/fennwick/fennwick.ini")
                             .c_str()),
             0);
-  r = RunProgram({"/usr/bin/env", "HOME=" + home, "XDG_CONFIG_HOME=", BinPath("fennwick-cli"), "--json", "identify"});
+  {
+    // Set here rather than through env(1), so that the program is started directly (on a
+    // cross build, under its emulator). Each test runs in a process of its own.
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    ::setenv("HOME", home.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    r = RunProgram(Argv({"--json", "identify"}));
+    if (oldHome != nullptr) ::setenv("HOME", savedHome.c_str(), 1);
+  }
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Parse(r)["station"], "from-file");
 

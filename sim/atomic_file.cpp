@@ -1,4 +1,4 @@
-#include "sim/atomic_file.hpp"
+#include "sim/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,10 +12,10 @@
 namespace fennwick::sim {
 namespace {
 
-std::string errnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// Creates "<dir>/.<name>.XXXXXX" and returns its fd, filling `temp_path`.
-int makeTemp(const std::string& path, std::string& temp_path) {
+// Creates "<dir>/.<name>.XXXXXX" and returns its fd, filling `tempPath`.
+int MakeTemp(const std::string& path, std::string& tempPath) {
   const std::filesystem::path target(path);
   std::filesystem::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
@@ -23,49 +23,49 @@ int makeTemp(const std::string& path, std::string& temp_path) {
   std::string leaf = ".";
   leaf += target.filename().string();
   leaf += ".XXXXXX";
-  temp_path = (dir / leaf).string();
-  std::vector<char> name(temp_path.begin(), temp_path.end());
+  tempPath = (dir / leaf).string();
+  std::vector<char> name(tempPath.begin(), tempPath.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
-  temp_path.assign(name.data());
+  tempPath.assign(name.data());
   return fd;
 }
 
 }  // namespace
 
-std::string checkWritableBeside(const std::string& path) {
+std::string CheckWritableBeside(const std::string& path) {
   if (path.empty()) return "empty file name";
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path + " is a directory";
   std::string temp;
-  const int fd = makeTemp(path, temp);
-  if (fd < 0) return errnoText("cannot create a file beside " + path);
+  const int fd = MakeTemp(path, temp);
+  if (fd < 0) return ErrnoText("cannot create a file beside " + path);
   ::close(fd);
   ::unlink(temp.c_str());
   return {};
 }
 
-std::string writeFileAtomically(const std::string& path, std::span<const std::uint8_t> data) {
+std::string WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data) {
   std::string temp;
-  const int fd = makeTemp(path, temp);
-  if (fd < 0) return errnoText("cannot create a file beside " + path);
+  const int fd = MakeTemp(path, temp);
+  if (fd < 0) return ErrnoText("cannot create a file beside " + path);
   std::string failure;
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      failure = errnoText("cannot write " + temp);
+      failure = ErrnoText("cannot write " + temp);
       break;
     }
     done += static_cast<std::size_t>(n);
   }
   // mkstemp makes the file private; a dump is an ordinary output file.
-  if (failure.empty() && ::fchmod(fd, 0644) != 0) failure = errnoText("cannot chmod " + temp);
-  if (failure.empty() && ::fsync(fd) != 0) failure = errnoText("cannot sync " + temp);
-  if (::close(fd) != 0 && failure.empty()) failure = errnoText("cannot close " + temp);
+  if (failure.empty() && ::fchmod(fd, 0644) != 0) failure = ErrnoText("cannot chmod " + temp);
+  if (failure.empty() && ::fsync(fd) != 0) failure = ErrnoText("cannot sync " + temp);
+  if (::close(fd) != 0 && failure.empty()) failure = ErrnoText("cannot close " + temp);
   if (failure.empty() && ::rename(temp.c_str(), path.c_str()) != 0) {
-    failure = errnoText("cannot rename " + temp + " to " + path);
+    failure = ErrnoText("cannot rename " + temp + " to " + path);
   }
   if (!failure.empty()) ::unlink(temp.c_str());
   return failure;

@@ -1,10 +1,10 @@
-#include "sim/sim_options.hpp"
+#include "sim/sim_options.h"
 
 #include <CLI/CLI.hpp>
 
 #include <charconv>
 
-#include "sim/text_escape.hpp"
+#include "sim/text_escape.h"
 
 namespace fennwick::sim {
 namespace {
@@ -15,26 +15,26 @@ struct UsageError {
   std::string message;
 };
 
-Bytes decodeOption(const std::string& name, const std::string& text) {
+Bytes DecodeOption(const std::string& name, const std::string& text) {
   std::string error;
-  auto bytes = decodeEscapes(text, error);
+  auto bytes = DecodeEscapes(text, error);
   if (!bytes) throw UsageError{name + ": " + error};
   return std::move(*bytes);
 }
 
-bool parseNumber(std::string_view text, unsigned long& value) {
+bool ParseNumber(std::string_view text, unsigned long& value) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
 // "N:MS" for --delay-reply.
-std::pair<std::size_t, Millis> parseDelay(const std::string& text) {
+std::pair<std::size_t, Millis> ParseDelay(const std::string& text) {
   const auto colon = text.find(':');
   unsigned long block = 0;
   unsigned long ms = 0;
-  if (colon == std::string::npos || !parseNumber(std::string_view(text).substr(0, colon), block) ||
-      !parseNumber(std::string_view(text).substr(colon + 1), ms)) {
+  if (colon == std::string::npos || !ParseNumber(std::string_view(text).substr(0, colon), block) ||
+      !ParseNumber(std::string_view(text).substr(colon + 1), ms)) {
     throw UsageError{"--delay-reply: expected BLOCK:MS, got \"" + text + "\""};
   }
   if (block > kLastBlock) {
@@ -47,7 +47,7 @@ std::pair<std::size_t, Millis> parseDelay(const std::string& text) {
 
 }  // namespace
 
-ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& out,
+ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& out,
                               std::ostream& err) {
   CLI::App app{
       "Plays the Fennwick MCU on a pseudo-terminal. Prints the terminal's path as the first "
@@ -55,11 +55,11 @@ ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& 
       "(SIGINT/SIGTERM exit 0). Reply texts take the escapes \\r \\n \\t \\\\ \\xHH.",
       "fennwick-mcu-sim"};
 
-  std::string version, description, iap_reply, block_reply;
-  bool no_description = false;
-  std::vector<std::size_t> drop_reply, hang_after, hangup_after;
-  std::vector<std::string> delay_reply;
-  unsigned flash_ms = 4;
+  std::string version, description, iapReply, blockReply;
+  bool noDescription = false;
+  std::vector<std::size_t> dropReply, hangAfter, hangupAfter;
+  std::vector<std::string> delayReply;
+  unsigned flashMs = 4;
   SimOptions options;
 
   app.add_option("--version", version,
@@ -69,40 +69,40 @@ ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& 
   auto* desc = app.add_option("--description", description,
                               "Description reply line instead of \"$e:Fennwick MCU simulator, "
                               "128 KiB flash at 0x8000\" (\\r\\n added unless it ends in \\n)");
-  app.add_flag("--no-description", no_description, "Answer the description query with \"$#\"")
+  app.add_flag("--no-description", noDescription, "Answer the description query with \"$#\"")
       ->excludes(desc);
   app.add_flag("--silent", options.mcu.silent, "Answer nothing at all, neither queries nor IAP");
-  app.add_option("--iap-reply", iap_reply,
+  app.add_option("--iap-reply", iapReply,
                  "Reply to the IAP request instead of \"$wIAP OK\" (\\r\\n added unless it ends "
                  "in \\n; must not start with '#')");
-  app.add_flag("--refuse-iap", options.mcu.refuse_iap,
+  app.add_flag("--refuse-iap", options.mcu.refuseIap,
                "Answer the IAP request with \"#IAP not supported\" and stay in query mode");
-  app.add_option("--block-reply", block_reply,
+  app.add_option("--block-reply", blockReply,
                  "Reply to each IAP block instead of \".\" (sent as given; the host waits for a "
                  "final '.')")
       ->type_name("TEXT");
-  app.add_option("--flash-ms", flash_ms, "Emulated flash time per block in ms")
+  app.add_option("--flash-ms", flashMs, "Emulated flash time per block in ms")
       ->type_name("MS")
       ->capture_default_str()
       ->check(CLI::Range(0u, 60'000u));
-  app.add_option("--drop-reply", drop_reply, "Send no reply to block N (may repeat)")
+  app.add_option("--drop-reply", dropReply, "Send no reply to block N (may repeat)")
       ->type_name("N")
       ->take_all()
       ->expected(1)
       ->check(CLI::Range(std::size_t{0}, kLastBlock));
-  app.add_option("--delay-reply", delay_reply,
+  app.add_option("--delay-reply", delayReply,
                  "Reply to block N MS milliseconds later than usual (may repeat)")
       ->type_name("N:MS")
       ->take_all()
       ->expected(1);
   app.add_flag("--noise", options.mcu.noise, "Put a few stray bytes before every block reply");
-  app.add_option("--hang-after", hang_after,
+  app.add_option("--hang-after", hangAfter,
                  "After replying to block N, answer nothing more until the process ends")
       ->type_name("N")
       ->take_all()
       ->expected(1)
       ->check(CLI::Range(std::size_t{0}, kLastBlock));
-  app.add_option("--hangup-after", hangup_after,
+  app.add_option("--hangup-after", hangupAfter,
                  "After replying to block N, close the line, remove --link and exit 0")
       ->type_name("N")
       ->take_all()
@@ -115,11 +115,11 @@ ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& 
       ->check(CLI::Range(0u, 4'000'000u));
   app.add_flag("--verbose", options.verbose,
                "Log every byte received and sent (hex, ms time stamps) and mode changes on stderr");
-  app.add_option("--link", options.link_path,
+  app.add_option("--link", options.linkPath,
                  "Make PATH a symbolic link to the terminal (an existing symlink is replaced), "
                  "removed at exit")
       ->type_name("PATH");
-  app.add_option("--dump", options.dump_path,
+  app.add_option("--dump", options.dumpPath,
                  "At each IAP end record, write the 128 KiB flash image to FILE (replaced whole)")
       ->type_name("FILE");
   app.add_flag("--once", options.once, "Exit 0 when the first peer hangs up");
@@ -133,49 +133,49 @@ ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& 
   try {
     app.parse(argc, argv);
     if (app.count("--version")) {
-      options.mcu.version_reply = terminatedLine(decodeOption("--version", version));
+      options.mcu.versionReply = TerminatedLine(DecodeOption("--version", version));
     }
-    if (no_description) {
-      options.mcu.description_reply = toBytes("$#\r\n");
+    if (noDescription) {
+      options.mcu.descriptionReply = ToBytes("$#\r\n");
     } else if (app.count("--description")) {
-      options.mcu.description_reply = terminatedLine(decodeOption("--description", description));
+      options.mcu.descriptionReply = TerminatedLine(DecodeOption("--description", description));
     }
     if (app.count("--iap-reply")) {
-      options.mcu.iap_reply = terminatedLine(decodeOption("--iap-reply", iap_reply));
-      if (options.mcu.iap_reply.front() == '#') {
+      options.mcu.iapReply = TerminatedLine(DecodeOption("--iap-reply", iapReply));
+      if (options.mcu.iapReply.front() == '#') {
         throw UsageError{"--iap-reply must not start with '#': the host takes that as a refusal "
                          "(use --refuse-iap for that)"};
       }
     }
     if (app.count("--block-reply")) {
-      options.mcu.block_reply = decodeOption("--block-reply", block_reply);
-      if (options.mcu.block_reply.empty() || options.mcu.block_reply.back() != '.') {
+      options.mcu.blockReply = DecodeOption("--block-reply", blockReply);
+      if (options.mcu.blockReply.empty() || options.mcu.blockReply.back() != '.') {
         err << "fennwick-mcu-sim: warning: --block-reply does not end in '.'; the host will "
                "wait for its reply\n";
       }
     }
-    options.mcu.flash_time = Millis(flash_ms);
-    options.mcu.drop_reply.insert(drop_reply.begin(), drop_reply.end());
-    options.mcu.hang_after.insert(hang_after.begin(), hang_after.end());
-    options.mcu.hangup_after.insert(hangup_after.begin(), hangup_after.end());
-    for (const auto& text : delay_reply) {
-      const auto [block, ms] = parseDelay(text);
-      options.mcu.delay_reply[block] += ms;
+    options.mcu.flashTime = Millis(flashMs);
+    options.mcu.dropReply.insert(dropReply.begin(), dropReply.end());
+    options.mcu.hangAfter.insert(hangAfter.begin(), hangAfter.end());
+    options.mcu.hangupAfter.insert(hangupAfter.begin(), hangupAfter.end());
+    for (const auto& text : delayReply) {
+      const auto [block, ms] = ParseDelay(text);
+      options.mcu.delayReply[block] += ms;
     }
-    if (app.count("--link") && options.link_path.empty()) throw UsageError{"--link: empty path"};
-    if (app.count("--dump") && options.dump_path.empty()) throw UsageError{"--dump: empty path"};
+    if (app.count("--link") && options.linkPath.empty()) throw UsageError{"--link: empty path"};
+    if (app.count("--dump") && options.dumpPath.empty()) throw UsageError{"--dump: empty path"};
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
       app.exit(e, out, err);
-      result.exit_code = 0;
+      result.exitCode = 0;
     } else {
       err << "fennwick-mcu-sim: " << e.what() << "\nRun with --help for more information.\n";
-      result.exit_code = 2;
+      result.exitCode = 2;
     }
     return result;
   } catch (const UsageError& e) {
     err << "fennwick-mcu-sim: " << e.message << "\n";
-    result.exit_code = 2;
+    result.exitCode = 2;
     return result;
   }
   result.options = std::move(options);

@@ -1,11 +1,11 @@
-#include "sim/text_escape.hpp"
+#include "sim/text_escape.h"
 
 #include <cstdio>
 
 namespace fennwick::sim {
 namespace {
 
-int hexValue(char c) {
+int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -14,7 +14,7 @@ int hexValue(char c) {
 
 }  // namespace
 
-std::optional<Bytes> decodeEscapes(std::string_view text, std::string& error) {
+std::optional<Bytes> DecodeEscapes(std::string_view text, std::string& error) {
   Bytes out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -36,8 +36,8 @@ std::optional<Bytes> decodeEscapes(std::string_view text, std::string& error) {
       case 'x': {
         int value = -1;
         std::size_t digits = 0;
-        while (digits < 2 && i + 1 < text.size() && hexValue(text[i + 1]) >= 0) {
-          value = (value < 0 ? 0 : value * 16) + hexValue(text[++i]);
+        while (digits < 2 && i + 1 < text.size() && HexValue(text[i + 1]) >= 0) {
+          value = (value < 0 ? 0 : value * 16) + HexValue(text[++i]);
           ++digits;
         }
         if (digits == 0) {
@@ -55,7 +55,7 @@ std::optional<Bytes> decodeEscapes(std::string_view text, std::string& error) {
   return out;
 }
 
-Bytes terminatedLine(Bytes line) {
+Bytes TerminatedLine(Bytes line) {
   if (line.empty() || line.back() != '\n') {
     line.push_back('\r');
     line.push_back('\n');
@@ -63,7 +63,7 @@ Bytes terminatedLine(Bytes line) {
   return line;
 }
 
-std::string printable(const Bytes& bytes) {
+std::string Printable(const Bytes& bytes) {
   std::string out;
   for (const std::uint8_t b : bytes) {
     if (b == '\r') {
@@ -83,7 +83,7 @@ std::string printable(const Bytes& bytes) {
   return out;
 }
 
-std::string hexBytes(const std::uint8_t* data, std::size_t size) {
+std::string HexBytes(const std::uint8_t* data, std::size_t size) {
   std::string out;
   out.reserve(size * 3);
   for (std::size_t i = 0; i < size; ++i) {

@@ -15,7 +15,7 @@
 #include <optional>
 #include <random>
 
-#include "sim_test_support.hpp"
+#include "sim_test_support.h"
 
 extern char** environ;
 
@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using SteadyClock = std::chrono::steady_clock;
 
-int remainingMs(SteadyClock::time_point deadline) {
+int RemainingMs(SteadyClock::time_point deadline) {
   const auto left = std::chrono::duration_cast<milliseconds>(deadline - SteadyClock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
@@ -63,12 +63,12 @@ class SimProcess {
   }
 
   // The first stdout line: the terminal's path.
-  std::string firstLine(milliseconds timeout = milliseconds(3000)) {
+  std::string FirstLine(milliseconds timeout = milliseconds(3000)) {
     const auto deadline = SteadyClock::now() + timeout;
     std::string line;
     while (line.empty() || line.back() != '\n') {
       pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, remainingMs(deadline)) <= 0) return {};
+      if (::poll(&p, 1, RemainingMs(deadline)) <= 0) return {};
       char c;
       if (::read(out_, &c, 1) != 1) return {};
       line.push_back(c);
@@ -78,12 +78,12 @@ class SimProcess {
   }
 
   // The exit status, or nullopt if it is still running after `timeout`.
-  std::optional<int> waitExit(milliseconds timeout = milliseconds(3000)) {
+  std::optional<int> WaitExit(milliseconds timeout = milliseconds(3000)) {
     const auto deadline = SteadyClock::now() + timeout;
     // stdout closes when the process ends; wait for that rather than sleep.
     for (;;) {
       pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+      if (::poll(&p, 1, RemainingMs(deadline)) <= 0) break;
       char buf[64];
       if (::read(out_, buf, sizeof buf) <= 0) break;
     }
@@ -94,20 +94,20 @@ class SimProcess {
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       }
-      if (r < 0 || remainingMs(deadline) == 0) return std::nullopt;
+      if (r < 0 || RemainingMs(deadline) == 0) return std::nullopt;
       ::poll(nullptr, 0, 5);
     }
   }
 
-  void signal(int sig) { ::kill(pid_, sig); }
-  bool started() const { return pid_ > 0; }
+  void Signal(int sig) { ::kill(pid_, sig); }
+  bool Started() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;
   int out_ = -1;
 };
 
-int openRaw(const std::string& path) {
+int OpenRaw(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return fd;
   termios tio{};
@@ -119,7 +119,7 @@ int openRaw(const std::string& path) {
   return fd;
 }
 
-void writeAll(int fd, const Bytes& data) {
+void WriteAll(int fd, const Bytes& data) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -129,7 +129,7 @@ void writeAll(int fd, const Bytes& data) {
 }
 
 // Reads until the bytes end in `end` or the time is up.
-Bytes readUntil(int fd, std::string_view end, milliseconds timeout = milliseconds(2000)) {
+Bytes ReadUntil(int fd, std::string_view end, milliseconds timeout = milliseconds(2000)) {
   const auto deadline = SteadyClock::now() + timeout;
   Bytes got;
   while (got.size() < end.size() ||
@@ -137,7 +137,7 @@ Bytes readUntil(int fd, std::string_view end, milliseconds timeout = millisecond
            return static_cast<std::uint8_t>(a) == b;
          })) {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+    if (::poll(&p, 1, RemainingMs(deadline)) <= 0) break;
     std::uint8_t buf[256];
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n <= 0) break;
@@ -157,60 +157,60 @@ class SimProcessTest : public ::testing::Test {
   fs::path dir_;
 };
 
-const Bytes kVersion = bytes("$R:01FNW-107 Fennwick simulated MCU\r\n");
+const Bytes kVersion = BytesOf("$R:01FNW-107 Fennwick simulated MCU\r\n");
 
 TEST_F(SimProcessTest, AnswersAQueryAndExitsWhenTheOnlyPeerLeaves) {
   SimProcess sim({"--baud", "0", "--once"});
-  ASSERT_TRUE(sim.started());
-  const std::string path = sim.firstLine();
+  ASSERT_TRUE(sim.Started());
+  const std::string path = sim.FirstLine();
   ASSERT_FALSE(path.empty());
-  const int fd = openRaw(path);
+  const int fd = OpenRaw(path);
   ASSERT_GE(fd, 0) << path;
-  writeAll(fd, bytes("$R\r\n"));
-  EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  WriteAll(fd, BytesOf("$R\r\n"));
+  EXPECT_EQ(ReadUntil(fd, "\r\n"), kVersion);
   ::close(fd);
-  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_EQ(sim.WaitExit(), 0);
 }
 
 TEST_F(SimProcessTest, TakesAFloodWithoutLosingWhatFollows) {
   SimProcess sim({"--baud", "0", "--once"});
-  const int fd = openRaw(sim.firstLine());
+  const int fd = OpenRaw(sim.FirstLine());
   ASSERT_GE(fd, 0);
   Bytes flood(100'000, 'x');
   for (std::size_t i = 999; i < flood.size(); i += 1000) flood[i] = '\n';
-  const Bytes query = bytes("\r\n$R\r\n$e\r\n");
+  const Bytes query = BytesOf("\r\n$R\r\n$e\r\n");
   flood.insert(flood.end(), query.begin(), query.end());
-  writeAll(fd, flood);
-  EXPECT_EQ(readUntil(fd, "0x8000\r\n"),
-            bytes("$R:01FNW-107 Fennwick simulated MCU\r\n"
+  WriteAll(fd, flood);
+  EXPECT_EQ(ReadUntil(fd, "0x8000\r\n"),
+            BytesOf("$R:01FNW-107 Fennwick simulated MCU\r\n"
                   "$e:Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n"));
   ::close(fd);
-  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_EQ(sim.WaitExit(), 0);
 }
 
 TEST_F(SimProcessTest, PacesItsRepliesAtTheLineRate) {
   SimProcess sim({"--baud", "9600", "--once"});
-  const int fd = openRaw(sim.firstLine());
+  const int fd = OpenRaw(sim.FirstLine());
   ASSERT_GE(fd, 0);
   const auto start = SteadyClock::now();
-  writeAll(fd, bytes("$R\r\n"));
-  EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  WriteAll(fd, BytesOf("$R\r\n"));
+  EXPECT_EQ(ReadUntil(fd, "\r\n"), kVersion);
   const auto took = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
   // 4 bytes in and 37 out at 10 bits each: 42.7 ms at least.
   EXPECT_GE(took, 42.0);
   EXPECT_LT(took, 1000.0);
   ::close(fd);
-  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_EQ(sim.WaitExit(), 0);
 }
 
 TEST_F(SimProcessTest, FlashesAWholeImageDumpsItAndServesTheNextPeer) {
   const fs::path dump = dir_ / "flash.bin";
   SimProcess sim({"--baud", "0", "--flash-ms", "0", "--dump", dump.string()});
-  const std::string path = sim.firstLine();
-  int fd = openRaw(path);
+  const std::string path = sim.FirstLine();
+  int fd = OpenRaw(path);
   ASSERT_GE(fd, 0);
-  writeAll(fd, bytes("$wIAP\r\n"));
-  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
+  WriteAll(fd, BytesOf("$wIAP\r\n"));
+  ASSERT_EQ(ReadUntil(fd, "\r\n"), BytesOf("$wIAP OK\r\n"));
 
   std::mt19937 random(11);
   Bytes image(kFlashSize);
@@ -218,31 +218,31 @@ TEST_F(SimProcessTest, FlashesAWholeImageDumpsItAndServesTheNextPeer) {
   for (std::size_t block = 0; block < kBlockCount; ++block) {
     const Bytes data(image.begin() + static_cast<std::ptrdiff_t>(block * kBlockSize),
                      image.begin() + static_cast<std::ptrdiff_t>((block + 1) * kBlockSize));
-    writeAll(fd, packet('2', static_cast<std::uint32_t>(kFlashBase + block * kBlockSize), data));
-    ASSERT_EQ(readUntil(fd, "."), bytes(".")) << block;
+    WriteAll(fd, Packet('2', static_cast<std::uint32_t>(kFlashBase + block * kBlockSize), data));
+    ASSERT_EQ(ReadUntil(fd, "."), BytesOf(".")) << block;
   }
-  writeAll(fd, endRecord());
+  WriteAll(fd, EndRecord());
   // The end record gets no reply; the dump appears whole once it has been taken.
   const auto deadline = SteadyClock::now() + milliseconds(3000);
-  while (!fs::exists(dump) && remainingMs(deadline) > 0) ::poll(nullptr, 0, 10);
+  while (!fs::exists(dump) && RemainingMs(deadline) > 0) ::poll(nullptr, 0, 10);
   std::ifstream in(dump, std::ios::binary);
   EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), image);
 
   // Back in query mode for this peer...
-  writeAll(fd, bytes("$R\r\n"));
-  EXPECT_EQ(readUntil(fd, "\r\n"), kVersion);
+  WriteAll(fd, BytesOf("$R\r\n"));
+  EXPECT_EQ(ReadUntil(fd, "\r\n"), kVersion);
   // ...and a peer that leaves mid-IAP leaves the next one in query mode.
-  writeAll(fd, bytes("$wIAP\r\n"));
-  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
-  writeAll(fd, Bytes(50, 'S'));
+  WriteAll(fd, BytesOf("$wIAP\r\n"));
+  ASSERT_EQ(ReadUntil(fd, "\r\n"), BytesOf("$wIAP OK\r\n"));
+  WriteAll(fd, Bytes(50, 'S'));
   ::close(fd);
   fd = -1;
   for (int attempt = 0; attempt < 50 && fd < 0; ++attempt) {
     // The simulator notices the hang-up within its poll period.
     ::poll(nullptr, 0, 50);
-    const int probe = openRaw(path);
-    writeAll(probe, bytes("$R\r\n"));
-    if (readUntil(probe, "\r\n", milliseconds(300)) == kVersion) {
+    const int probe = OpenRaw(path);
+    WriteAll(probe, BytesOf("$R\r\n"));
+    if (ReadUntil(probe, "\r\n", milliseconds(300)) == kVersion) {
       fd = probe;
     } else {
       ::close(probe);
@@ -250,23 +250,23 @@ TEST_F(SimProcessTest, FlashesAWholeImageDumpsItAndServesTheNextPeer) {
   }
   EXPECT_GE(fd, 0) << "no query answer after reconnecting";
   if (fd >= 0) ::close(fd);
-  sim.signal(SIGTERM);
-  EXPECT_EQ(sim.waitExit(), 0);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.WaitExit(), 0);
 }
 
 TEST_F(SimProcessTest, EndRecordStillCountsWhenTheHostClosesRightAfterIt) {
   // At line speed the record is still crossing the line when the host closes the port.
   const fs::path dump = dir_ / "flash.bin";
   SimProcess sim({"--once", "--dump", dump.string()});
-  const int fd = openRaw(sim.firstLine());
+  const int fd = OpenRaw(sim.FirstLine());
   ASSERT_GE(fd, 0);
-  writeAll(fd, bytes("$wIAP\r\n"));
-  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
-  writeAll(fd, blockPacket(0x8000, 0x5a));
-  ASSERT_EQ(readUntil(fd, "."), bytes("."));
-  writeAll(fd, endRecord());
+  WriteAll(fd, BytesOf("$wIAP\r\n"));
+  ASSERT_EQ(ReadUntil(fd, "\r\n"), BytesOf("$wIAP OK\r\n"));
+  WriteAll(fd, BlockPacket(0x8000, 0x5a));
+  ASSERT_EQ(ReadUntil(fd, "."), BytesOf("."));
+  WriteAll(fd, EndRecord());
   ::close(fd);
-  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_EQ(sim.WaitExit(), 0);
   std::ifstream in(dump, std::ios::binary);
   const Bytes got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   ASSERT_EQ(got.size(), kFlashSize);
@@ -278,32 +278,32 @@ TEST_F(SimProcessTest, RemovesItsLinkOnSigterm) {
   const fs::path link = dir_ / "ttyMCU";
   fs::create_symlink("stale-target", link);  // an old link is replaced
   SimProcess sim({"--baud", "0", "--link", link.string()});
-  const std::string path = sim.firstLine();
+  const std::string path = sim.FirstLine();
   ASSERT_FALSE(path.empty());
   ASSERT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(fs::read_symlink(link).string(), path);
-  sim.signal(SIGTERM);
-  EXPECT_EQ(sim.waitExit(), 0);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.WaitExit(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
 TEST_F(SimProcessTest, HangUpFaultClosesTheLineAndExits) {
   const fs::path link = dir_ / "ttyMCU";
   SimProcess sim({"--baud", "0", "--flash-ms", "0", "--hangup-after", "1", "--link", link.string()});
-  const int fd = openRaw(sim.firstLine());
+  const int fd = OpenRaw(sim.FirstLine());
   ASSERT_GE(fd, 0);
-  writeAll(fd, bytes("$wIAP\r\n"));
-  ASSERT_EQ(readUntil(fd, "\r\n"), bytes("$wIAP OK\r\n"));
-  writeAll(fd, blockPacket(0x8000, 1));
-  EXPECT_EQ(readUntil(fd, "."), bytes("."));
-  writeAll(fd, blockPacket(0x8080, 1));
+  WriteAll(fd, BytesOf("$wIAP\r\n"));
+  ASSERT_EQ(ReadUntil(fd, "\r\n"), BytesOf("$wIAP OK\r\n"));
+  WriteAll(fd, BlockPacket(0x8000, 1));
+  EXPECT_EQ(ReadUntil(fd, "."), BytesOf("."));
+  WriteAll(fd, BlockPacket(0x8080, 1));
   // The last reply still reaches the host before the line goes.
-  EXPECT_EQ(readUntil(fd, "."), bytes("."));
+  EXPECT_EQ(ReadUntil(fd, "."), BytesOf("."));
   const auto start = SteadyClock::now();
   // Sending the next block shows the reply was taken; the write may already fail.
-  const Bytes next = blockPacket(0x8100, 1);
+  const Bytes next = BlockPacket(0x8100, 1);
   [[maybe_unused]] const ssize_t n = ::write(fd, next.data(), next.size());
-  EXPECT_EQ(sim.waitExit(), 0);
+  EXPECT_EQ(sim.WaitExit(), 0);
   EXPECT_LT(SteadyClock::now() - start, milliseconds(900));
   // The line is dead for the host: reads end instead of waiting.
   pollfd p{fd, POLLIN, 0};
@@ -317,14 +317,14 @@ TEST_F(SimProcessTest, RefusesToReplaceAFileWithItsLinkAndRejectsBadOptions) {
   const fs::path file = dir_ / "precious";
   { std::ofstream(file) << "keep"; }
   SimProcess sim({"--link", file.string()});
-  EXPECT_EQ(sim.waitExit(), 2);
+  EXPECT_EQ(sim.WaitExit(), 2);
   std::ifstream in(file);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "keep");
 
   SimProcess bad({"--iap-reply", "#nope"});
-  EXPECT_EQ(bad.waitExit(), 2);
+  EXPECT_EQ(bad.WaitExit(), 2);
   SimProcess baddump({"--dump", (dir_ / "missing" / "flash.bin").string()});
-  EXPECT_EQ(baddump.waitExit(), 2);
+  EXPECT_EQ(baddump.WaitExit(), 2);
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
-// Command line of fennwick-mcu-sim.
 #pragma once
-
+// Command line of fennwick-mcu-sim.
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "sim/mcu_model.hpp"
+#include "sim/mcu_model.h"
 
 namespace fennwick::sim {
 
@@ -15,17 +14,17 @@ struct SimOptions {
   unsigned baud = 19200;
   bool verbose = false;
   bool once = false;
-  std::string link_path;  // empty: no link
-  std::string dump_path;  // empty: no dump
+  std::string linkPath;  // empty: no link
+  std::string dumpPath;  // empty: no dump
 };
 
 struct ParsedOptions {
   std::optional<SimOptions> options;  // set when the simulator should run
-  int exit_code = 0;                  // otherwise exit with this (0 after --help, 2 on error)
+  int exitCode = 0;                  // otherwise exit with this (0 after --help, 2 on error)
 };
 
 // Help goes to `out`, errors to `err`.
-ParsedOptions parseSimOptions(int argc, const char* const argv[], std::ostream& out,
+ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& out,
                               std::ostream& err);
 
 }  // namespace fennwick::sim

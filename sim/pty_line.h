@@ -1,6 +1,5 @@
-// The pseudo-terminal the simulator serves, and the optional symbolic link to it.
 #pragma once
-
+// The pseudo-terminal the simulator serves, and the optional symbolic link to it.
 #include <string>
 
 namespace fennwick::sim {
@@ -8,15 +7,15 @@ namespace fennwick::sim {
 struct PtyPair {
   int master = -1;
   int slave = -1;
-  std::string slave_path;
+  std::string slavePath;
 };
 
 // Opens a pty whose slave is in raw 8N1 mode with VMIN=0 VTIME=0, master non-blocking.
 // Returns an empty string on success, else what went wrong.
-std::string openRawPty(PtyPair& pty);
+std::string OpenRawPty(PtyPair& pty);
 
 // An error text if `path` exists and is not a symbolic link.
-std::string checkLinkPath(const std::string& path);
+std::string CheckLinkPath(const std::string& path);
 
 // Points `path` at the terminal for as long as it lives; removes the link on destruction
 // unless someone has replaced it meanwhile.
@@ -25,10 +24,10 @@ class SymlinkGuard {
   SymlinkGuard() = default;
   SymlinkGuard(const SymlinkGuard&) = delete;
   SymlinkGuard& operator=(const SymlinkGuard&) = delete;
-  ~SymlinkGuard() { remove(); }
+  ~SymlinkGuard() { Remove(); }
 
-  std::string create(const std::string& path, const std::string& target);
-  void remove();
+  std::string Create(const std::string& path, const std::string& target);
+  void Remove();
 
  private:
   std::string path_;

@@ -1,5 +1,5 @@
 #pragma once
-
+// Output files that a reader sees either whole or not at all.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -9,10 +9,10 @@ namespace fennwick::sim {
 // Writes `data` to a temporary file beside `path` and renames it over `path`, so that a
 // reader sees either the old file or the complete new one. Returns an empty string on
 // success, else what went wrong.
-std::string writeFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
+std::string WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data);
 
 // Checks that a file could be created beside `path` (and that `path` is no directory),
 // so a bad --dump is reported at start-up rather than after a whole session.
-std::string checkWritableBeside(const std::string& path);
+std::string CheckWritableBeside(const std::string& path);
 
 }  // namespace fennwick::sim

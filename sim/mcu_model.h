@@ -1,8 +1,7 @@
+#pragma once
 // The simulated MCU's protocol state machine, kept free of any pty or clock so that it can
 // be driven byte by byte from tests. The caller feeds each received byte at the time it
 // has fully arrived on the line and carries out the actions that come back.
-#pragma once
-
 #include <bitset>
 #include <chrono>
 #include <cstddef>
@@ -29,23 +28,23 @@ inline constexpr std::uint32_t kLastBlockAddress = kFlashBase + kFlashSize - kBl
 inline constexpr std::size_t kPacketSize = 2 + 4 + kBlockSize;
 inline constexpr std::size_t kMaxLineLength = 256;
 
-Bytes toBytes(std::string_view text);
+Bytes ToBytes(std::string_view text);
 
 struct McuConfig {
-  Bytes version_reply = toBytes("$R:01FNW-107 Fennwick simulated MCU\r\n");
-  Bytes description_reply = toBytes("$e:Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n");
-  Bytes iap_reply = toBytes("$wIAP OK\r\n");
-  Bytes block_reply = toBytes(".");
+  Bytes versionReply = ToBytes("$R:01FNW-107 Fennwick simulated MCU\r\n");
+  Bytes descriptionReply = ToBytes("$e:Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n");
+  Bytes iapReply = ToBytes("$wIAP OK\r\n");
+  Bytes blockReply = ToBytes(".");
   bool silent = false;
-  bool refuse_iap = false;
-  Millis flash_time{4};
+  bool refuseIap = false;
+  Millis flashTime{4};
 
   // Fault injection; block numbers count the answered packets of one IAP session from 0.
-  std::set<std::size_t> drop_reply;
-  std::map<std::size_t, Millis> delay_reply;
+  std::set<std::size_t> dropReply;
+  std::map<std::size_t, Millis> delayReply;
   bool noise = false;
-  std::set<std::size_t> hang_after;
-  std::set<std::size_t> hangup_after;
+  std::set<std::size_t> hangAfter;
+  std::set<std::size_t> hangupAfter;
 };
 
 // Send these bytes, the first of them not before `due`.
@@ -80,42 +79,42 @@ class McuModel {
  public:
   explicit McuModel(McuConfig config = {});
 
-  std::vector<Action> feed(std::uint8_t byte, TimePoint arrival);
+  std::vector<Action> Feed(std::uint8_t byte, TimePoint arrival);
   // The peer closed the line: whatever was half received is gone.
-  std::vector<Action> peerLost();
+  std::vector<Action> PeerLost();
 
-  Mode mode() const { return mode_; }
+  Mode CurrentMode() const { return mode_; }
   // True once a hang or hang-up fault has fired: nothing is answered any more.
-  bool hung() const { return hung_; }
-  const Bytes& flash() const { return flash_; }
-  std::size_t sessionErrors() const { return errors_; }
-  std::size_t sessionPackets() const { return packets_; }
+  bool Hung() const { return hung_; }
+  const Bytes& Flash() const { return flash_; }
+  std::size_t SessionErrors() const { return errors_; }
+  std::size_t SessionPackets() const { return packets_; }
 
  private:
-  void takeLineByte(std::uint8_t byte, TimePoint arrival, std::vector<Action>& out);
-  void handleLine(TimePoint arrival, std::vector<Action>& out);
-  void enterIap(TimePoint arrival);
-  void takePacket(TimePoint arrival, std::vector<Action>& out);
-  void takeBlock(TimePoint arrival, std::vector<Action>& out);
-  void takeEndRecord(TimePoint arrival, std::vector<Action>& out);
-  void error(std::vector<Action>& out, std::string text);
-  void resetAssembly();
+  void TakeLineByte(std::uint8_t byte, TimePoint arrival, std::vector<Action>& out);
+  void HandleLine(TimePoint arrival, std::vector<Action>& out);
+  void EnterIap(TimePoint arrival);
+  void TakePacket(TimePoint arrival, std::vector<Action>& out);
+  void TakeBlock(TimePoint arrival, std::vector<Action>& out);
+  void TakeEndRecord(TimePoint arrival, std::vector<Action>& out);
+  void Error(std::vector<Action>& out, std::string text);
+  void ResetAssembly();
 
   McuConfig config_;
   Mode mode_ = Mode::Query;
   bool hung_ = false;
 
   Bytes line_;
-  std::size_t line_length_ = 0;
+  std::size_t lineLength_ = 0;
   Bytes packet_;
 
   Bytes flash_;
   std::bitset<kBlockCount> written_;
-  std::uint32_t expected_address_ = kFlashBase;
+  std::uint32_t expectedAddress_ = kFlashBase;
   std::size_t packets_ = 0;
   std::size_t errors_ = 0;
-  TimePoint session_start_{};
-  TimePoint flash_free_{};
+  TimePoint sessionStart_{};
+  TimePoint flashFree_{};
 };
 
 }  // namespace fennwick::sim

@@ -1,18 +1,17 @@
-// Helpers shared by the simulator's tests: packets, feeding the model, reading its answers.
 #pragma once
-
+// Helpers shared by the simulator's tests: packets, feeding the model, reading its answers.
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "sim/mcu_model.hpp"
-#include "sim/sim_options.hpp"
+#include "sim/mcu_model.h"
+#include "sim/sim_options.h"
 
 namespace fennwick::sim::testing {
 
-inline Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes BytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-inline Bytes packet(char type, std::uint32_t address, const Bytes& data) {
+inline Bytes Packet(char type, std::uint32_t address, const Bytes& data) {
   Bytes p(kPacketSize, 0);
   p[0] = 'S';
   p[1] = static_cast<std::uint8_t>(type);
@@ -21,24 +20,24 @@ inline Bytes packet(char type, std::uint32_t address, const Bytes& data) {
   return p;
 }
 
-inline Bytes blockPacket(std::uint32_t address, std::uint8_t fill) {
-  return packet('2', address, Bytes(kBlockSize, fill));
+inline Bytes BlockPacket(std::uint32_t address, std::uint8_t fill) {
+  return Packet('2', address, Bytes(kBlockSize, fill));
 }
 
-inline Bytes endRecord() { return packet('9', kLastBlockAddress, Bytes(kBlockSize, 0xa5)); }
+inline Bytes EndRecord() { return Packet('9', kLastBlockAddress, Bytes(kBlockSize, 0xa5)); }
 
 // Feeds all bytes arriving at `at` and gathers the actions.
-inline std::vector<Action> feed(McuModel& model, const Bytes& in, TimePoint at) {
+inline std::vector<Action> Feed(McuModel& model, const Bytes& in, TimePoint at) {
   std::vector<Action> all;
   for (const std::uint8_t b : in) {
-    auto some = model.feed(b, at);
+    auto some = model.Feed(b, at);
     all.insert(all.end(), some.begin(), some.end());
   }
   return all;
 }
 
 // The bytes of all replies, in order.
-inline Bytes sent(const std::vector<Action>& actions) {
+inline Bytes Sent(const std::vector<Action>& actions) {
   Bytes out;
   for (const auto& a : actions) {
     if (const auto* r = std::get_if<SendReply>(&a)) out.insert(out.end(), r->bytes.begin(), r->bytes.end());
@@ -46,7 +45,7 @@ inline Bytes sent(const std::vector<Action>& actions) {
   return out;
 }
 
-inline std::vector<SendReply> replies(const std::vector<Action>& actions) {
+inline std::vector<SendReply> Replies(const std::vector<Action>& actions) {
   std::vector<SendReply> out;
   for (const auto& a : actions) {
     if (const auto* r = std::get_if<SendReply>(&a)) out.push_back(*r);
@@ -55,7 +54,7 @@ inline std::vector<SendReply> replies(const std::vector<Action>& actions) {
 }
 
 template <typename T>
-std::vector<T> only(const std::vector<Action>& actions) {
+std::vector<T> Only(const std::vector<Action>& actions) {
   std::vector<T> out;
   for (const auto& a : actions) {
     if (const auto* x = std::get_if<T>(&a)) out.push_back(*x);
@@ -64,6 +63,6 @@ std::vector<T> only(const std::vector<Action>& actions) {
 }
 
 // Options as the command line would give them; fails the test on a parse error.
-McuConfig configFrom(const std::vector<std::string>& args);
+McuConfig ConfigFrom(const std::vector<std::string>& args);
 
 }  // namespace fennwick::sim::testing

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   // the environment variable, which it overrides.
   if (options.port) ::setenv("FENNWICK_PORT", options.port->c_str(), 1);
 
-  DialogSetup setup;
+  fennwick::DialogSetup setup;
   if (options.screenWidth > 0) {
     setup.screenWidth = options.screenWidth;
     setup.screenHeight = options.screenHeight;
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   bool unidentified = false;
   const bool report = !options.screenshot.isEmpty() || !options.state.isEmpty() || options.quitAfterIdentify;
   theApp.InitInstance([&] {
-    CFlasherDlg dlg(setup);
+    fennwick::CFlasherDlg dlg(setup);
     if (report) {
       // Identification runs before the modal loop starts; the report waits until the
       // window is on the screen at its final size, which a compositor decides (a kiosk

@@ -7,7 +7,7 @@
 #include "platform/file.h"
 #include "ui/job_dispatch.h"
 
-class McuJobRunner final : public IJobRunner {
+class McuJobRunner final : public fennwick::IJobRunner {
  public:
   explicit McuJobRunner(CMcuPort& port, IFileSystem& files = DefaultFileSystem()) : m_port(port), m_files(files) {}
   // The run, then one log line of our own that says how it ended.

@@ -12,13 +12,13 @@ int64_t WallClockUs() {
   return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-QString DescribeWindow(const CFlasherDlg& dlg, int screenWidth, int screenHeight, const WindowTimes& times) {
+QString DescribeWindow(const fennwick::CFlasherDlg& dlg, int screenWidth, int screenHeight, const WindowTimes& times) {
   QString text;
   QTextStream out(&text);
   out << "screen " << screenWidth << ' ' << screenHeight << '\n';
   out << "window " << dlg.width() << ' ' << dlg.height() << ' '
       << ((dlg.windowState() & Qt::WindowFullScreen) ? "fullscreen" : "windowed") << '\n';
-  for (const ControlTemplate& t : kDialogTemplate) {
+  for (const fennwick::ControlTemplate& t : fennwick::kDialogTemplate) {
     const QWidget* w = dlg.GetDlgItem(t.id);
     if (w == nullptr) continue;
     const QRect r = w->geometry();

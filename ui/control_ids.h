@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+namespace fennwick {
+
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDC_PROGRESS = 1000;
@@ -45,3 +47,5 @@ inline constexpr std::array<int, 6> kJobEnableOrder = {IDOK, IDC_NK, IDC_BOOTER,
 
 // Buttons without handlers: hidden at initialisation and never shown again.
 inline constexpr std::array<int, 4> kHiddenButtons = {IDC_SNBOOT, IDC_BOOTER, IDC_LOGO, IDC_NK};
+
+}  // namespace fennwick

@@ -18,6 +18,8 @@
 // Resources of a static library must be registered by name, outside any namespace.
 static void InitFennwickResources() { Q_INIT_RESOURCE(fennwick); }
 
+namespace fennwick {
+
 namespace {
 constexpr int kJobTimerMs = 100;
 }  // namespace
@@ -41,18 +43,18 @@ QFont MakeDialogFont(int cellHeight, qreal logicalDpi) {
   return font;
 }
 
-CFlasherDlg::CFlasherDlg(DialogSetup setup, QWidget* parent) : QDialog(parent), m_setup(std::move(setup)) {
+CFlasherDlg::CFlasherDlg(DialogSetup setup, QWidget* parent) : QDialog(parent), setup_(std::move(setup)) {
   InitFennwickResources();
   m_hIcon.addFile(QStringLiteral(":/icons/fennwick-32.png"), QSize(32, 32));
   m_hIcon.addFile(QStringLiteral(":/icons/fennwick-16.png"), QSize(16, 16));
 
-  if (m_setup.launcher != nullptr) {
-    m_launcher = m_setup.launcher;
+  if (setup_.launcher != nullptr) {
+    launcher_ = setup_.launcher;
   } else {
-    m_ownLauncher = std::make_unique<ThreadLauncher>();
-    m_launcher = m_ownLauncher.get();
+    ownLauncher_ = std::make_unique<ThreadLauncher>();
+    launcher_ = ownLauncher_.get();
   }
-  if (m_setup.fullScreen) setWindowFlag(Qt::FramelessWindowHint);
+  if (setup_.fullScreen) setWindowFlag(Qt::FramelessWindowHint);
 
   // The controls in template order, which is also their tab order.
   for (const ControlTemplate& t : kDialogTemplate) {
@@ -95,8 +97,8 @@ CFlasherDlg::CFlasherDlg(DialogSetup setup, QWidget* parent) : QDialog(parent), 
 CFlasherDlg::~CFlasherDlg() {
   // A job that is still running needs this thread to apply its output before it can end;
   // let it finish, so that it never reaches a destroyed control.
-  while (m_job == JobState::Running) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  m_jobTimer.stop();
+  while (job_ == JobState::Running) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  jobTimer_.stop();
   if (g_logEdit == m_log) g_logEdit = nullptr;
   if (g_progressCtrl == m_progress) g_progressCtrl = nullptr;
 }
@@ -110,16 +112,16 @@ QWidget* CFlasherDlg::GetDlgItem(int id) const {
 }
 
 bool CFlasherDlg::OnInitDialog() {
-  const int W = m_setup.screenWidth;
-  const int H = m_setup.screenHeight;
-  m_layout = ComputeLayout(W, H);
-  m_font = MakeDialogFont(m_layout.fontCellHeight, logicalDpiY());
+  const int W = setup_.screenWidth;
+  const int H = setup_.screenHeight;
+  layout_ = ComputeLayout(W, H);
+  m_font = MakeDialogFont(layout_.fontCellHeight, logicalDpiY());
   setWindowIcon(m_hIcon);
   setWindowTitle(QStringLiteral("Fennwick"));
-  resize(m_layout.width, m_layout.height);
+  resize(layout_.width, layout_.height);
   move(0, 0);
 
-  for (const ControlRect& r : m_layout.controls) {
+  for (const ControlRect& r : layout_.controls) {
     QWidget* w = GetDlgItem(r.id);
     if (w == nullptr) continue;  // a missing control keeps its place in the running sums
     w->setFont(m_font);
@@ -136,7 +138,7 @@ bool CFlasherDlg::OnInitDialog() {
   // Published before the port is opened, so identification shows in the log.
   g_logEdit = m_log;
   g_progressCtrl = m_progress;
-  if (m_setup.identify) m_setup.identify();
+  if (setup_.identify) setup_.identify();
 
   // The first tab stop takes the focus.
   if (QWidget* quit = GetDlgItem(IDOK)) quit->setFocus();
@@ -145,7 +147,7 @@ bool CFlasherDlg::OnInitDialog() {
 
 int CFlasherDlg::DoModal() {
   OnInitDialog();
-  if (m_setup.fullScreen) setWindowState(windowState() | Qt::WindowFullScreen);
+  if (setup_.fullScreen) setWindowState(windowState() | Qt::WindowFullScreen);
   return exec();
 }
 
@@ -159,65 +161,65 @@ void CFlasherDlg::SetJobButtonsEnabled(bool enabled) {
 // for the timer's 100 ms, and a second command then would start a second job beside
 // the first.
 void CFlasherDlg::OnBnClickedStart() {
-  if (m_job != JobState::Idle) return;
+  if (job_ != JobState::Idle) return;
   // A file that the examination or the check found doubtful goes to the MCU only on the
   // operator's word; a clean one starts at once.
-  if (m_setup.jobs != nullptr) {
-    const std::vector<std::string> concerns = m_setup.jobs->ProgramConcerns();
-    if (!concerns.empty() && (!ConfirmStart(concerns) || m_job != JobState::Idle)) return;
+  if (setup_.jobs != nullptr) {
+    const std::vector<std::string> concerns = setup_.jobs->ProgramConcerns();
+    if (!concerns.empty() && (!ConfirmStart(concerns) || job_ != JobState::Idle)) return;
   }
   g_jobKind = kJobProgram;
-  m_jobTimer.start(kJobTimerMs, this);
-  m_job = JobState::Armed;
+  jobTimer_.start(kJobTimerMs, this);
+  job_ = JobState::Armed;
 }
 
 void CFlasherDlg::OnBnClickedOpen() {
-  if (m_job != JobState::Idle) return;
+  if (job_ != JobState::Idle) return;
   const auto path = PickFile();
-  if (!path || m_job != JobState::Idle) return;
+  if (!path || job_ != JobState::Idle) return;
   g_selectedFile = *path;
   g_jobKind = kJobExamine;
-  m_jobTimer.start(kJobTimerMs, this);
-  m_job = JobState::Armed;
+  jobTimer_.start(kJobTimerMs, this);
+  job_ = JobState::Armed;
 }
 
 std::optional<std::u16string> CFlasherDlg::PickFile() {
-  if (m_setup.pickFile) return m_setup.pickFile(this);
+  if (setup_.pickFile) return setup_.pickFile(this);
   const QString last = QString::fromStdU16String(g_selectedFile);
-  CS19FileDialog dialog(this, m_layout.width, m_layout.height, m_font,
+  CS19FileDialog dialog(this, layout_.width, layout_.height, m_font,
                         StartFolder(last, RemovableMounts(), QDir::homePath()));
   if (dialog.exec() != QDialog::Accepted || dialog.SelectedFile().isEmpty()) return std::nullopt;
   return dialog.SelectedFile().toStdU16String();
 }
 
 bool CFlasherDlg::ConfirmStart(const std::vector<std::string>& concerns) {
-  if (m_setup.confirmStart) return m_setup.confirmStart(this, concerns);
-  CConfirmDlg dialog(this, m_layout.width, m_layout.height, m_font, concerns);
+  if (setup_.confirmStart) return setup_.confirmStart(this, concerns);
+  ConfirmDialog dialog(this, layout_.width, layout_.height, m_font, concerns);
   return dialog.exec() == QDialog::Accepted;
 }
 
 void CFlasherDlg::timerEvent(QTimerEvent* e) {
-  if (e->timerId() != m_jobTimer.timerId()) {
+  if (e->timerId() != jobTimer_.timerId()) {
     QDialog::timerEvent(e);
     return;
   }
   SetJobButtonsEnabled(false);
-  m_jobTimer.stop();
-  m_job = JobState::Running;
+  jobTimer_.stop();
+  job_ = JobState::Running;
   StartWorker();
 }
 
 void CFlasherDlg::StartWorker() {
-  if (m_launcher->Launch([this] { WorkerThreadProc(); })) return;
+  if (launcher_->Launch([this] { WorkerThreadProc(); })) return;
   // Nothing would ever enable the buttons again.
   LogPrintfTo(m_log, "Could not start the job: no thread available.\r\n");
   SetJobButtonsEnabled(true);
-  m_job = JobState::Idle;
+  job_ = JobState::Idle;
 }
 
 void CFlasherDlg::WorkerThreadProc() {
   try {
-    if (m_setup.jobs != nullptr) RunSelectedJob(*m_setup.jobs);
+    if (setup_.jobs != nullptr) RunSelectedJob(*setup_.jobs);
   } catch (...) {
     // The jobs throw nothing of their own; an allocation failure must still leave the
     // window usable.
@@ -227,14 +229,16 @@ void CFlasherDlg::WorkerThreadProc() {
   // The last act: after it the dialog may be closed, so nothing of it is touched later.
   RunOnOwnerThread(this, [this] {
     SetJobButtonsEnabled(true);
-    m_job = JobState::Idle;
+    job_ = JobState::Idle;
     emit jobFinished();
   });
 }
 
 void CFlasherDlg::done(int result) {
-  if (m_job == JobState::Running) return;
-  m_jobTimer.stop();  // an armed job dies with the window
-  m_job = JobState::Idle;
+  if (job_ == JobState::Running) return;
+  jobTimer_.stop();  // an armed job dies with the window
+  job_ = JobState::Idle;
   QDialog::done(result);
 }
+
+}  // namespace fennwick

@@ -14,9 +14,12 @@
 #include "ui/job_dispatch.h"
 #include "ui/layout.h"
 
+class QPushButton;
+
+namespace fennwick {
+
 class CLogEdit;
 class CProgressBar;
-class QPushButton;
 
 struct DialogSetup {
   int screenWidth = 0;   // W and H of the layout: the screen the window fills
@@ -52,10 +55,10 @@ class CFlasherDlg final : public QDialog {
   CLogEdit& LogControl() const { return *m_log; }
   CProgressBar& ProgressControl() const { return *m_progress; }
   const QFont& DialogFont() const { return m_font; }
-  const DialogLayout& Layout() const { return m_layout; }
+  const DialogLayout& Layout() const { return layout_; }
 
   enum class JobState { Idle, Armed, Running };
-  JobState State() const { return m_job; }
+  JobState State() const { return job_; }
 
   void OnBnClickedOpen();
   void OnBnClickedStart();
@@ -82,10 +85,12 @@ class CFlasherDlg final : public QDialog {
   CLogEdit* m_log = nullptr;
   QIcon m_hIcon;
 
-  DialogSetup m_setup;
-  DialogLayout m_layout;
-  std::unique_ptr<IWorkerLauncher> m_ownLauncher;
-  IWorkerLauncher* m_launcher = nullptr;
-  QBasicTimer m_jobTimer;
-  JobState m_job = JobState::Idle;
+  DialogSetup setup_;
+  DialogLayout layout_;
+  std::unique_ptr<IWorkerLauncher> ownLauncher_;
+  IWorkerLauncher* launcher_ = nullptr;
+  QBasicTimer jobTimer_;
+  JobState job_ = JobState::Idle;
 };
+
+}  // namespace fennwick

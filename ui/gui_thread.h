@@ -8,6 +8,8 @@
 #include <QThread>
 #include <utility>
 
+namespace fennwick {
+
 template <class Fn>
 void RunOnOwnerThread(QObject* owner, Fn&& fn) {
   if (QThread::currentThread() == owner->thread()) {
@@ -16,3 +18,5 @@ void RunOnOwnerThread(QObject* owner, Fn&& fn) {
   }
   QMetaObject::invokeMethod(owner, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
 }
+
+}  // namespace fennwick

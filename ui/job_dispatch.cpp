@@ -2,17 +2,19 @@
 
 #include <system_error>
 
+namespace fennwick {
+
 int32_t g_jobKind = 0;
 std::u16string g_selectedFile;
 
 ThreadLauncher::~ThreadLauncher() {
-  if (m_thread.joinable()) m_thread.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 bool ThreadLauncher::Launch(std::function<void()> body) {
-  if (m_thread.joinable()) m_thread.join();
+  if (thread_.joinable()) thread_.join();
   try {
-    m_thread = std::thread(std::move(body));
+    thread_ = std::thread(std::move(body));
   } catch (const std::system_error&) {
     return false;
   }
@@ -27,3 +29,5 @@ void RunSelectedJob(IJobRunner& jobs) {
     jobs.Examine(g_selectedFile.c_str());
   }
 }
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+namespace fennwick {
+
 constexpr int32_t kJobProgram = 0;
 constexpr int32_t kJobExamine = 1;
 
@@ -44,8 +46,10 @@ class ThreadLauncher final : public IWorkerLauncher {
   bool Launch(std::function<void()> body) override;
 
  private:
-  std::thread m_thread;
+  std::thread thread_;
 };
 
 // The worker's job step: reads the job kind once and runs that job on the path.
 void RunSelectedJob(IJobRunner& jobs);
+
+}  // namespace fennwick

@@ -4,6 +4,8 @@
 
 #include "ui/control_ids.h"
 
+namespace fennwick {
+
 namespace {
 constexpr double kInvGridWidth = 1.0 / 225.0;
 constexpr double kInvGridHeight = 1.0 / 240.0;
@@ -58,3 +60,5 @@ DialogLayout ComputeLayout(int W, int H) {
   }};
   return l;
 }
+
+}  // namespace fennwick

@@ -3,6 +3,8 @@
 // screen. Pure arithmetic, so it is tested without widgets.
 #include <array>
 
+namespace fennwick {
+
 struct ControlRect {
   int id;
   int x, y, width, height;
@@ -24,3 +26,5 @@ int ScaleY(int k, int screenHeight);
 
 // Negative sizes are taken as 0.
 DialogLayout ComputeLayout(int screenWidth, int screenHeight);
+
+}  // namespace fennwick

@@ -13,6 +13,8 @@
 
 #include "ui/gui_thread.h"
 
+namespace fennwick {
+
 namespace {
 constexpr char16_t kCr = u'\r';
 constexpr char16_t kLf = u'\n';
@@ -55,16 +57,16 @@ CLogEdit::CLogEdit(QWidget* parent) : QPlainTextEdit(parent) {
   setAttribute(Qt::WA_InputMethodEnabled, false);
   document()->setMaximumBlockCount(0);  // the trim is the log console's, by characters
   connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
-    if (!m_updatingWidget) TakeSelectionFromWidget();
+    if (!updatingWidget_) TakeSelectionFromWidget();
   });
 }
 
 int CLogEdit::ToDisplay(int modelIndex) const {
-  const int n = static_cast<int>(m_text.size());
+  const int n = static_cast<int>(text_.size());
   modelIndex = std::clamp(modelIndex, 0, n);
   int d = 0;
   for (int i = 0; i < modelIndex; ++i, ++d) {
-    if (m_text[i] == kCr && i + 1 < n && m_text[i + 1] == kLf) {
+    if (text_[i] == kCr && i + 1 < n && text_[i + 1] == kLf) {
       if (i + 1 == modelIndex) return d;  // between a CR and its LF
       ++i;
     }
@@ -73,10 +75,10 @@ int CLogEdit::ToDisplay(int modelIndex) const {
 }
 
 int CLogEdit::ToModel(int displayPos) const {
-  const int n = static_cast<int>(m_text.size());
+  const int n = static_cast<int>(text_.size());
   int i = 0;
   for (int d = 0; d < displayPos && i < n; ++d) {
-    i += (m_text[i] == kCr && i + 1 < n && m_text[i + 1] == kLf) ? 2 : 1;
+    i += (text_[i] == kCr && i + 1 < n && text_[i + 1] == kLf) ? 2 : 1;
   }
   return i;
 }
@@ -109,23 +111,23 @@ QString CLogEdit::NormaliseLineBreaks(const QString& text) {
 // Whether a CR and an LF form one line break depends on their neighbours, so the patch
 // re-renders a CR just before the change and an LF just after it as well.
 void CLogEdit::Replace(int start, int end, const QString& text) {
-  const int n = static_cast<int>(m_text.size());
+  const int n = static_cast<int>(text_.size());
   start = std::clamp(start, 0, n);
   end = std::clamp(end, start, n);
   // Keep the length countable in 32 bits whatever is pasted.
   const qsizetype room = INT_MAX - (n - (end - start));
   const QString piece = text.size() > room ? text.left(room) : text;
 
-  const int from = (start > 0 && m_text[start - 1] == kCr) ? start - 1 : start;
-  const int to = (end < n && m_text[end] == kLf) ? end + 1 : end;
+  const int from = (start > 0 && text_[start - 1] == kCr) ? start - 1 : start;
+  const int to = (end < n && text_[end] == kLf) ? end + 1 : end;
   const int displayFrom = ToDisplay(from);
   const int displayTo = ToDisplay(to);
 
-  m_text.replace(start, end - start, piece);
+  text_.replace(start, end - start, piece);
   const int newTo = to + static_cast<int>(piece.size()) - (end - start);
-  const QString shown = Render(m_text, from, newTo);
+  const QString shown = Render(text_, from, newTo);
 
-  m_updatingWidget = true;
+  updatingWidget_ = true;
   QTextCursor c(document());
   c.setPosition(displayFrom);
   c.setPosition(displayTo, QTextCursor::KeepAnchor);
@@ -134,51 +136,51 @@ void CLogEdit::Replace(int start, int end, const QString& text) {
   } else {
     c.insertText(shown);
   }
-  m_updatingWidget = false;
+  updatingWidget_ = false;
 
-  m_selStart = m_selEnd = m_caret = start + static_cast<int>(piece.size());
-  SyncWidgetCursor(m_caret, m_caret);
+  selStart_ = selEnd_ = caret_ = start + static_cast<int>(piece.size());
+  SyncWidgetCursor(caret_, caret_);
 }
 
 void CLogEdit::SyncWidgetCursor(int anchor, int position) {
-  m_updatingWidget = true;
+  updatingWidget_ = true;
   QTextCursor c = textCursor();
   c.setPosition(ToDisplay(anchor));
   c.setPosition(ToDisplay(position), QTextCursor::KeepAnchor);
   setTextCursor(c);
-  m_updatingWidget = false;
+  updatingWidget_ = false;
 }
 
 void CLogEdit::TakeSelectionFromWidget() {
   const QTextCursor c = textCursor();
   const int anchor = ToModel(c.anchor());
   const int position = ToModel(c.position());
-  m_selStart = std::min(anchor, position);
-  m_selEnd = std::max(anchor, position);
-  m_caret = position;
+  selStart_ = std::min(anchor, position);
+  selEnd_ = std::max(anchor, position);
+  caret_ = position;
 }
 
 int32_t CLogEdit::GetWindowTextLength() {
   int32_t len = 0;
-  RunOnOwnerThread(this, [&] { len = static_cast<int32_t>(m_text.size()); });
+  RunOnOwnerThread(this, [&] { len = static_cast<int32_t>(text_.size()); });
   return len;
 }
 
 void CLogEdit::SetSel(int32_t start, int32_t end) {
   RunOnOwnerThread(this, [=, this] {
-    const int n = static_cast<int>(m_text.size());
+    const int n = static_cast<int>(text_.size());
     if (start < 0) {  // -1 deselects, leaving the caret where it is
-      m_selStart = m_selEnd = m_caret;
+      selStart_ = selEnd_ = caret_;
     } else {
       const int s = std::min<int32_t>(start, n);
       const int e = end < 0 ? n : std::min<int32_t>(end, n);  // -1 reaches the end
-      m_selStart = std::min(s, e);
-      m_selEnd = std::max(s, e);
-      m_caret = e;
+      selStart_ = std::min(s, e);
+      selEnd_ = std::max(s, e);
+      caret_ = e;
       SyncWidgetCursor(s, e);
       return;
     }
-    SyncWidgetCursor(m_caret, m_caret);
+    SyncWidgetCursor(caret_, caret_);
   });
 }
 
@@ -188,26 +190,26 @@ void CLogEdit::ScrollCaret() {
 
 void CLogEdit::Clear() {
   RunOnOwnerThread(this, [this] {
-    if (m_selStart != m_selEnd) Replace(m_selStart, m_selEnd, QString());
+    if (selStart_ != selEnd_) Replace(selStart_, selEnd_, QString());
   });
 }
 
 void CLogEdit::ReplaceSel(const std::u16string& text) {
   RunOnOwnerThread(this, [&, this] {
-    Replace(m_selStart, m_selEnd, QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+    Replace(selStart_, selEnd_, QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
   });
 }
 
 void CLogEdit::OperatorInsert(const QString& text) {
   TakeSelectionFromWidget();
-  Replace(m_selStart, m_selEnd, text);
+  Replace(selStart_, selEnd_, text);
   ensureCursorVisible();
 }
 
 void CLogEdit::OperatorDelete(bool backward) {
   TakeSelectionFromWidget();
-  int start = m_selStart;
-  int end = m_selEnd;
+  int start = selStart_;
+  int end = selEnd_;
   if (start == end) {
     // One visible character: a CR LF pair goes as a whole, as its line break does.
     const int d = ToDisplay(start);
@@ -215,7 +217,7 @@ void CLogEdit::OperatorDelete(bool backward) {
       if (d == 0) return;
       start = ToModel(d - 1);
     } else {
-      if (start >= m_text.size()) return;
+      if (start >= text_.size()) return;
       end = ToModel(d + 1);
     }
   }
@@ -225,9 +227,9 @@ void CLogEdit::OperatorDelete(bool backward) {
 
 void CLogEdit::OperatorCut() {
   TakeSelectionFromWidget();
-  if (m_selStart == m_selEnd) return;
-  QApplication::clipboard()->setText(m_text.mid(m_selStart, m_selEnd - m_selStart));
-  Replace(m_selStart, m_selEnd, QString());
+  if (selStart_ == selEnd_) return;
+  QApplication::clipboard()->setText(text_.mid(selStart_, selEnd_ - selStart_));
+  Replace(selStart_, selEnd_, QString());
 }
 
 void CLogEdit::keyPressEvent(QKeyEvent* e) {
@@ -238,7 +240,7 @@ void CLogEdit::keyPressEvent(QKeyEvent* e) {
   } else if (e == QKeySequence::Copy) {
     // The model's text, so a copied CR LF stays CR LF.
     TakeSelectionFromWidget();
-    if (m_selStart != m_selEnd) QApplication::clipboard()->setText(m_text.mid(m_selStart, m_selEnd - m_selStart));
+    if (selStart_ != selEnd_) QApplication::clipboard()->setText(text_.mid(selStart_, selEnd_ - selStart_));
   } else if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
     OperatorInsert(QStringLiteral("\r\n"));
   } else if (e->key() == Qt::Key_Backspace) {
@@ -272,10 +274,12 @@ void CLogEdit::contextMenuEvent(QContextMenuEvent* e) {
     OperatorCut();
   } else if (chosen == copy) {
     TakeSelectionFromWidget();
-    QApplication::clipboard()->setText(m_text.mid(m_selStart, m_selEnd - m_selStart));
+    QApplication::clipboard()->setText(text_.mid(selStart_, selEnd_ - selStart_));
   } else if (chosen == paste) {
     OperatorInsert(NormaliseLineBreaks(QApplication::clipboard()->text()));
   } else if (chosen == all) {
     selectAll();
   }
 }
+
+}  // namespace fennwick

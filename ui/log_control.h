@@ -9,6 +9,8 @@
 
 #include "platform/console.h"
 
+namespace fennwick {
+
 class CLogEdit final : public QPlainTextEdit, public ILogEdit {
   Q_OBJECT
 
@@ -24,9 +26,9 @@ class CLogEdit final : public QPlainTextEdit, public ILogEdit {
   void ReplaceSel(const std::u16string& text) override;
 
   // Widget thread only.
-  const QString& Text() const { return m_text; }
-  int SelectionStart() const { return m_selStart; }
-  int SelectionEnd() const { return m_selEnd; }
+  const QString& Text() const { return text_; }
+  int SelectionStart() const { return selStart_; }
+  int SelectionEnd() const { return selEnd_; }
   // What the widget shows, its paragraph breaks as '\n'.
   QString DisplayedText() const;
   // Model index <-> widget position. A model index between a CR and its LF maps to the
@@ -49,9 +51,11 @@ class CLogEdit final : public QPlainTextEdit, public ILogEdit {
   void OperatorDelete(bool backward);
   void OperatorCut();
 
-  QString m_text;
-  int m_selStart = 0;
-  int m_selEnd = 0;
-  int m_caret = 0;
-  bool m_updatingWidget = false;
+  QString text_;
+  int selStart_ = 0;
+  int selEnd_ = 0;
+  int caret_ = 0;
+  bool updatingWidget_ = false;
 };
+
+}  // namespace fennwick

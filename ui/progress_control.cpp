@@ -4,40 +4,42 @@
 
 #include "ui/gui_thread.h"
 
+namespace fennwick {
+
 CProgressBar::CProgressBar(QWidget* parent) : QProgressBar(parent) {
   setTextVisible(false);
   Show();
 }
 
 void CProgressBar::Show() {
-  if (m_high <= m_low) {
+  if (high_ <= low_) {
     // QProgressBar turns a range of 0 to 0 into its busy indicator; a 0-to-1 range at 0
     // draws the empty bar that an empty range means here.
     setRange(0, 1);
     setValue(0);
     return;
   }
-  setRange(m_low, m_high);
-  setValue(m_pos);
+  setRange(low_, high_);
+  setValue(pos_);
 }
 
 void CProgressBar::SetRange32(int32_t low, int32_t high) {
   RunOnOwnerThread(this, [=, this] {
-    m_low = low;
-    m_high = high;
-    m_pos = m_high < m_low ? m_low : std::clamp(m_pos, m_low, m_high);
+    low_ = low;
+    high_ = high;
+    pos_ = high_ < low_ ? low_ : std::clamp(pos_, low_, high_);
     Show();
   });
 }
 
 void CProgressBar::SetStep(int32_t step) {
-  RunOnOwnerThread(this, [=, this] { m_step = step; });
+  RunOnOwnerThread(this, [=, this] { step_ = step; });
 }
 
 void CProgressBar::SetPos(int32_t pos) {
   RunOnOwnerThread(this, [=, this] {
     // QProgressBar ignores a value outside its range; ours keeps it at the nearer end.
-    m_pos = m_high < m_low ? m_low : std::clamp(pos, m_low, m_high);
+    pos_ = high_ < low_ ? low_ : std::clamp(pos, low_, high_);
     Show();
   });
 }
@@ -45,3 +47,5 @@ void CProgressBar::SetPos(int32_t pos) {
 void CProgressBar::Invalidate() {
   RunOnOwnerThread(this, [this] { update(); });
 }
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 
 #include "platform/console.h"
 
+namespace fennwick {
+
 class CProgressBar final : public QProgressBar, public IProgressCtrl {
   Q_OBJECT
 
@@ -19,16 +21,18 @@ class CProgressBar final : public QProgressBar, public IProgressCtrl {
   void Invalidate() override;
 
   // Widget thread only.
-  int32_t Low() const { return m_low; }
-  int32_t High() const { return m_high; }
-  int32_t Step() const { return m_step; }
-  int32_t Pos() const { return m_pos; }
+  int32_t Low() const { return low_; }
+  int32_t High() const { return high_; }
+  int32_t Step() const { return step_; }
+  int32_t Pos() const { return pos_; }
 
  private:
   void Show();
 
-  int32_t m_low = 0;
-  int32_t m_high = 100;
-  int32_t m_step = 10;
-  int32_t m_pos = 0;
+  int32_t low_ = 0;
+  int32_t high_ = 100;
+  int32_t step_ = 10;
+  int32_t pos_ = 0;
 };
+
+}  // namespace fennwick

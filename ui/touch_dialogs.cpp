@@ -17,6 +17,8 @@
 
 #include "ui/layout.h"
 
+namespace fennwick {
+
 namespace {
 
 const QStringList kS19Patterns = {QStringLiteral("*.S19")};  // matched without regard to case
@@ -71,62 +73,62 @@ QStringList RemovableMounts() {
 
 CS19FileDialog::CS19FileDialog(QWidget* parent, int screenWidth, int screenHeight, const QFont& font,
                                const QString& folder)
-    : QDialog(parent), m_grid{screenWidth, screenHeight} {
+    : QDialog(parent), grid_{screenWidth, screenHeight} {
   setObjectName(QStringLiteral("S19FileDialog"));
   setWindowTitle(QStringLiteral("Open"));
   setFont(font);
-  const TouchGrid& g = m_grid;
+  const TouchGrid& g = grid_;
   PlaceOver(this, parent, 0, 0, screenWidth, screenHeight);
   // Rows of 24 units: 48 px on a 480-line screen, 24 on a 240-line one.
-  m_rowHeight = g.Y(24);
+  rowHeight_ = g.Y(24);
 
   // The grid as the main dialog's: 225 units across, 240 down; every control's place is
   // fixed, so nothing can be pushed off the screen by a long name or a large font.
-  m_up = new QPushButton(QStringLiteral("Up"), this);
-  m_up->setObjectName(QStringLiteral("up"));
-  m_up->setGeometry(g.X(1), g.Y(2), g.X(34), g.Y(28));
-  m_folderLabel = new QLabel(this);
-  m_folderLabel->setObjectName(QStringLiteral("folder"));
-  m_folderLabel->setGeometry(g.X(38), g.Y(2), g.X(186), g.Y(28));
+  up_ = new QPushButton(QStringLiteral("Up"), this);
+  up_->setObjectName(QStringLiteral("up"));
+  up_->setGeometry(g.X(1), g.Y(2), g.X(34), g.Y(28));
+  folderLabel_ = new QLabel(this);
+  folderLabel_->setObjectName(QStringLiteral("folder"));
+  folderLabel_->setGeometry(g.X(38), g.Y(2), g.X(186), g.Y(28));
 
-  m_list = new QListWidget(this);
-  m_list->setObjectName(QStringLiteral("files"));
-  m_list->setGeometry(g.X(1), g.Y(32), g.X(223), g.Y(146));
-  m_list->setUniformItemSizes(true);
-  m_list->setIconSize(QSize(m_rowHeight * 2 / 3, m_rowHeight * 2 / 3));
-  m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-  m_list->setTextElideMode(Qt::ElideMiddle);
+  list_ = new QListWidget(this);
+  list_->setObjectName(QStringLiteral("files"));
+  list_->setGeometry(g.X(1), g.Y(32), g.X(223), g.Y(146));
+  list_->setUniformItemSizes(true);
+  list_->setIconSize(QSize(rowHeight_ * 2 / 3, rowHeight_ * 2 / 3));
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  list_->setTextElideMode(Qt::ElideMiddle);
   // A finger-wide scroll bar. (No drag-to-scroll: the toolkit's gesture recogniser for it is
   // never freed, and a tap must pick a row at once.)
-  m_list->verticalScrollBar()->setStyleSheet(QStringLiteral("QScrollBar:vertical { width: %1px; }").arg(g.X(16)));
+  list_->verticalScrollBar()->setStyleSheet(QStringLiteral("QScrollBar:vertical { width: %1px; }").arg(g.X(16)));
 
-  m_name = new QLineEdit(this);
-  m_name->setObjectName(QStringLiteral("fileName"));
-  m_name->setPlaceholderText(QStringLiteral("File name"));
-  m_name->setGeometry(g.X(1), g.Y(181), g.X(140), g.Y(26));
-  m_filter = new QComboBox(this);
-  m_filter->setObjectName(QStringLiteral("fileType"));
-  m_filter->addItem(QStringLiteral("S19 file (*.S19)"));
-  m_filter->setGeometry(g.X(143), g.Y(181), g.X(81), g.Y(26));
+  name_ = new QLineEdit(this);
+  name_->setObjectName(QStringLiteral("fileName"));
+  name_->setPlaceholderText(QStringLiteral("File name"));
+  name_->setGeometry(g.X(1), g.Y(181), g.X(140), g.Y(26));
+  filter_ = new QComboBox(this);
+  filter_->setObjectName(QStringLiteral("fileType"));
+  filter_->addItem(QStringLiteral("S19 file (*.S19)"));
+  filter_->setGeometry(g.X(143), g.Y(181), g.X(81), g.Y(26));
 
-  m_open = new QPushButton(QStringLiteral("Open"), this);
-  m_open->setObjectName(QStringLiteral("open"));
-  m_open->setGeometry(g.X(113), g.Y(209), g.X(55), g.Y(30));
-  m_open->setDefault(true);
-  m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  m_cancel->setObjectName(QStringLiteral("cancel"));
-  m_cancel->setGeometry(g.X(169), g.Y(209), g.X(55), g.Y(30));
+  open_ = new QPushButton(QStringLiteral("Open"), this);
+  open_->setObjectName(QStringLiteral("open"));
+  open_->setGeometry(g.X(113), g.Y(209), g.X(55), g.Y(30));
+  open_->setDefault(true);
+  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_->setGeometry(g.X(169), g.Y(209), g.X(55), g.Y(30));
 
-  connect(m_up, &QPushButton::clicked, this, [this] {
-    QDir dir(m_folder);
+  connect(up_, &QPushButton::clicked, this, [this] {
+    QDir dir(folder_);
     if (dir.cdUp()) SetFolder(dir.absolutePath());
   });
-  connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { TapRow(m_list->row(item)); });
-  connect(m_name, &QLineEdit::textChanged, this, [this] { UpdateButtons(); });
-  connect(m_name, &QLineEdit::returnPressed, this, &CS19FileDialog::TryOpen);
-  connect(m_open, &QPushButton::clicked, this, &CS19FileDialog::TryOpen);
-  connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { TapRow(list_->row(item)); });
+  connect(name_, &QLineEdit::textChanged, this, [this] { UpdateButtons(); });
+  connect(name_, &QLineEdit::returnPressed, this, &CS19FileDialog::TryOpen);
+  connect(open_, &QPushButton::clicked, this, &CS19FileDialog::TryOpen);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
   SetFolder(folder);
 }
@@ -134,12 +136,12 @@ CS19FileDialog::CS19FileDialog(QWidget* parent, int screenWidth, int screenHeigh
 void CS19FileDialog::SetFolder(const QString& folder) {
   QDir dir(folder);
   if (!dir.exists()) dir = QDir::home();
-  m_folder = dir.absolutePath();
-  m_folderLabel->setText(
-      m_folderLabel->fontMetrics().elidedText(QDir::toNativeSeparators(m_folder), Qt::ElideLeft, m_folderLabel->width()));
-  m_folderLabel->setToolTip(m_folder);
+  folder_ = dir.absolutePath();
+  folderLabel_->setText(
+      folderLabel_->fontMetrics().elidedText(QDir::toNativeSeparators(folder_), Qt::ElideLeft, folderLabel_->width()));
+  folderLabel_->setToolTip(folder_);
 
-  m_list->clear();
+  list_->clear();
   const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
   const QIcon fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
   const QFileInfoList folders =
@@ -147,52 +149,52 @@ void CS19FileDialog::SetFolder(const QString& folder) {
   const QFileInfoList files =
       dir.entryInfoList(kS19Patterns, QDir::Files, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
   for (const QFileInfo& info : folders + files) {
-    auto* item = new QListWidgetItem(info.isDir() ? folderIcon : fileIcon, info.fileName(), m_list);
+    auto* item = new QListWidgetItem(info.isDir() ? folderIcon : fileIcon, info.fileName(), list_);
     item->setData(Qt::UserRole, info.absoluteFilePath());
     item->setData(Qt::UserRole + 1, info.isDir());
-    item->setSizeHint(QSize(0, m_rowHeight));
+    item->setSizeHint(QSize(0, rowHeight_));
   }
-  m_up->setEnabled(!dir.isRoot());
-  m_name->clear();
+  up_->setEnabled(!dir.isRoot());
+  name_->clear();
   UpdateButtons();
 }
 
 void CS19FileDialog::TapRow(int row) {
-  const QListWidgetItem* item = m_list->item(row);
+  const QListWidgetItem* item = list_->item(row);
   if (item == nullptr) return;
   if (IsRowFolder(item)) {
     SetFolder(item->data(Qt::UserRole).toString());
     return;
   }
   // A finger has no double click: the second tap on the same file opens it.
-  if (m_name->text() == item->text()) {
+  if (name_->text() == item->text()) {
     TryOpen();
     return;
   }
-  m_list->setCurrentRow(row);
-  m_name->setText(item->text());
+  list_->setCurrentRow(row);
+  name_->setText(item->text());
 }
 
 void CS19FileDialog::TryOpen() {
-  const QString name = m_name->text().trimmed();
+  const QString name = name_->text().trimmed();
   if (name.isEmpty()) return;
-  const QFileInfo info(QDir(m_folder), name);
+  const QFileInfo info(QDir(folder_), name);
   if (info.isDir()) {
     SetFolder(info.absoluteFilePath());
     return;
   }
   if (!info.isFile()) {
-    m_name->selectAll();
-    m_name->setFocus();
+    name_->selectAll();
+    name_->setFocus();
     return;
   }
-  m_selected = info.absoluteFilePath();
+  selected_ = info.absoluteFilePath();
   accept();
 }
 
-void CS19FileDialog::UpdateButtons() { m_open->setEnabled(!m_name->text().trimmed().isEmpty()); }
+void CS19FileDialog::UpdateButtons() { open_->setEnabled(!name_->text().trimmed().isEmpty()); }
 
-CConfirmDlg::CConfirmDlg(QWidget* parent, int screenWidth, int screenHeight, const QFont& font,
+ConfirmDialog::ConfirmDialog(QWidget* parent, int screenWidth, int screenHeight, const QFont& font,
                          const std::vector<std::string>& concerns)
     : QDialog(parent) {
   setObjectName(QStringLiteral("ConfirmDialog"));
@@ -209,22 +211,24 @@ CConfirmDlg::CConfirmDlg(QWidget* parent, int screenWidth, int screenHeight, con
   QString text;
   for (const std::string& concern : concerns) text += QString::fromStdString(concern) + QLatin1Char('\n');
   text += QStringLiteral("\nProgram the MCU with this file all the same?");
-  m_text = new QLabel(text, this);
-  m_text->setObjectName(QStringLiteral("concerns"));
-  m_text->setWordWrap(true);
-  m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  m_text->setGeometry(g.X(5), g.Y(5), g.X(203), g.Y(160));
+  text_ = new QLabel(text, this);
+  text_->setObjectName(QStringLiteral("concerns"));
+  text_->setWordWrap(true);
+  text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  text_->setGeometry(g.X(5), g.Y(5), g.X(203), g.Y(160));
 
-  m_program = new QPushButton(QStringLiteral("Program anyway"), this);
-  m_program->setObjectName(QStringLiteral("program"));
-  m_program->setGeometry(g.X(5), g.Y(172), g.X(100), g.Y(30));
-  m_program->setAutoDefault(false);
-  m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  m_cancel->setObjectName(QStringLiteral("cancel"));
-  m_cancel->setGeometry(g.X(108), g.Y(172), g.X(100), g.Y(30));
+  program_ = new QPushButton(QStringLiteral("Program anyway"), this);
+  program_->setObjectName(QStringLiteral("program"));
+  program_->setGeometry(g.X(5), g.Y(172), g.X(100), g.Y(30));
+  program_->setAutoDefault(false);
+  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_->setGeometry(g.X(108), g.Y(172), g.X(100), g.Y(30));
   // Enter, like Escape, keeps the doubtful file off the MCU.
-  m_cancel->setDefault(true);
-  m_cancel->setFocus();
-  connect(m_program, &QPushButton::clicked, this, &QDialog::accept);
-  connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+  cancel_->setDefault(true);
+  cancel_->setFocus();
+  connect(program_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
+
+}  // namespace fennwick

@@ -16,6 +16,8 @@ class QListWidget;
 class QListWidgetItem;
 class QPushButton;
 
+namespace fennwick {
+
 // Where Open starts: the folder of the last file opened while it exists, else the first of
 // `mountPoints` (removable media) that exists, else `home`.
 QString StartFolder(const QString& lastFile, const QStringList& mountPoints, const QString& home);
@@ -38,53 +40,55 @@ class CS19FileDialog final : public QDialog {
   CS19FileDialog(QWidget* parent, int screenWidth, int screenHeight, const QFont& font, const QString& folder);
 
   void SetFolder(const QString& folder);
-  const QString& Folder() const { return m_folder; }
+  const QString& Folder() const { return folder_; }
   // The chosen file's full path; empty until one is chosen.
-  const QString& SelectedFile() const { return m_selected; }
+  const QString& SelectedFile() const { return selected_; }
   // A tap on row `row`: a folder opens, a file is picked into the name field. A second tap
   // on the file already picked opens it.
   void TapRow(int row);
 
-  QListWidget* List() const { return m_list; }
-  QLineEdit* NameEdit() const { return m_name; }
-  QComboBox* Filter() const { return m_filter; }
-  QPushButton* UpButton() const { return m_up; }
-  QPushButton* OpenButton() const { return m_open; }
-  QPushButton* CancelButton() const { return m_cancel; }
-  QLabel* FolderLabel() const { return m_folderLabel; }
-  int RowHeight() const { return m_rowHeight; }
+  QListWidget* List() const { return list_; }
+  QLineEdit* NameEdit() const { return name_; }
+  QComboBox* Filter() const { return filter_; }
+  QPushButton* UpButton() const { return up_; }
+  QPushButton* OpenButton() const { return open_; }
+  QPushButton* CancelButton() const { return cancel_; }
+  QLabel* FolderLabel() const { return folderLabel_; }
+  int RowHeight() const { return rowHeight_; }
 
  private:
   void TryOpen();
   void UpdateButtons();
 
-  TouchGrid m_grid;
-  int m_rowHeight = 0;
-  QString m_folder;
-  QString m_selected;
-  QPushButton* m_up = nullptr;
-  QLabel* m_folderLabel = nullptr;
-  QListWidget* m_list = nullptr;
-  QLineEdit* m_name = nullptr;
-  QComboBox* m_filter = nullptr;
-  QPushButton* m_open = nullptr;
-  QPushButton* m_cancel = nullptr;
+  TouchGrid grid_;
+  int rowHeight_ = 0;
+  QString folder_;
+  QString selected_;
+  QPushButton* up_ = nullptr;
+  QLabel* folderLabel_ = nullptr;
+  QListWidget* list_ = nullptr;
+  QLineEdit* name_ = nullptr;
+  QComboBox* filter_ = nullptr;
+  QPushButton* open_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
 
 // Asks whether to program a file about which `concerns` were found. Cancel is the default
 // and Escape's answer.
-class CConfirmDlg final : public QDialog {
+class ConfirmDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  CConfirmDlg(QWidget* parent, int screenWidth, int screenHeight, const QFont& font,
+  ConfirmDialog(QWidget* parent, int screenWidth, int screenHeight, const QFont& font,
               const std::vector<std::string>& concerns);
-  QPushButton* ProgramButton() const { return m_program; }
-  QPushButton* CancelButton() const { return m_cancel; }
-  QLabel* Text() const { return m_text; }
+  QPushButton* ProgramButton() const { return program_; }
+  QPushButton* CancelButton() const { return cancel_; }
+  QLabel* Text() const { return text_; }
 
  private:
-  QLabel* m_text = nullptr;
-  QPushButton* m_program = nullptr;
-  QPushButton* m_cancel = nullptr;
+  QLabel* text_ = nullptr;
+  QPushButton* program_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
+
+}  // namespace fennwick

@@ -7,6 +7,8 @@
 
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 DialogSetup WindowOf(int W, int H) {

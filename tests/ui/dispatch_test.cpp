@@ -3,6 +3,8 @@
 
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 class WindowDispatch : public testing::Test {

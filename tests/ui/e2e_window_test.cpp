@@ -18,6 +18,8 @@
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 const std::string kBinDir = FENNWICK_BIN_DIR;

@@ -12,6 +12,8 @@
 #include "fakes/fake_serial.h"
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 const std::u16string kPath = u"/media/usb/fw.S19";

@@ -4,6 +4,8 @@
 #include "ui/control_ids.h"
 #include "ui/layout.h"
 
+using namespace fennwick;
+
 namespace {
 
 struct Expected {

@@ -7,6 +7,8 @@
 
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 // What the widget must show for a model text: CR LF, lone CR and lone LF each one break.

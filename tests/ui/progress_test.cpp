@@ -5,6 +5,8 @@
 
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 TEST(WindowProgress, InitialRangeIsZeroToHundred) {

@@ -15,6 +15,8 @@
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 struct Screen {
@@ -68,7 +70,7 @@ TEST_P(TouchDialogs, FileDialogFitsTheScreenWithFingerSizedRowsAndCancelWorks) {
 }
 
 TEST_P(TouchDialogs, ConfirmationFitsTheScreenAndCancelIsTheDefault) {
-  CConfirmDlg d(&screen, GetParam().w, GetParam().h, font,
+  ConfirmDialog d(&screen, GetParam().w, GetParam().h, font,
                 {"The file does not suit the MCU attached.", "The file has no description.",
                  "The file check found 12 problems (see the log)."});
   d.show();

@@ -14,6 +14,8 @@
 
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 QPointingDevice* TouchScreen() {

@@ -33,7 +33,7 @@ inline void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
 }
 
-inline QPushButton* Button(const CFlasherDlg& dlg, int id) { return qobject_cast<QPushButton*>(dlg.GetDlgItem(id)); }
+inline QPushButton* Button(const fennwick::CFlasherDlg& dlg, int id) { return qobject_cast<QPushButton*>(dlg.GetDlgItem(id)); }
 
 inline std::u16string U16(const QString& s) {
   return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
@@ -41,14 +41,14 @@ inline std::u16string U16(const QString& s) {
 
 // Jobs that record what they were asked, report through the log console as the real
 // ones do, and can be held running until the test releases them.
-class FakeJobs final : public IJobRunner {
+class FakeJobs final : public fennwick::IJobRunner {
  public:
   struct Call {
     int32_t kind;
     std::u16string path;
   };
-  void Program(const char16_t* path) override { Run(kJobProgram, path); }
-  void Examine(const char16_t* path) override { Run(kJobExamine, path); }
+  void Program(const char16_t* path) override { Run(fennwick::kJobProgram, path); }
+  void Examine(const char16_t* path) override { Run(fennwick::kJobExamine, path); }
 
   std::vector<Call> Calls() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -69,7 +69,7 @@ class FakeJobs final : public IJobRunner {
       std::lock_guard<std::mutex> lock(mu_);
       calls_.push_back({kind, path});
     }
-    LogPrintf(kind == kJobProgram ? "program\r\n" : "examine\r\n");
+    LogPrintf(kind == fennwick::kJobProgram ? "program\r\n" : "examine\r\n");
     SetProgressRange(10);
     SetProgressPos(7);
     if (body) body();

@@ -9,6 +9,8 @@
 #include "fakes/process.h"
 #include "ui_test_support.h"
 
+using namespace fennwick;
+
 namespace {
 
 const std::string kBinDir = FENNWICK_BIN_DIR;

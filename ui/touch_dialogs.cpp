@@ -42,6 +42,13 @@ void PlaceOver(QDialog* dialog, QWidget* parent, int x, int y, int width, int he
 
 bool IsRowFolder(const QListWidgetItem* item) { return item != nullptr && item->data(Qt::UserRole + 1).toBool(); }
 
+QPushButton* AddButton(QWidget* parent, const QString& caption, const QString& name, const QRect& place) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(place);
+  return button;
+}
+
 }  // namespace
 
 int TouchGrid::X(int k) const { return ScaleX(k, width); }
@@ -84,9 +91,7 @@ CS19FileDialog::CS19FileDialog(QWidget* parent, int screenWidth, int screenHeigh
 
   // The grid as the main dialog's: 225 units across, 240 down; every control's place is
   // fixed, so nothing can be pushed off the screen by a long name or a large font.
-  up_ = new QPushButton(QStringLiteral("Up"), this);
-  up_->setObjectName(QStringLiteral("up"));
-  up_->setGeometry(g.X(1), g.Y(2), g.X(34), g.Y(28));
+  up_ = AddButton(this, QStringLiteral("Up"), QStringLiteral("up"), QRect(g.X(1), g.Y(2), g.X(34), g.Y(28)));
   folderLabel_ = new QLabel(this);
   folderLabel_->setObjectName(QStringLiteral("folder"));
   folderLabel_->setGeometry(g.X(38), g.Y(2), g.X(186), g.Y(28));
@@ -112,13 +117,10 @@ CS19FileDialog::CS19FileDialog(QWidget* parent, int screenWidth, int screenHeigh
   filter_->addItem(QStringLiteral("S19 file (*.S19)"));
   filter_->setGeometry(g.X(143), g.Y(181), g.X(81), g.Y(26));
 
-  open_ = new QPushButton(QStringLiteral("Open"), this);
-  open_->setObjectName(QStringLiteral("open"));
-  open_->setGeometry(g.X(113), g.Y(209), g.X(55), g.Y(30));
+  open_ = AddButton(this, QStringLiteral("Open"), QStringLiteral("open"), QRect(g.X(113), g.Y(209), g.X(55), g.Y(30)));
   open_->setDefault(true);
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-  cancel_->setObjectName(QStringLiteral("cancel"));
-  cancel_->setGeometry(g.X(169), g.Y(209), g.X(55), g.Y(30));
+  cancel_ = AddButton(this, QStringLiteral("Cancel"), QStringLiteral("cancel"),
+                      QRect(g.X(169), g.Y(209), g.X(55), g.Y(30)));
 
   connect(up_, &QPushButton::clicked, this, [this] {
     QDir dir(folder_);
@@ -217,13 +219,11 @@ ConfirmDialog::ConfirmDialog(QWidget* parent, int screenWidth, int screenHeight,
   text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   text_->setGeometry(g.X(5), g.Y(5), g.X(203), g.Y(160));
 
-  program_ = new QPushButton(QStringLiteral("Program anyway"), this);
-  program_->setObjectName(QStringLiteral("program"));
-  program_->setGeometry(g.X(5), g.Y(172), g.X(100), g.Y(30));
+  program_ = AddButton(this, QStringLiteral("Program anyway"), QStringLiteral("program"),
+                       QRect(g.X(5), g.Y(172), g.X(100), g.Y(30)));
   program_->setAutoDefault(false);
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-  cancel_->setObjectName(QStringLiteral("cancel"));
-  cancel_->setGeometry(g.X(108), g.Y(172), g.X(100), g.Y(30));
+  cancel_ = AddButton(this, QStringLiteral("Cancel"), QStringLiteral("cancel"),
+                      QRect(g.X(108), g.Y(172), g.X(100), g.Y(30)));
   // Enter, like Escape, keeps the doubtful file off the MCU.
   cancel_->setDefault(true);
   cancel_->setFocus();

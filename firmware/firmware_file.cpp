@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <new>
 #include <string_view>
 
 namespace {
@@ -18,14 +19,6 @@ constexpr uint64_t kFlashEnd = kFlashBase + kImageSize;  // exclusive
 // Longer than any S-record (514 characters) or Intel HEX record (521); the flashing
 // path's line buffer has the same size.
 constexpr size_t kMaxLineLength = 1024;
-
-// Where the examination looks for the description, and how it reads S1 records.
-constexpr uint32_t kDescription = 0x8100;
-constexpr uint32_t kSecondText = 0x8120;
-constexpr size_t kBlockWindow = 0x100;
-constexpr uint32_t kExamRecordLimit = 0x8A00;
-constexpr size_t kExamScratchSize = 0x20000;  // scratch byte k is MCU address k
-constexpr size_t kExamLineSize = 1024;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -53,65 +46,6 @@ int HexValue(uint8_t c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-// The texts of a description block as the examination prints them: each runs to its zero
-// byte, at most to the end of the `avail` bytes that `block` offers.
-DescriptionBlock DescriptionFrom(const uint8_t* block, size_t avail) {
-  DescriptionBlock d;
-  d.present = block[0] == '$';
-  auto text = [&](size_t from) {
-    const uint8_t* p = block + from;
-    const size_t max = avail - from;
-    const size_t n = static_cast<size_t>(std::find(p, p + max, 0) - p);
-    return std::string(reinterpret_cast<const char*>(p), n);
-  };
-  d.first = text(0);
-  d.second = text(kSecondText - kDescription);
-  std::copy(block + 6, block + 9, d.compat.begin());
-  return d;
-}
-
-// The file examination's reading of an S19 file, byte for byte by its rules: lines end at
-// LF only, the line buffer is never cleared, and only S1 records below 0x8A00 are stored
-// at their own address. It tells where the examination finds a description block.
-class ExaminationView {
- public:
-  ExaminationView() : scratch_(kExamScratchSize, 0) {}
-
-  void Feed(uint8_t c) {
-    if (c == '\n') {
-      EndLine();
-    } else if (pos_ < kExamLineSize) {
-      line_[pos_++] = c;
-    }
-  }
-  void Finish() {
-    if (pos_ > 0) EndLine();
-  }
-  const uint8_t* Block() const { return &scratch_[kDescription]; }
-  size_t BlockAvail() const { return kExamScratchSize - kDescription; }
-
- private:
-  void EndLine() {
-    pos_ = 0;
-    if (line_[1] != '1') return;
-    uint32_t address = 0;
-    for (size_t p = 4; p <= 7; ++p) address = (address << 4) + HexNibble(line_[p]);
-    address &= 0xFFFF;
-    if (address >= kExamRecordLimit) return;
-    const int length = (HexNibble(line_[2]) << 4) + HexNibble(line_[3]) - 3;
-    for (int i = 0; i < length; ++i) {
-      const size_t hi = 8 + 2 * static_cast<size_t>(i);
-      if (hi + 1 >= kExamLineSize) break;
-      scratch_[address + static_cast<uint32_t>(i)] =
-          static_cast<uint8_t>((HexNibble(line_[hi]) << 4) | HexNibble(line_[hi + 1]));
-    }
-  }
-
-  std::vector<uint8_t> scratch_;
-  uint8_t line_[kExamLineSize] = {};
-  size_t pos_ = 0;
-};
 
 // The programming run's own loader, run over the same bytes beside the strict reading: its
 // image is the one that gets flashed, so it is the one the check reports, and wherever it
@@ -150,7 +84,7 @@ class Reader {
   }
   virtual ~Reader() = default;
 
-  FirmwareReport Run(IFile& file, ExaminationView* exam, LoaderShadow* shadow = nullptr) {
+  FirmwareReport Run(IFile& file, ExaminationScanner* exam, LoaderShadow* shadow = nullptr) {
     const int64_t length = file.Length();
     if (length < 0) {
       r_.readError = true;
@@ -197,16 +131,15 @@ class Reader {
       }
     }
     if (!line.empty() || overlong) EndLine(line, lineNo, overlong, false);
-    if (exam) exam->Finish();
     if (shadow) shadow->Finish(lineNo);
-    const int64_t lines = lineFeeds + (tail ? 1 : 0);
-    r_.lineCount = static_cast<int32_t>(std::min<int64_t>(lines, std::numeric_limits<int32_t>::max()));
+    r_.lineCount = ExaminationLineCount(lineFeeds, tail);
 
     Finish();
     if (shadow) AdoptLoaderImage(*shadow);
     if (exam) {
-      r_.description = DescriptionFrom(exam->Block(), exam->BlockAvail());
-      CompareDescriptions(*exam);
+      const ExaminationScan scan = exam->Finish();
+      r_.description = scan.description;
+      CompareDescriptions(scan.windowed);
     } else {
       r_.description = ImageDescription();
     }
@@ -317,15 +250,12 @@ class Reader {
 
   // The examination reads an S19 file its own way; a block that it would miss or read
   // differently means the operator is told something other than what gets flashed.
-  void CompareDescriptions(const ExaminationView& exam) {
-    uint8_t window[kBlockWindow + 1] = {};
-    std::memcpy(window, exam.Block(), kBlockWindow);
-    const DescriptionBlock seen = DescriptionFrom(window, sizeof window);
+  void CompareDescriptions(const DescriptionBlock& seen) {
     const DescriptionBlock flashed = ImageDescription();
     if (!seen.present && !flashed.present) return;
     if (seen == flashed) return;
     // The flash gets what the file says; only the operator's advice differs, so warn.
-    const uint32_t line = owner_[kDescription - kFlashBase];
+    const uint32_t line = owner_[kDescriptionAddress - kFlashBase];
     if (flashed.present && !seen.present) {
       r_.warnings.push_back({line, "the image has a description block at 0x8100 that the file examination does "
                                    "not find (it reads S1 records below 0x8A00 in lines ended by LF only)"});
@@ -621,7 +551,8 @@ FirmwareFormat DetectFirmwareFormat(IFile& file) {
 }
 
 FirmwareReport CheckS19(IFile& file) {
-  ExaminationView exam;
+  ExaminationScanner exam;
+  if (!exam.ok()) throw std::bad_alloc();  // as the check's other images do
   LoaderShadow loader;
   return S19Reader().Run(file, &exam, &loader);
 }
@@ -700,12 +631,6 @@ LoadStats LoadIntelHexImage(IFile& file, uint8_t* image, uint8_t* /*packetBuffer
   stats.readError = report.readError || (!acceptProblems && report.HasProblems());
   std::memcpy(image, report.image.data(), kImageSize);
   return stats;
-}
-
-DescriptionBlock DescriptionOfImage(const uint8_t* image) {
-  uint8_t block[kBlockWindow + 1] = {};
-  std::memcpy(block, image + (kDescription - kFlashBase), kBlockWindow);
-  return DescriptionFrom(block, sizeof block);
 }
 
 uint32_t ImageCrc32(const uint8_t* image) {

@@ -1,15 +1,16 @@
 #pragma once
 // Strict readers for firmware files (S19 and Intel HEX). They build the same flash image
 // as the programming run, list the data ranges and report every problem with its line,
-// so that a file can be judged before anything reaches the MCU. The flashing path's own
-// S19 reader and the examination are left as they are; these readers stand apart.
-#include <array>
+// so that a file can be judged before anything reaches the MCU. The S19 reader runs the
+// programming run's loader and the examination's scan over the same bytes, so that it says
+// wherever what is flashed or shown differs from what the records mean.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "firmware/examine.h"
 #include "firmware/s19_loader.h"
 #include "platform/file.h"
 
@@ -36,15 +37,6 @@ struct DataRange {
   bool operator==(const DataRange&) const = default;
 };
 
-// The description block at MCU address 0x8100.
-struct DescriptionBlock {
-  bool present = false;             // '$' at 0x8100
-  std::string first;                // zero-terminated text from 0x8100, the '$' included
-  std::string second;               // zero-terminated text from 0x8120
-  std::array<uint8_t, 3> compat{};  // bytes 0x8106..0x8108, compared with the MCU's version
-  bool operator==(const DescriptionBlock&) const = default;
-};
-
 struct FirmwareReport {
   FirmwareFormat format = FirmwareFormat::Unknown;
   std::vector<uint8_t> image;       // kImageSize bytes, MCU address 0x8000 + k at index k
@@ -53,7 +45,7 @@ struct FirmwareReport {
   // Worth knowing, but the file flashes as written: these do not refuse programming.
   std::vector<FileProblem> warnings;
   uint32_t unlistedProblems = 0;    // found beyond the list's limit
-  int32_t lineCount = 0;            // lines ended by LF, plus a last one without
+  int32_t lineCount = 0;            // as the examination counts them (ExaminationLineCount)
   // For S19 as the examination finds it (S1 records below 0x8A00 only); for Intel HEX
   // from the image, which is what the examination of such a file is given.
   DescriptionBlock description;
@@ -105,8 +97,5 @@ std::string CountOf(size_t n, const char* one, const char* many);
 // The strict check's findings in a few log lines: at most `maxListed` problems, then the
 // count. None for a file without problems.
 std::vector<std::string> CheckSummary(const FirmwareReport& report, size_t maxListed);
-// The description block of a 131,072-byte image, as the examination of that image shows it.
-DescriptionBlock DescriptionOfImage(const uint8_t* image);
-
 // zlib's CRC-32 of the 131,072-byte image.
 uint32_t ImageCrc32(const uint8_t* image);

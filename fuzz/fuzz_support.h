@@ -122,10 +122,10 @@ inline bool EndsWith(const std::string& s, const std::string& tail) {
 }
 
 // Lines as the examination and the strict readers count them: one per LF, plus a last
-// line without one.
+// line without one in a file that holds any LF.
 inline int64_t CountLines(const uint8_t* data, size_t size) {
   int64_t lines = 0;
   for (size_t i = 0; i < size; ++i) lines += data[i] == '\n';
-  if (size > 0 && data[size - 1] != '\n') ++lines;
+  if (lines > 0 && data[size - 1] != '\n') ++lines;
   return lines;
 }

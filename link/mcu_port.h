@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "firmware/examine.h"
 #include "firmware/s19_loader.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -118,7 +119,7 @@ class CMcuPort {
   IProgressCtrl* Progress() const;
   void CloseOnFailure();
   void Identify();
-  void Describe(const uint8_t* block);
+  void Describe(const DescriptionBlock& block);
   bool IapAnswered(ProgramOutcome& outcome);
   void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 

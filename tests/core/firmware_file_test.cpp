@@ -198,7 +198,7 @@ TEST(CheckS19, LineCountIsTheExaminations) {
   struct Case {
     std::string text;
     int32_t lines;
-  } cases[] = {{"", 0}, {"S1\n", 1}, {"a\nb", 2}, {"a\r\nb\r\n", 2}, {"a\rb\rc\r", 1}, {"\n\n\n", 3}};
+  } cases[] = {{"", 0}, {"S1\n", 1}, {"a\nb", 2}, {"a\r\nb\r\n", 2}, {"a\rb\rc\r", 0}, {"\n\n\n", 3}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(Check(c.text).lineCount, c.lines);

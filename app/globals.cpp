@@ -4,5 +4,5 @@
 #include "app/globals.h"
 
 CFlasherApp theApp;
-PosixSerialDevice g_serialDevice;  // --port reaches it through FENNWICK_PORT
+PosixSerialDevice g_serialDevice;  // main() gives it --port or FENNWICK_PORT
 CMcuPort g_mcuPort(g_serialDevice, DefaultClock());

@@ -6,7 +6,6 @@
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include "app/flasher_app.h"
@@ -71,9 +70,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("fennwick"));
   QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
 
-  // The device maps its port names when it opens them; the option takes the place of
-  // the environment variable, which it overrides.
-  if (options.port) ::setenv("FENNWICK_PORT", options.port->c_str(), 1);
+  // The global device exists before the command line is read: it learns its port here,
+  // before anything opens it. The option overrides the environment variable.
+  g_serialDevice.SetOverride(options.port ? options.port : PortFromEnvironment());
 
   fennwick::DialogSetup setup;
   if (options.screenWidth > 0) {

@@ -7,12 +7,12 @@ void CaptureEdit::ReplaceSel(const std::u16string& text) {
   inner_.ReplaceSel(text);
 }
 
-Board::Board(const std::optional<std::string>& portPath, bool plainPoll, ILogEdit& log, IProgressCtrl& progress,
-             SayFn say, IFileSystem& files)
+Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log,
+             IProgressCtrl& progress, SayFn say, IFileSystem& files)
     : serial(portPath),
-      plain(serial),
+      wrapped(wrap ? wrap(serial) : nullptr),
       capture(log),
-      port(plainPoll ? static_cast<ISerialDevice&>(plain) : serial, DefaultClock(), files),
+      port(wrapped ? *wrapped : static_cast<ISerialDevice&>(serial), DefaultClock(), files),
       progress_(progress),
       say_(std::move(say)) {
   port.SetConsole(&capture, &progress);

@@ -3,19 +3,14 @@
 // no other board.
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "cli/commands.h"
 #include "link/mcu_port.h"
 #include "platform/posix_serial.h"
-
-// The device's pause as the original platform had it: a plain sleep, deaf to arriving bytes.
-class PlainPollSerial final : public ForwardingSerialDevice {
- public:
-  using ForwardingSerialDevice::ForwardingSerialDevice;
-  void WaitReadable(int32_t, uint32_t maxMs) override { DefaultClock().Sleep(maxMs); }
-};
 
 // Passes the log on and keeps a copy of its 8-bit text for the log file.
 class CaptureEdit final : public ILogEdit {
@@ -53,7 +48,7 @@ using SayFn = std::function<void(const std::string&)>;
 
 struct Board {
   // `files` serves the firmware that the command read at its start.
-  Board(const std::optional<std::string>& portPath, bool plainPoll, ILogEdit& log, IProgressCtrl& progress,
+  Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log, IProgressCtrl& progress,
         SayFn say, IFileSystem& files = DefaultFileSystem());
   void Say(const std::string& text) const { say_(text); }
   // The MCU's version as the log shows it (after "Version: "), without its line end.
@@ -63,7 +58,7 @@ struct Board {
   void Quiet(bool quiet);
 
   PosixSerialDevice serial;
-  PlainPollSerial plain;
+  std::unique_ptr<ISerialDevice> wrapped;  // between `port` and `serial`, when the command asked for it
   CaptureEdit capture;
   CMcuPort port;
   char version[kVersionSize] = {};

@@ -341,7 +341,7 @@ PortRun Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const
 
 PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
-  std::optional<std::string> port;
+  std::optional<std::string> port = ctx.environmentPort;
   if (!ctx.ports.empty()) port = ctx.ports.front();
   // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
   // terminal, messages and the prompt start on a line of their own, while a pipe gets the
@@ -359,7 +359,7 @@ PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job
     std::fflush(ctx.out);
   };
   Board board(
-      port, ctx.plainPoll, console, console,
+      port, ctx.wrapSerial, console, console,
       [&](const std::string& text) {
         console.Finish();
         endLine();
@@ -384,7 +384,7 @@ std::vector<PortRun> RunMany(const CliContext& ctx, const RunSetup& setup, const
   std::vector<std::unique_ptr<Board>> boards;
   for (size_t i = 0; i < n; ++i) {
     boards.push_back(std::make_unique<Board>(
-        ctx.ports[i], ctx.plainPoll, display.Log(i), display.Progress(i),
+        ctx.ports[i], ctx.wrapSerial, display.Log(i), display.Progress(i),
         [&display, i](const std::string& text) { display.Say(i, text); }, *setup.files));
   }
   std::vector<PortRun> runs(n);

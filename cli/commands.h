@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "firmware/firmware_file.h"
+#include "platform/posix_serial.h"
 
 class RunLogFile;
 
@@ -32,6 +34,10 @@ enum ExitCode : int {
   kExitThread = 15,        // a board's worker thread could not be started
 };
 
+// Stands a device of the caller's between a board's port object and its serial line (a
+// benchmark's way of polling); the board owns what it returns.
+using SerialWrap = std::function<std::unique_ptr<ISerialDevice>(ISerialDevice& line)>;
+
 // How a file is to be read: --format (Unknown: by content, or binary for *.bin) and, for a
 // raw binary, the MCU address of its first byte (--base).
 struct FileOptions {
@@ -41,12 +47,13 @@ struct FileOptions {
 
 struct CliContext {
   std::vector<std::string> ports;  // --port, each its own board; none: COM2: (or FENNWICK_PORT)
+  // FENNWICK_PORT as the context was made (possibly empty); it stands in for a --port not given.
+  std::optional<std::string> environmentPort = PortFromEnvironment();
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   bool progressBar = false;  // stderr is a terminal
   bool sameScreen = false;   // stdout is that terminal too
-  // Benchmark aid: an empty poll sleeps its full 100 ms instead of waking when bytes come.
-  bool plainPoll = false;
+  SerialWrap wrapSerial;  // empty: the boards' port objects use their lines directly
   std::string logFile;       // --log-file: appended with each port's run
   uint32_t blockTimeoutMs = 120000;  // --block-timeout: silence allowed per block reply
   uint32_t maxTimeouts = 3;          // --max-timeouts: block time-outs in a row that end a run; 0 never

@@ -1,6 +1,5 @@
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "cli/commands.h"
@@ -21,10 +20,8 @@ int ValidatePorts(const CliContext& ctx) {
   for (const std::string& port : ctx.ports) {
     if (port.empty()) return Usage(ctx, "--port needs a device path; it was given empty");
   }
-  if (ctx.ports.empty()) {
-    if (const char* env = std::getenv("FENNWICK_PORT"); env != nullptr && *env == '\0') {
-      return Usage(ctx, "FENNWICK_PORT is set but empty; name a port or unset it");
-    }
+  if (ctx.ports.empty() && ctx.environmentPort && ctx.environmentPort->empty()) {
+    return Usage(ctx, "FENNWICK_PORT is set but empty; name a port or unset it");
   }
   for (size_t i = 0; i < ctx.ports.size(); ++i) {
     struct stat a {};

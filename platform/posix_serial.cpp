@@ -82,6 +82,69 @@ void Forget(int fd) {
   }
 }
 
+// Opens and claims the line at `path` and makes it raw; `original` receives the settings
+// found there.
+int OpenLine(const std::string& path, termios& original, OpenError& error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    switch (errno) {
+      case ENOENT:
+      case ENODEV:
+      case ENXIO:
+      case ENOTDIR:
+        error = OpenError::NoSuchDevice;
+        break;
+      case EACCES:
+      case EPERM:
+        error = OpenError::PermissionDenied;
+        break;
+      case EBUSY:
+        error = OpenError::Busy;
+        break;
+      default:
+        error = OpenError::Other;
+    }
+    return kInvalidHandle;
+  }
+  termios tio{};
+  if (!::isatty(fd) || ::tcgetattr(fd, &tio) != 0) {
+    ::close(fd);
+    error = OpenError::NotSerial;
+    return kInvalidHandle;
+  }
+  // Our own terminal (/dev/tty or its real name) is where the person typing sits: the
+  // queries would go to their screen and the line settings stay with their shell.
+  if (pid_t session = 0; ::ioctl(fd, TIOCGSID, &session) == 0 && session == ::getsid(0)) {
+    ::close(fd);
+    error = OpenError::ControllingTerminal;
+    return kInvalidHandle;
+  }
+  original = tio;
+  // The advisory lock holds against root too, where TIOCEXCL does not.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    error = OpenError::Busy;
+    return kInvalidHandle;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  // Raw 8-bit line: no echo, no CR/LF translation, no software or hardware flow control,
+  // and reads that return at once with what has arrived.
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~CRTSCTS;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  ::cfsetispeed(&tio, B19200);
+  ::cfsetospeed(&tio, B19200);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    ::close(fd);
+    error = OpenError::NotSerial;
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
 }  // namespace
 
 void RestoreOpenPortsNow() {
@@ -91,7 +154,17 @@ void RestoreOpenPortsNow() {
   }
 }
 
+std::optional<std::string> PortFromEnvironment() {
+  if (const char* env = std::getenv("FENNWICK_PORT")) return std::string(env);
+  return std::nullopt;
+}
+
 PosixSerialDevice::PosixSerialDevice(std::optional<std::string> overridePath) : override_(std::move(overridePath)) {}
+
+void PosixSerialDevice::SetOverride(std::optional<std::string> overridePath) {
+  std::lock_guard lock(mu_);
+  override_ = std::move(overridePath);
+}
 
 PosixSerialDevice::~PosixSerialDevice() {
   for (const auto& [fd, port] : ports_) Release(fd, port);
@@ -107,7 +180,6 @@ void PosixSerialDevice::Release(int fd, const Port& port) {
 
 std::string PosixSerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
   if (overridePath && !overridePath->empty()) return *overridePath;
-  if (const char* env = std::getenv("FENNWICK_PORT"); env && *env) return env;
   std::string utf8;
   if (!Utf16ToUtf8(name, utf8)) return {};
   // "COMn:" (any case, the colon optional) is the n-th 16550-style port.
@@ -126,75 +198,39 @@ std::string PosixSerialDevice::MapPortName(std::u16string_view name, const std::
 }
 
 int32_t PosixSerialDevice::Open(const std::u16string& name) {
-  lastPath_ = MapPortName(name, override_);
-  lastError_ = OpenError::None;
-  if (lastPath_.empty()) {
-    lastError_ = OpenError::NoSuchDevice;
-    return kInvalidHandle;
+  std::string path;
+  {
+    std::lock_guard lock(mu_);
+    path = MapPortName(name, override_);
   }
-  const int fd = ::open(lastPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    switch (errno) {
-      case ENOENT:
-      case ENODEV:
-      case ENXIO:
-      case ENOTDIR:
-        lastError_ = OpenError::NoSuchDevice;
-        break;
-      case EACCES:
-      case EPERM:
-        lastError_ = OpenError::PermissionDenied;
-        break;
-      case EBUSY:
-        lastError_ = OpenError::Busy;
-        break;
-      default:
-        lastError_ = OpenError::Other;
-    }
-    return kInvalidHandle;
-  }
-  termios tio{};
-  if (!::isatty(fd) || ::tcgetattr(fd, &tio) != 0) {
-    ::close(fd);
-    lastError_ = OpenError::NotSerial;
-    return kInvalidHandle;
-  }
-  // Our own terminal (/dev/tty or its real name) is where the person typing sits: the
-  // queries would go to their screen and the line settings stay with their shell.
-  if (pid_t session = 0; ::ioctl(fd, TIOCGSID, &session) == 0 && session == ::getsid(0)) {
-    ::close(fd);
-    lastError_ = OpenError::ControllingTerminal;
-    return kInvalidHandle;
-  }
-  const termios original = tio;
-  // The advisory lock holds against root too, where TIOCEXCL does not.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    lastError_ = OpenError::Busy;
-    return kInvalidHandle;
-  }
-  ::ioctl(fd, TIOCEXCL);
-  // Raw 8-bit line: no echo, no CR/LF translation, no software or hardware flow control,
-  // and reads that return at once with what has arrived.
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cflag &= ~CRTSCTS;
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  ::cfsetispeed(&tio, B19200);
-  ::cfsetospeed(&tio, B19200);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-    ::close(fd);
-    lastError_ = OpenError::NotSerial;
-    return kInvalidHandle;
+  termios original{};
+  OpenError error = OpenError::None;
+  int fd = kInvalidHandle;
+  if (path.empty()) {
+    error = OpenError::NoSuchDevice;
+  } else {
+    fd = OpenLine(path, original, error);
   }
   std::lock_guard lock(mu_);
-  Port port;
-  port.original = original;
-  ports_[fd] = port;
-  Remember(fd, original);
+  lastPath_ = path;
+  lastError_ = error;
+  if (fd != kInvalidHandle) {
+    Port port;
+    port.original = original;
+    ports_[fd] = port;
+    Remember(fd, original);
+  }
   return fd;
+}
+
+OpenError PosixSerialDevice::LastOpenError() const {
+  std::lock_guard lock(mu_);
+  return lastError_;
+}
+
+std::string PosixSerialDevice::LastOpenPath() const {
+  std::lock_guard lock(mu_);
+  return lastPath_;
 }
 
 bool PosixSerialDevice::Known(int32_t h) const {
@@ -358,16 +394,9 @@ void PosixSerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
     ::usleep(maxMs * 1000u);
     return;
   }
-  for (;;) {
-    const int left = RemainingMs(deadline);
-    pollfd p{h, POLLIN, 0};
-    const int r = ::poll(&p, 1, left);
-    if (r < 0 && errno == EINTR) continue;
-    if (r > 0 && LineGone(p.revents) && !(p.revents & POLLIN)) {
-      // A hung-up line reports itself at once; the next read fails on it.
-      return;
-    }
-    return;
+  // Bytes, a hang-up (the next read fails on it) or the deadline: the caller reads next.
+  pollfd p{h, POLLIN, 0};
+  while (::poll(&p, 1, RemainingMs(deadline)) < 0 && errno == EINTR) {
   }
 }
 

@@ -12,17 +12,25 @@
 // Safe in a signal handler, for a program that must end at once.
 void RestoreOpenPortsNow();
 
+// The port that FENNWICK_PORT names, as the environment holds it (possibly empty); none when
+// it is not set. The front ends read it once and hand it to the device as its override.
+std::optional<std::string> PortFromEnvironment();
+
 // Serial ports through termios. Handles are the file descriptors; only descriptors that
 // this object opened are accepted.
 class PosixSerialDevice final : public ISerialDevice {
  public:
-  // `overridePath` replaces the mapping of every port name (the --port option).
+  // `overridePath` replaces the mapping of every port name (--port, else FENNWICK_PORT).
   explicit PosixSerialDevice(std::optional<std::string> overridePath = std::nullopt);
   ~PosixSerialDevice() override;
   PosixSerialDevice(const PosixSerialDevice&) = delete;
   PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
-  // "COMn:" names /dev/ttyS(n-1); an override (the argument, else FENNWICK_PORT) wins.
+  // For a device built before its settings are known (a program's global one): applies to
+  // the next opening.
+  void SetOverride(std::optional<std::string> overridePath);
+
+  // "COMn:" names /dev/ttyS(n-1); a non-empty override wins.
   static std::string MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath);
 
   int32_t Open(const std::u16string& name) override;
@@ -38,8 +46,8 @@ class PosixSerialDevice final : public ISerialDevice {
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override;
   DrainResult Drain(int32_t h, uint32_t maxMs) override;
   void Close(int32_t h) override;
-  OpenError LastOpenError() const override { return lastError_; }
-  std::string LastOpenPath() const override { return lastPath_; }
+  OpenError LastOpenError() const override;
+  std::string LastOpenPath() const override;
   LineState State(int32_t h) const override;
 
  private:
@@ -53,8 +61,9 @@ class PosixSerialDevice final : public ISerialDevice {
   static void Release(int fd, const Port& port);
   void MarkLost(int32_t h);
 
-  std::optional<std::string> override_;
+  // The boards of a gang may share one device: everything below is read and written under mu_.
   mutable std::mutex mu_;
+  std::optional<std::string> override_;
   std::map<int32_t, Port> ports_;
   OpenError lastError_ = OpenError::None;
   std::string lastPath_;

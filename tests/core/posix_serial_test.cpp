@@ -246,7 +246,7 @@ TEST_F(PosixSerial, PortNamesMapToDevices) {
   }
   // The environment overrides the mapping, the explicit override both.
   ::setenv("FENNWICK_PORT", "/dev/ttyUSB3", 1);
-  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::nullopt), "/dev/ttyUSB3");
+  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", PortFromEnvironment()), "/dev/ttyUSB3");
   EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string("run/mcu-link")), "run/mcu-link");
   ::unsetenv("FENNWICK_PORT");
   EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty override is none";
@@ -254,9 +254,21 @@ TEST_F(PosixSerial, PortNamesMapToDevices) {
 
 TEST_F(PosixSerial, EnvironmentNamesThePortToOpen) {
   ::setenv("FENNWICK_PORT", path_.c_str(), 1);
-  PosixSerialDevice dev;
+  PosixSerialDevice dev(PortFromEnvironment());
   const int32_t h = dev.Open(u"COM2:");
   EXPECT_NE(h, kInvalidHandle);
+  EXPECT_EQ(dev.LastOpenPath(), path_);
+}
+
+TEST_F(PosixSerial, OverrideSetLaterNamesThePortAndTheEnvironmentStaysOut) {
+  // A program's global device learns its port after it is built; only its front end reads
+  // the environment.
+  ::setenv("FENNWICK_PORT", path_.c_str(), 1);
+  PosixSerialDevice dev;
+  EXPECT_EQ(dev.Open(u"/nonexistent-dir/ttyS1"), kInvalidHandle);
+  EXPECT_EQ(dev.LastOpenPath(), "/nonexistent-dir/ttyS1");
+  dev.SetOverride(path_);
+  EXPECT_NE(dev.Open(u"/nonexistent-dir/ttyS1"), kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), path_);
 }
 

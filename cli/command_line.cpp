@@ -1,0 +1,198 @@
+// fennwick-cli's options, their checks and the dispatch to the commands.
+#include "cli/command_line.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+
+#include "cli/check_command.h"
+#include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/ports.h"
+#include "cli/run_report.h"
+
+namespace {
+
+const char* const kVerbs = "identify, examine, program, check, ports";
+
+// The configuration files read when --config is not given, the user's before the site's:
+// CLI11 reads the list from its end, and the first value an option gets is the one it keeps.
+std::string DefaultConfigFiles() {
+  std::string files = "/etc/fennwick/fennwick.ini";
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    files += std::string(",") + xdg + "/fennwick/fennwick.ini";
+  } else if (home != nullptr && home[0] == '/') {
+    files += std::string(",") + home + "/.config/fennwick/fennwick.ini";
+  }
+  return files;
+}
+
+bool HasControlBytes(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+int Usage(const std::string& text) {
+  std::fprintf(stderr, "fennwick-cli: %s\n", text.c_str());
+  return kExitUsage;
+}
+
+// Options that the parser cannot judge alone: they depend on each other or on the file.
+int CheckCombination(const CliContext& ctx, const std::string& file, bool baseGiven) {
+  if (!ctx.units.empty() && ctx.units.size() != std::max<size_t>(ctx.ports.size(), 1)) {
+    return Usage("--unit is given " + std::to_string(ctx.units.size()) + " times for " +
+                 std::to_string(std::max<size_t>(ctx.ports.size(), 1)) + " ports; give one per --port, in order");
+  }
+  for (const std::string& unit : ctx.units) {
+    if (unit.empty() || HasControlBytes(unit)) return Usage("--unit needs a name without control characters");
+  }
+  if (HasControlBytes(ctx.station)) return Usage("--station needs a name without control characters");
+  const bool binary = ctx.file.format == FirmwareFormat::Binary ||
+                      (ctx.file.format == FirmwareFormat::Unknown && HasBinaryName(file));
+  if (baseGiven && !file.empty() && !binary) {
+    return Usage("--base applies to raw binary images only (*.bin or --format bin)");
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
+  // Before anything is opened: a port must never become stdout.
+  if (!PrepareProcess()) return kExitFailure;
+  CLI::App app{
+      "Fennwick: checks a firmware file (S19, Intel HEX or raw binary) against the MCU on a serial port and\n"
+      "rewrites its flash. The port is \"COM2:\" (/dev/ttyS1) unless --port or FENNWICK_PORT names another.\n"
+      "Options work before or after the command. Options not given on the line are taken from --config FILE, or\n"
+      "else from ~/.config/fennwick/fennwick.ini and /etc/fennwick/fennwick.ini (in that order) when they exist;\n"
+      "e.g. station = \"line-3\" and port = [\"/dev/ttyUSB0\", \"/dev/ttyUSB1\"].\n"
+      "Exit codes: 0 ok, 1 failure, 2 wrong argument, 3 port cannot be opened,\n"
+      "4 MCU silent (no reply to a query, or to the IAP request: nothing was flashed),\n"
+      "5 file unsuitable, 6 file without description, 7 file missing or unreadable,\n"
+      "8 IAP refused, 9 replies timed out or writes short (or the run stopped after\n"
+      "--max-timeouts block time-outs in a row), 10 port lost during the run,\n"
+      "11 the file check found problems, 12 several ports failed in different ways\n"
+      "(when every failed port failed the same way, its code), 13 the log file could not be\n"
+      "written, 14 interrupted by SIGINT or SIGTERM (the run stops after the current block; a\n"
+      "second signal ends it at once), 15 a board's thread could not be started.\n"
+      "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
+      "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
+      "FILE must be a regular file of at most 64 MiB (not a FIFO or a device); it is read once,\n"
+      "and what was checked is what every board gets.",
+      "fennwick-cli"};
+  CliContext ctx;
+  ctx.wrapSerial = wrap;
+  app.set_version_flag("--version", std::string("fennwick-cli ") + ToolVersion());
+  app.set_config("--config", DefaultConfigFiles(),
+                 "read options from this INI file instead of the default ones; options on the line win")
+      ->delimiter(',')
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->option_text("FILE");  // the defaults hold the user's home; the text above names them
+  app.add_option("-p,--port", ctx.ports,
+                 "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, /dev/serial/by-id/..., a simulator's pty); "
+                 "give it once per board to drive several boards at once")
+      ->allow_extra_args(false)
+      ->type_name("PATH");
+  app.add_option("--log-file", ctx.logFile,
+                 "append each port's whole log of the run to FILE (a regular file, or a new one), with a time stamp")
+      ->type_name("FILE");
+  app.add_flag("--json", ctx.json,
+               "write one JSON document to stdout instead of the log text (the README gives its shape)");
+  app.add_option("--unit", ctx.units, "the board's serial number or label, once per --port in the same order")
+      ->allow_extra_args(false)
+      ->type_name("ID");
+  app.add_option("--station", ctx.station, "this station's name, for the JSON document and the records")
+      ->type_name("NAME");
+  app.add_flag("--syslog", ctx.syslog, "also send a one-line summary per port to the system log");
+  std::string format = "auto";
+  app.add_option("--format", format, "read the file as this format; raw binaries are never guessed from content")
+      ->check(CLI::IsMember({"auto", "s19", "hex", "bin"}))
+      ->type_name("auto|s19|hex|bin");
+  std::string base;
+  auto* baseOpt = app.add_option("--base", base, "MCU address of a raw binary's first byte (default 0x8000)")
+                      ->type_name("ADDR");
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  auto* identify = app.add_subcommand("identify", "ask the MCU for its version and description");
+
+  std::string examineFile;
+  bool offline = false;
+  std::string mcuVersion;
+  auto* examine = app.add_subcommand("examine", "show a firmware file's description and whether it suits the MCU");
+  examine->add_option("FILE", examineFile, "S19, Intel HEX or raw binary file")->required();
+  examine->add_flag("--offline", offline, "do not use a port; compare with --mcu-version");
+  auto* versionOpt =
+      examine->add_option("--mcu-version", mcuVersion, "the MCU's version line, as it answers \"$R\" (with --offline)");
+  versionOpt->needs(examine->get_option("--offline"));
+
+  std::string programFile;
+  bool force = false;
+  auto* program = app.add_subcommand("program", "rewrite the MCU's flash from a firmware file");
+  program->add_option("FILE", programFile, "S19, Intel HEX or raw binary file")->required();
+  program->add_flag("--force", force,
+                    "program even when the MCU is silent, or the file does not suit it, has no description or has "
+                    "problems");
+  program->add_option("--block-timeout", ctx.blockTimeoutMs, "silence allowed for each block's reply")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 3600000u));
+  program->add_option("--max-timeouts", ctx.maxTimeouts,
+                      "block replies in a row that may time out before the run stops (0: never stop)")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 1024u));
+
+  std::string checkFile;
+  auto* check = app.add_subcommand("check", "read a firmware file strictly and list its problems");
+  check->add_option("FILE", checkFile, "S19, Intel HEX or raw binary file")->required();
+
+  auto* ports = app.add_subcommand(
+      "ports", "list the machine's serial ports, their stable names and what \"COM2:\" maps to");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    const std::vector<std::string> rest = app.remaining();
+    if (app.get_subcommands().empty() && !rest.empty() && !rest.front().empty() && rest.front()[0] != '-') {
+      return Usage("unknown command \"" + rest.front() + "\" (the commands are " + kVerbs + "; --help explains them)");
+    }
+    app.exit(e);
+    return kExitUsage;
+  }
+  if (format == "s19") ctx.file.format = FirmwareFormat::S19;
+  if (format == "hex") ctx.file.format = FirmwareFormat::IntelHex;
+  if (format == "bin") ctx.file.format = FirmwareFormat::Binary;
+  if (baseOpt->count() > 0 && !ParseFlashAddress(base, ctx.file.base)) {
+    return Usage("--base " + base + " is not an address inside the flash (0x8000 to 0x27FFF)");
+  }
+  const std::string& file = *examine ? examineFile : *program ? programFile : checkFile;
+  if (const int bad = CheckCombination(ctx, *identify || *ports ? std::string() : file, baseOpt->count() > 0); bad != kExitOk) {
+    return bad;
+  }
+  if (int rc = *check ? kExitOk : ValidatePorts(ctx); rc != kExitOk) return rc;
+  if (int rc = ValidateOfflineExamine(ctx, *examine && offline, versionOpt->count() > 0); rc != kExitOk) return rc;
+  if (int rc = OpenLogFile(ctx); rc != kExitOk) return rc;
+  ctx.progressBar = ::isatty(STDERR_FILENO) != 0 && !ctx.json;
+  ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
+
+  if (*ports) {
+    std::optional<std::string> override = ctx.environmentPort;
+    if (!ctx.ports.empty()) override = ctx.ports.front();
+    return RunPorts(ctx.out, override, "/sys", "/dev", ctx.json);
+  }
+  if (*check) return RunCheckFile(ctx, checkFile);
+  if (*identify) return RunIdentify(ctx);
+  if (*examine) return RunExamine(ctx, examineFile, offline, mcuVersion);
+  if (*program) return RunProgram(ctx, programFile, force);
+  return kExitUsage;
+}

@@ -115,7 +115,7 @@ void MultiDisplay::DrawBars() {
   for (size_t i = 0; i < ports_.size(); ++i) {
     const PortState& st = ports_[i];
     std::string line = "[" + labels_[i] + "] " + st.status;
-    if (st.pos >= 0 && st.high > 0) line += " " + ProgressText(st.pos, st.high, st.started, 24, 0);
+    if (st.pos >= 0 && st.high > 0) line.append(" ").append(ProgressText(st.pos, st.high, st.started, 24, 0));
     std::fprintf(err_, "%s\033[K\n", line.c_str());
   }
   std::fflush(err_);

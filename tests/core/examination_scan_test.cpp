@@ -32,7 +32,7 @@ std::string Letters(size_t n) {
 
 TEST(ExaminationScan, LinesDescriptionAndWindow) {
   const std::string block = S1(0x8100, Z("$ABCDE123 one")) + "\r" + S1(0x8120, Z("two"));
-  const std::string longText = "$" + Letters(299);  // runs past 0x81FF
+  const std::string longText = std::string("$").append(Letters(299));  // runs past 0x81FF
   const std::string longBlock = S1(0x8100, Text(longText.substr(0, 200))) + "\n" + S1(0x81C8, Z(longText.substr(200)));
   struct Case {
     const char* name;

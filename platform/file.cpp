@@ -21,19 +21,27 @@ class PosixFile final : public IFile {
 
   int64_t Length() override {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return -1;
+    if (::fstat(fd_, &st) != 0) {
+      errno_ = errno;
+      return -1;
+    }
     return static_cast<int64_t>(st.st_size);
   }
   int64_t Read(uint8_t* buf, size_t n) override {
     for (;;) {
       const ssize_t got = ::read(fd_, buf, n);
       if (got >= 0) return got;
-      if (errno != EINTR) return -1;
+      if (errno != EINTR) {
+        errno_ = errno;
+        return -1;
+      }
     }
   }
+  int LastErrno() const override { return errno_; }
 
  private:
   int fd_;
+  int errno_ = 0;
 };
 
 const char* KindOf(mode_t mode) {
@@ -45,17 +53,21 @@ const char* KindOf(mode_t mode) {
 }
 
 // Opens a regular file for reading. A FIFO would block the open until a writer comes, and
-// a device or a FIFO has no length to read by: both are refused, without waiting.
-int OpenRegular(const std::string& path, std::string& whyNot) {
+// a device or a FIFO has no length to read by: both are refused, without waiting. On
+// failure `error` holds an errno value: EISDIR or EINVAL for what is not a regular file.
+int OpenRegular(const std::string& path, std::string& whyNot, int& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    whyNot = std::strerror(errno);
+    error = errno;
+    whyNot = std::strerror(error);
     return -1;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
-    whyNot = std::strerror(errno);
+    error = errno;
+    whyNot = std::strerror(error);
   } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     whyNot = KindOf(st.st_mode);
   } else {
     return fd;
@@ -66,11 +78,14 @@ int OpenRegular(const std::string& path, std::string& whyNot) {
 
 }  // namespace
 
-std::unique_ptr<IFile> PosixFileSystem::OpenRead(const std::u16string& path) {
+std::unique_ptr<IFile> PosixFileSystem::Open(const std::u16string& path, int& error) {
   std::string native;
-  if (path.empty() || !Utf16ToUtf8(path, native)) return nullptr;
+  if (path.empty() || !Utf16ToUtf8(path, native)) {
+    error = path.empty() ? ENOENT : EILSEQ;
+    return nullptr;
+  }
   std::string whyNot;
-  const int fd = OpenRegular(native, whyNot);
+  const int fd = OpenRegular(native, whyNot, error);
   if (fd < 0) return nullptr;
   return std::make_unique<PosixFile>(fd);
 }
@@ -83,7 +98,8 @@ int64_t BytesFile::Read(uint8_t* buf, size_t n) {
 }
 
 bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& whyNot) {
-  const int fd = OpenRegular(path, whyNot);
+  int error = 0;
+  const int fd = OpenRegular(path, whyNot, error);
   if (fd < 0) return false;
   PosixFile file(fd);
   bytes.clear();
@@ -91,7 +107,7 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
   for (;;) {
     const int64_t got = file.Read(chunk, sizeof chunk);
     if (got < 0) {
-      whyNot = std::string("read error: ") + std::strerror(errno);
+      whyNot = std::string("read error: ") + std::strerror(file.LastErrno());
       return false;
     }
     if (got == 0) return true;

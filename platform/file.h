@@ -13,18 +13,32 @@ class IFile {
   virtual int64_t Length() = 0;
   // Bytes read (0 at the end), or -1 on a read error.
   virtual int64_t Read(uint8_t* buf, size_t n) = 0;
+  // The errno value of the last Length or Read that failed; 0 when none did.
+  virtual int LastErrno() const { return 0; }
 };
 
 class IFileSystem {
  public:
   virtual ~IFileSystem() = default;
   // An existing file opened for reading; null when it cannot be opened.
-  virtual std::unique_ptr<IFile> OpenRead(const std::u16string& path) = 0;
+  std::unique_ptr<IFile> OpenRead(const std::u16string& path) {
+    int error = 0;
+    return Open(path, error);
+  }
+  // The same, with the errno value that says why it could not be opened in `error` (0 when
+  // it opened).
+  std::unique_ptr<IFile> OpenRead(const std::u16string& path, int& error) {
+    error = 0;
+    return Open(path, error);
+  }
+
+ protected:
+  virtual std::unique_ptr<IFile> Open(const std::u16string& path, int& error) = 0;
 };
 
 class PosixFileSystem final : public IFileSystem {
- public:
-  std::unique_ptr<IFile> OpenRead(const std::u16string& path) override;
+ protected:
+  std::unique_ptr<IFile> Open(const std::u16string& path, int& error) override;
 };
 
 IFileSystem& DefaultFileSystem();
@@ -46,7 +60,9 @@ class BytesFile final : public IFile {
 class BytesFileSystem final : public IFileSystem {
  public:
   explicit BytesFileSystem(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
-  std::unique_ptr<IFile> OpenRead(const std::u16string&) override { return std::make_unique<BytesFile>(bytes_); }
+
+ protected:
+  std::unique_ptr<IFile> Open(const std::u16string&, int&) override { return std::make_unique<BytesFile>(bytes_); }
 
  private:
   std::shared_ptr<const std::string> bytes_;

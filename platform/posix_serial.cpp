@@ -83,11 +83,12 @@ void Forget(int fd) {
 }
 
 // Opens and claims the line at `path` and makes it raw; `original` receives the settings
-// found there.
-int OpenLine(const std::string& path, termios& original, OpenError& error) {
+// found there. On failure `errnoValue` holds the errno value behind it, 0 when none.
+int OpenLine(const std::string& path, termios& original, OpenError& error, int& errnoValue) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    switch (errno) {
+    errnoValue = errno;
+    switch (errnoValue) {
       case ENOENT:
       case ENODEV:
       case ENXIO:
@@ -108,6 +109,7 @@ int OpenLine(const std::string& path, termios& original, OpenError& error) {
   }
   termios tio{};
   if (!::isatty(fd) || ::tcgetattr(fd, &tio) != 0) {
+    errnoValue = errno;
     ::close(fd);
     error = OpenError::NotSerial;
     return kInvalidHandle;
@@ -122,6 +124,7 @@ int OpenLine(const std::string& path, termios& original, OpenError& error) {
   original = tio;
   // The advisory lock holds against root too, where TIOCEXCL does not.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    errnoValue = errno;
     ::close(fd);
     error = OpenError::Busy;
     return kInvalidHandle;
@@ -138,6 +141,7 @@ int OpenLine(const std::string& path, termios& original, OpenError& error) {
   ::cfsetispeed(&tio, B19200);
   ::cfsetospeed(&tio, B19200);
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    errnoValue = errno;
     ::close(fd);
     error = OpenError::NotSerial;
     return kInvalidHandle;
@@ -205,15 +209,17 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
   }
   termios original{};
   OpenError error = OpenError::None;
+  int errnoValue = 0;
   int fd = kInvalidHandle;
   if (path.empty()) {
     error = OpenError::NoSuchDevice;
   } else {
-    fd = OpenLine(path, original, error);
+    fd = OpenLine(path, original, error, errnoValue);
   }
   std::lock_guard lock(mu_);
   lastPath_ = path;
   lastError_ = error;
+  lastErrno_ = errnoValue;
   if (fd != kInvalidHandle) {
     Port port;
     port.original = original;
@@ -226,6 +232,11 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
 OpenError PosixSerialDevice::LastOpenError() const {
   std::lock_guard lock(mu_);
   return lastError_;
+}
+
+int PosixSerialDevice::LastOpenErrno() const {
+  std::lock_guard lock(mu_);
+  return lastErrno_;
 }
 
 std::string PosixSerialDevice::LastOpenPath() const {

@@ -47,6 +47,7 @@ class PosixSerialDevice final : public ISerialDevice {
   DrainResult Drain(int32_t h, uint32_t maxMs) override;
   void Close(int32_t h) override;
   OpenError LastOpenError() const override;
+  int LastOpenErrno() const override;
   std::string LastOpenPath() const override;
   LineState State(int32_t h) const override;
 
@@ -66,5 +67,6 @@ class PosixSerialDevice final : public ISerialDevice {
   std::optional<std::string> override_;
   std::map<int32_t, Port> ports_;
   OpenError lastError_ = OpenError::None;
+  int lastErrno_ = 0;
   std::string lastPath_;
 };

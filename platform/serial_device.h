@@ -73,6 +73,8 @@ class ISerialDevice {
   virtual void Close(int32_t h) = 0;
 
   virtual OpenError LastOpenError() const = 0;
+  // The errno value behind the last failed Open; 0 when no system call failed.
+  virtual int LastOpenErrno() const { return 0; }
   // The system path tried by the last Open, for messages.
   virtual std::string LastOpenPath() const = 0;
   virtual LineState State(int32_t h) const = 0;
@@ -97,6 +99,7 @@ class ForwardingSerialDevice : public ISerialDevice {
   DrainResult Drain(int32_t h, uint32_t maxMs) override { return inner_.Drain(h, maxMs); }
   void Close(int32_t h) override { inner_.Close(h); }
   OpenError LastOpenError() const override { return inner_.LastOpenError(); }
+  int LastOpenErrno() const override { return inner_.LastOpenErrno(); }
   std::string LastOpenPath() const override { return inner_.LastOpenPath(); }
   LineState State(int32_t h) const override { return inner_.State(h); }
 

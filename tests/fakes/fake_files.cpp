@@ -4,7 +4,10 @@
 #include <cstring>
 
 int64_t MemoryFile::Read(uint8_t* buf, size_t n) {
-  if (failAt_ >= 0 && static_cast<int64_t>(pos_) >= failAt_) return -1;
+  if (failAt_ >= 0 && static_cast<int64_t>(pos_) >= failAt_) {
+    failed_ = true;
+    return -1;
+  }
   size_t take = std::min(n, data_.size() - pos_);
   if (failAt_ >= 0) take = std::min(take, static_cast<size_t>(failAt_) - pos_);
   std::memcpy(buf, data_.data() + pos_, take);

@@ -1,5 +1,6 @@
 #pragma once
 // In-memory files, with a read error that can be set at an offset.
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,11 +12,13 @@ class MemoryFile final : public IFile {
   MemoryFile(std::string data, int64_t failAt) : data_(std::move(data)), failAt_(failAt) {}
   int64_t Length() override { return static_cast<int64_t>(data_.size()); }
   int64_t Read(uint8_t* buf, size_t n) override;
+  int LastErrno() const override { return failed_ ? EIO : 0; }
 
  private:
   std::string data_;
   int64_t failAt_;
   size_t pos_ = 0;
+  bool failed_ = false;
 };
 
 class MemoryFileSystem final : public IFileSystem {
@@ -23,13 +26,18 @@ class MemoryFileSystem final : public IFileSystem {
   void Add(const std::u16string& path, std::string data, int64_t failAt = -1) {
     files_[path] = {std::move(data), failAt};
   }
-  std::unique_ptr<IFile> OpenRead(const std::u16string& path) override {
+  int opens = 0;
+
+ protected:
+  std::unique_ptr<IFile> Open(const std::u16string& path, int& error) override {
     auto it = files_.find(path);
-    if (it == files_.end()) return nullptr;
+    if (it == files_.end()) {
+      error = ENOENT;
+      return nullptr;
+    }
     ++opens;
     return std::make_unique<MemoryFile>(it->second.first, it->second.second);
   }
-  int opens = 0;
 
  private:
   std::map<std::u16string, std::pair<std::string, int64_t>> files_;

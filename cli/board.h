@@ -63,6 +63,8 @@ struct Board {
   CMcuPort port;
   char version[kVersionSize] = {};
   std::string description;  // the MCU's reply to the description query, from its byte 3 on
+  // Called when the programming run starts sending, for a display that shows the job.
+  std::function<void()> onProgramming;
   uint8_t packet[kPacketBufferSize] = {};
 
  private:

@@ -146,7 +146,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
                       "block replies in a row that may time out before the run stops (0: never stop)")
       ->type_name("N")
       ->capture_default_str()
-      ->check(CLI::Range(0u, 1024u));
+      ->check(CLI::Range(0u, kBlockCount));
 
   std::string checkFile;
   auto* check = app.add_subcommand("check", "read a firmware file strictly and list its problems");

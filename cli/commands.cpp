@@ -50,10 +50,21 @@ JobResult Interrupted(Board& board, const std::string& when) {
   return {kExitInterrupted, "interrupted"};
 }
 
+// A count as the messages write it: 1024 as "1,024".
+std::string WithCommas(size_t n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
 // Why the port did not open, in words a person can act on.
-JobResult ExplainOpenFailure(Board& board) {
-  const std::string path = board.serial.LastOpenPath();
-  switch (board.serial.LastOpenError()) {
+JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
+  const std::string& path = id.portPath;
+  switch (id.openError) {
     case OpenError::NoSuchDevice:
       board.Say("no such device: " + path + " (give the port with --port PATH)");
       return {kExitPort, "no such device"};
@@ -81,28 +92,28 @@ JobResult ExplainOpenFailure(Board& board) {
 // Opens and identifies as the window does at its start.
 JobResult Identify(Board& board) {
   const int opened = board.port.OpenAndIdentify(kPortName);
+  const IdentifyOutcome& id = board.port.LastIdentify();
   if (opened == -2) {
-    board.Say("the serial port " + board.serial.LastOpenPath() + " refused its line settings");
+    board.Say("the serial port " + id.portPath + " refused its line settings");
     return {kExitPort, "line settings refused"};
   }
-  if (opened != 0) return ExplainOpenFailure(board);
+  if (opened != 0) return ExplainOpenFailure(board, id);
   // A port that vanished (a pulled adapter, a hung-up line) is not a silent MCU, and
   // nothing more can be sent on it.
-  if (board.serial.State(board.port.m_hPort) == LineState::Lost) {
-    board.Say("the port " + board.serial.LastOpenPath() + " was lost during the identification");
+  if (id.lineLost) {
+    board.Say("the port " + id.portPath + " was lost during the identification");
     return {kExitPortLost, "port lost"};
   }
   if (StopRequested()) return Interrupted(board, "during the identification; nothing was flashed");
-  const IdentifyOutcome& id = board.port.LastIdentify();
   if (id.versionTooLong) {
     // It answered; the buffer holds what fits, and the rest of the reply came as the
     // answer to the next query.
-    board.Say("the MCU's version reply on " + board.serial.LastOpenPath() +
-              " is longer than 1,023 bytes; only its beginning was read");
+    board.Say("the MCU's version reply on " + id.portPath + " is longer than " + WithCommas(kReplySize - 1) +
+              " bytes; only its beginning was read");
   }
   if (!id.versionTooLong && (!id.versionReplied || !id.descriptionReplied)) {
     board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
-              " query on " + board.serial.LastOpenPath());
+              " query on " + id.portPath);
     return {kExitSilent, "MCU silent"};
   }
   if (board.port.m_reply[1] != '#') board.description = board.port.m_reply + 3;
@@ -206,8 +217,8 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
               " data bytes lie outside the flash (0x8000 to 0x27FFF) and were not sent");
   }
   if (outcome.load.overlongLines > 0) {
-    board.Say("warning: " + std::to_string(outcome.load.overlongLines) +
-              " lines longer than 1,024 characters were not loaded");
+    board.Say("warning: " + std::to_string(outcome.load.overlongLines) + " lines longer than " +
+              WithCommas(kPacketBufferSize) + " characters were not loaded");
   }
   if (outcome.status == Status::NullPath || outcome.status == Status::FileNotOpened) {
     board.Say("cannot read " + file);
@@ -254,6 +265,7 @@ JobResult Program(Board& board, const std::string& file, const ImageLoader& load
   if (vetted.code != kExitOk) return vetted;
   board.port.SetBlockLimits(settings.limits);
   board.port.SetCancel(StopRequested);
+  if (board.onProgramming) board.onProgramming();
   const ProgramOutcome outcome = board.port.ProgramMcu(kFirmwareName, loader);
   JobResult result = ReportProgramming(board, outcome, file, crc32);
   // Blocks went out only once the IAP request was answered and the file was read.
@@ -340,7 +352,7 @@ PortRun Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const
 }
 
 PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen);
+  TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, kPacketSize);
   std::optional<std::string> port = ctx.environmentPort;
   if (!ctx.ports.empty()) port = ctx.ports.front();
   // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
@@ -386,6 +398,7 @@ std::vector<PortRun> RunMany(const CliContext& ctx, const RunSetup& setup, const
     boards.push_back(std::make_unique<Board>(
         ctx.ports[i], ctx.wrapSerial, display.Log(i), display.Progress(i),
         [&display, i](const std::string& text) { display.Say(i, text); }, *setup.files));
+    boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
   std::vector<PortRun> runs(n);
   std::vector<std::thread> threads;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "firmware/firmware_file.h"
+#include "link/protocol.h"
 #include "platform/posix_serial.h"
 
 class RunLogFile;
@@ -55,8 +56,8 @@ struct CliContext {
   bool sameScreen = false;   // stdout is that terminal too
   SerialWrap wrapSerial;  // empty: the boards' port objects use their lines directly
   std::string logFile;       // --log-file: appended with each port's run
-  uint32_t blockTimeoutMs = 120000;  // --block-timeout: silence allowed per block reply
-  uint32_t maxTimeouts = 3;          // --max-timeouts: block time-outs in a row that end a run; 0 never
+  uint32_t blockTimeoutMs = kBlockTimeoutMs;  // --block-timeout: silence allowed per block reply
+  uint32_t maxTimeouts = kMaxConsecutiveTimeouts;  // --max-timeouts: block time-outs in a row that end a run; 0 never
   std::shared_ptr<RunLogFile> log;  // that file, opened by OpenLogFile before any port
   // Starts a board's thread; tests replace it to see a thread that cannot be started.
   std::function<std::thread(std::function<void()>)> startThread;

@@ -31,8 +31,10 @@ MultiDisplay::~MultiDisplay() { Finish(); }
 ILogEdit& MultiDisplay::Log(size_t port) { return *consoles_[port]; }
 IProgressCtrl& MultiDisplay::Progress(size_t port) { return *consoles_[port]; }
 
+std::string MultiDisplay::Tag(size_t port) const { return "[" + labels_[port] + "] "; }
+
 void MultiDisplay::EmitLine(size_t port, const std::string& line) {
-  const std::string prefix = "[" + labels_[port] + "] ";
+  const std::string prefix = Tag(port);
   std::fwrite(prefix.data(), 1, prefix.size(), out_);
   std::fwrite(line.data(), 1, line.size(), out_);
 }
@@ -77,12 +79,17 @@ void MultiDisplay::SetPos(size_t port, int32_t pos) {
   if (std::exchange(st.rangeJustSet, false) && pos == 0) return;
   if (st.pos < 0 && pos >= 0) st.started = std::chrono::steady_clock::now();
   st.pos = pos;
-  if (st.high == 1023) st.status = "programming";
+  if (st.programming) st.status = "programming";
   const auto now = std::chrono::steady_clock::now();
   if (now - lastDraw_ < std::chrono::milliseconds(100) && pos < st.high) return;
   lastDraw_ = now;
   ClearBars();
   DrawBars();
+}
+
+void MultiDisplay::Programming(size_t port) {
+  std::lock_guard lock(mu_);
+  ports_[port].programming = true;
 }
 
 void MultiDisplay::SetStatus(size_t port, const std::string& status) {
@@ -114,7 +121,7 @@ void MultiDisplay::DrawBars() {
   }
   for (size_t i = 0; i < ports_.size(); ++i) {
     const PortState& st = ports_[i];
-    std::string line = "[" + labels_[i] + "] " + st.status;
+    std::string line = Tag(i) + st.status;
     if (st.pos >= 0 && st.high > 0) line.append(" ").append(ProgressText(st.pos, st.high, st.started, 24, 0));
     std::fprintf(err_, "%s\033[K\n", line.c_str());
   }

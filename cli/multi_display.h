@@ -21,6 +21,8 @@ class MultiDisplay {
   ILogEdit& Log(size_t port);
   IProgressCtrl& Progress(size_t port);
   void SetStatus(size_t port, const std::string& status);
+  // The port's job now sends the image: its progress steps are blocks from here on.
+  void Programming(size_t port);
   // Writes out unfinished lines and leaves the progress lines in place.
   void Finish();
   // A message for the person, kept clear of the progress lines.
@@ -34,12 +36,15 @@ class MultiDisplay {
     int32_t high = 100;
     int32_t pos = -1;
     bool rangeJustSet = false;
+    bool programming = false;
     std::chrono::steady_clock::time_point started;
   };
   void Text(size_t port, const std::string& bytes);
   void SetRange(size_t port, int32_t high);
   void SetPos(size_t port, int32_t pos);
   void EmitLine(size_t port, const std::string& line);
+  // "[label] ", before each of the port's lines.
+  std::string Tag(size_t port) const;
   void ClearBars();
   void DrawBars();
 

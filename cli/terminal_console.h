@@ -10,10 +10,10 @@
 
 class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
  public:
-  // `bytesPerStep` turns progress steps into a byte rate for the bar.
+  // `bytesPerStep` turns progress steps into a byte rate for the bar (a block packet's size).
   // `showBar`: draw the bar on `err`; `sameScreen`: `out` is that terminal too, so unfinished
   // log lines are held beside the bar.
-  TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, bool sameScreen, uint32_t bytesPerStep = 134);
+  TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, bool sameScreen, uint32_t bytesPerStep);
   ~TerminalConsole() override;
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;

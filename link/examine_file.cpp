@@ -8,7 +8,7 @@
 
 int CMcuPort::ExamineFile(const char16_t* path) {
   m_examine = ExamineOutcome{};
-  std::unique_ptr<IFile> file = path != nullptr ? m_files.OpenRead(path) : nullptr;
+  std::unique_ptr<IFile> file = path != nullptr ? m_files.OpenRead(path, m_examine.fileErrno) : nullptr;
   if (!file) {
     m_examine.verdict = ExamineOutcome::Verdict::FileNotOpened;
     return 0;
@@ -23,6 +23,7 @@ int CMcuPort::ExamineFile(const char16_t* path) {
   if (scan.readError) {
     Log("Read S19 File failed!\r\n");
     m_examine.readError = true;
+    m_examine.fileErrno = file->LastErrno();
   }
   m_lineCount = scan.lineCount;
   Describe(scan.description);

@@ -9,11 +9,7 @@
 char g_mcuVersion[kVersionSize] = {};
 
 namespace {
-constexpr uint32_t kQueueSize = 1024;
 constexpr uint32_t kEventMask = kEvRxChar | kEvRing;
-constexpr uint32_t kQueryTimeoutMs = 5000;
-constexpr uint32_t kPollPauseMs = 100;
-constexpr int kLineFeed = 0x0A;
 }  // namespace
 
 CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files)
@@ -47,7 +43,10 @@ void CMcuPort::CloseOnFailure() {
 int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   m_identify = IdentifyOutcome{};
   m_hPort = m_serial.Open(portName);
+  m_identify.portPath = m_serial.LastOpenPath();
   if (m_hPort == kInvalidHandle) {
+    m_identify.openError = m_serial.LastOpenError();
+    m_identify.portErrno = m_serial.LastOpenErrno();
     Log("Open MCU COM port Error!!!\r\n");
     return -1;
   }
@@ -58,7 +57,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
     CloseOnFailure();
     return -1;
   }
-  if (ConfigurePort(19200, 8, 0, 0, 0) == 0) {
+  if (ConfigurePort(kBaudRate, 8, 0, 0, 0) == 0) {
     Log("Set COM baudrate Params error!\r\n");
     CloseOnFailure();
     return -2;
@@ -68,7 +67,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = 5000;
+  timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
   m_serial.SetCommTimeouts(m_hPort, timeouts);
   Identify();
   return 0;
@@ -162,4 +161,7 @@ void CMcuPort::Identify() {
     Log("%s", m_reply + 3);
   }
   m_identify.ran = true;
+  m_identify.lineLost = LineLost();
 }
+
+bool CMcuPort::LineLost() const { return m_hPort != kInvalidHandle && m_serial.State(m_hPort) == LineState::Lost; }

@@ -7,19 +7,23 @@
 
 #include "firmware/examine.h"
 #include "firmware/s19_loader.h"
+#include "link/protocol.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/serial_device.h"
-
-constexpr size_t kReplySize = 1024;
-constexpr size_t kVersionSize = 1024;
 
 // The MCU's version reply from its byte 3 on, written once by the identification.
 extern char g_mcuVersion[kVersionSize];
 
 struct IdentifyOutcome {
   bool ran = false;  // the port opened and both queries were sent
+  // The port, as the device named it, and when it did not open or could not be set up:
+  // why, with the errno value behind it (0 when no system call failed).
+  std::string portPath;
+  OpenError openError = OpenError::None;
+  int portErrno = 0;
+  bool lineLost = false;  // the port vanished while the queries ran
   bool versionReplied = false;
   bool descriptionReplied = false;
   // The version reply filled the reply buffer without its line end: the MCU answered, at
@@ -41,6 +45,7 @@ struct ProgramOutcome {
   uint32_t blocksReplied = 0;  // block packets the MCU answered
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
   bool lineLost = false;     // the port stopped working during the run
+  int fileErrno = 0;         // FileNotOpened, FileUnreadable: the errno value (0 when none applies)
   bool interrupted = false;  // the run was told to stop; no end record was sent
   uint32_t blocksSent = 0;   // when interrupted: the blocks sent and answered or timed out
   LoadStats load;
@@ -53,8 +58,8 @@ struct ProgramOutcome {
 // How long a block's reply may keep silent, and how many replies in a row may time out
 // before a run is given up as talking to a dead line (0: never).
 struct BlockLimits {
-  uint32_t timeoutMs = 120000;
-  uint32_t maxConsecutiveTimeouts = 3;
+  uint32_t timeoutMs = kBlockTimeoutMs;
+  uint32_t maxConsecutiveTimeouts = kMaxConsecutiveTimeouts;
 };
 
 // What an examination found.
@@ -62,6 +67,7 @@ struct ExamineOutcome {
   enum class Verdict { NotRun, FileNotOpened, OutOfMemory, NoDescription, Suitable, Unsuitable };
   Verdict verdict = Verdict::NotRun;
   bool readError = false;
+  int fileErrno = 0;  // FileNotOpened or readError: the errno value (0 when none applies)
 };
 
 // Fills the flash image (MCU address 0x8000 + k at index k) from an opened file. The
@@ -121,6 +127,9 @@ class CMcuPort {
   void Identify();
   void Describe(const DescriptionBlock& block);
   bool IapAnswered(ProgramOutcome& outcome);
+  // The port was open and has vanished (a pulled adapter, a hung-up line).
+  bool LineLost() const;
+  void ReportLineLost(ProgramOutcome& outcome);
   void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 
   ISerialDevice& m_serial;

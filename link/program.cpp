@@ -6,15 +6,8 @@
 #include "link/mcu_port.h"
 
 namespace {
-constexpr uint32_t kIapTimeoutMs = 5000;
 // The end record has left the port well within this at any line rate the MCU speaks.
 constexpr uint32_t kDrainTimeoutMs = 5000;
-constexpr uint32_t kBlockSize = 128;
-constexpr uint32_t kBlockCount = 1024;
-constexpr uint32_t kHeaderSize = 6;
-constexpr uint32_t kEndRecordSize = kHeaderSize + kBlockSize;
-constexpr int kLineFeed = 0x0A;
-constexpr int kFullStop = 0x2E;
 }  // namespace
 
 ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loader) {
@@ -23,7 +16,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::NullPath;
     return outcome;
   }
-  std::unique_ptr<IFile> file = m_files.OpenRead(path);
+  std::unique_ptr<IFile> file = m_files.OpenRead(path, outcome.fileErrno);
   if (!file) {
     Log("Open S19 File failed!\r\n");
     outcome.status = ProgramOutcome::Status::FileNotOpened;
@@ -50,15 +43,15 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     // A half-read image must never reach the flash.
     Log("Read S19 File failed!\r\n");
     outcome.status = ProgramOutcome::Status::FileUnreadable;
+    outcome.fileErrno = file->LastErrno();
     return outcome;
   }
 
   Log("Programming...\r\n");
   Log("MCU: ");
   // The bar measures blocks, whatever range an earlier examination left.
-  SetProgressRangeOn(Progress(), static_cast<int32_t>(kBlockCount - 1));
+  SetProgressRangeOn(Progress(), static_cast<int32_t>(kLastBlock));
 
-  const bool portOpen = m_hPort != kInvalidHandle;
   uint32_t inARow = 0;
   for (uint32_t i = 0; i < kBlockCount; ++i) {
     const uint32_t address = kFlashBase + kBlockSize * i;
@@ -68,15 +61,14 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     m_packetBuffer[3] = static_cast<uint8_t>(address >> 16);
     m_packetBuffer[4] = static_cast<uint8_t>(address >> 8);
     m_packetBuffer[5] = static_cast<uint8_t>(address);
-    write(m_packetBuffer, kHeaderSize);
+    write(m_packetBuffer, kPacketHeaderSize);
     write(image.get() + kBlockSize * i, kBlockSize);
-    const bool replied = ReadReply(m_blockLimits.timeoutMs, i % 16 == 0 ? 1 : 0, kFullStop) == 1;
+    const bool replied = ReadReply(m_blockLimits.timeoutMs, i % kBlockReplyLogEvery == 0 ? 1 : 0, kFullStop) == 1;
     SetProgressPosOn(Progress(), static_cast<int32_t>(i));
-    if (portOpen && m_serial.State(m_hPort) == LineState::Lost) {
+    if (LineLost()) {
       // A vanished port (a pulled adapter) takes nothing more; waiting out the remaining
       // blocks would only hide the failure.
-      Log("\r\nCOM port lost!\r\n");
-      outcome.lineLost = true;
+      ReportLineLost(outcome);
       outcome.status = ProgramOutcome::Status::Completed;
       return outcome;
     }
@@ -123,9 +115,8 @@ bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
   // the blocks would only wait out their silences one by one. A reply that began but had
   // no line end still shows a live MCU, as before.
   if (replied == 0 && m_reply[0] == '\0') {
-    if (m_hPort != kInvalidHandle && m_serial.State(m_hPort) == LineState::Lost) {
-      Log("\r\nCOM port lost!\r\n");
-      outcome.lineLost = true;
+    if (LineLost()) {
+      ReportLineLost(outcome);
     } else {
       Log("MCU did not answer the IAP request!\r\n");
     }
@@ -142,13 +133,16 @@ void CMcuPort::SendEndRecord(ProgramOutcome& outcome, const std::function<void(c
   if (m_hPort == kInvalidHandle) return;
   // The run is complete only once the record has left the port: a line that goes while it
   // drains (after the last block's reply) swallows it, and that is a lost port.
-  DrainResult drained = m_serial.State(m_hPort) == LineState::Lost ? DrainResult::Lost
-                                                                    : m_serial.Drain(m_hPort, kDrainTimeoutMs);
+  const DrainResult drained = LineLost() ? DrainResult::Lost : m_serial.Drain(m_hPort, kDrainTimeoutMs);
   if (drained == DrainResult::Lost) {
-    Log("\r\nCOM port lost!\r\n");
-    outcome.lineLost = true;
+    ReportLineLost(outcome);
   } else if (drained == DrainResult::TimedOut) {
     Log("write error....\r\n");
     ++outcome.shortWrites;
   }
+}
+
+void CMcuPort::ReportLineLost(ProgramOutcome& outcome) {
+  Log("\r\nCOM port lost!\r\n");
+  outcome.lineLost = true;
 }

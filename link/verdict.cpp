@@ -3,8 +3,6 @@
 #include "link/mcu_port.h"
 
 namespace {
-constexpr uint32_t kBlocks = 1024;
-
 std::string Plural(uint32_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 }  // namespace
 
@@ -16,7 +14,7 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
   }
   if (outcome.interrupted) {
     return "Stopped: interrupted after block " + std::to_string(outcome.blocksSent) + " of " +
-           std::to_string(kBlocks) + "; the flash is incomplete.";
+           std::to_string(kBlockCount) + "; the flash is incomplete.";
   }
   switch (outcome.status) {
     case Status::NotRun:
@@ -40,11 +38,11 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
     case Status::Completed:
       break;
   }
-  if (outcome.Succeeded()) return "Done: programmed 1024 blocks, every one accepted.";
+  if (outcome.Succeeded()) return "Done: programmed " + std::to_string(kBlockCount) + " blocks, every one accepted.";
   std::string problems;
   auto add = [&](const std::string& text) { problems += (problems.empty() ? "" : ", ") + text; };
   if (!outcome.iapReplied) add("the IAP request got no complete reply");
-  if (outcome.blockTimeouts > 0) add(std::to_string(outcome.blockTimeouts) + " of " + std::to_string(kBlocks) + " block replies timed out");
+  if (outcome.blockTimeouts > 0) add(std::to_string(outcome.blockTimeouts) + " of " + std::to_string(kBlockCount) + " block replies timed out");
   if (outcome.shortWrites > 0) add(Plural(outcome.shortWrites, "write was", "writes were") + " not taken whole");
   return "Finished with errors: " + problems + ".";
 }

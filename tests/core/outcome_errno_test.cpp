@@ -1,0 +1,94 @@
+// The outcomes of identification, examination and programming carry the system's reason
+// for a port or file that failed, so that a front end need not look again.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/posix_serial.h"
+#include "port_fixture.h"
+
+namespace {
+
+TEST(OutcomeErrno, PortThatCannotBeOpened) {
+  struct Case {
+    const char* name;
+    std::string path;
+    OpenError error;
+    int errnoValue;
+  };
+  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  const std::string plain = (dir / ("fennwick-errno-" + std::to_string(::getpid()))).string();
+  std::ofstream(plain) << "not a port";
+  const Case cases[] = {
+      {"Missing", (dir / "fennwick-no-such-port").string(), OpenError::NoSuchDevice, ENOENT},
+      {"Directory", dir.string(), OpenError::Other, EISDIR},
+      {"RegularFile", plain, OpenError::NotSerial, ENOTTY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeClock clock;
+    PosixSerialDevice serial(c.path);
+    MemoryLogEdit log;
+    CMcuPort port(serial, clock);
+    RecordingProgress progress;
+    port.SetConsole(&log, &progress);
+    EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), -1);
+    const IdentifyOutcome& id = port.LastIdentify();
+    EXPECT_EQ(id.portPath, c.path);
+    EXPECT_EQ(id.openError, c.error);
+    EXPECT_EQ(id.portErrno, c.errnoValue);
+    EXPECT_EQ(log.Text8(), "Open MCU COM port Error!!!\r\n");
+  }
+  std::filesystem::remove(plain);
+}
+
+class OutcomeErrnoFiles : public PortTest {};
+
+// Missing, a directory, a read that fails half-way: examination and programming both say why.
+TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
+  const std::string s19 = "S1078000AABBCCDD6A\r\nS9030000FC\r\n";
+  files.Add(u"broken.s19", s19, 10);
+  PosixFileSystem disk;
+  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  struct Case {
+    const char* name;
+    IFileSystem* fs;
+    std::u16string path;
+    int errnoValue;
+    ExamineOutcome::Verdict examined;
+    ProgramOutcome::Status programmed;
+  };
+  const Case cases[] = {
+      {"MissingInMemory", &files, u"none.s19", ENOENT, ExamineOutcome::Verdict::FileNotOpened,
+       ProgramOutcome::Status::FileNotOpened},
+      {"MissingOnDisk", &disk, u"/nonexistent-dir/fw.s19", ENOENT, ExamineOutcome::Verdict::FileNotOpened,
+       ProgramOutcome::Status::FileNotOpened},
+      {"Directory", &disk, std::u16string(dir.u16string()), EISDIR, ExamineOutcome::Verdict::FileNotOpened,
+       ProgramOutcome::Status::FileNotOpened},
+      {"ReadFails", &files, u"broken.s19", EIO, ExamineOutcome::Verdict::NoDescription,
+       ProgramOutcome::Status::FileUnreadable},
+  };
+  OpenDirect();
+  serial.onWrite = [&](const std::vector<uint8_t>& w) {
+    if (w.size() == 7) serial.Deliver("$wIAP OK\r\n", 2);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CMcuPort run(serial, clock, *c.fs);
+    run.SetConsole(&log, &progress);
+    run.SetBuffers(version, packet);
+    run.m_hPort = port.m_hPort;
+    run.ExamineFile(c.path.c_str());
+    EXPECT_EQ(run.LastExamine().verdict, c.examined);
+    EXPECT_EQ(run.LastExamine().fileErrno, c.errnoValue);
+    const ProgramOutcome outcome = run.ProgramMcu(c.path.c_str());
+    EXPECT_EQ(outcome.status, c.programmed);
+    EXPECT_EQ(outcome.fileErrno, c.errnoValue);
+  }
+}
+
+}  // namespace

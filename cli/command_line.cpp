@@ -173,7 +173,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   if (format == "hex") ctx.file.format = FirmwareFormat::IntelHex;
   if (format == "bin") ctx.file.format = FirmwareFormat::Binary;
   if (baseOpt->count() > 0 && !ParseFlashAddress(base, ctx.file.base)) {
-    return Usage("--base " + base + " is not an address inside the flash (0x8000 to 0x27FFF)");
+    return Usage("--base " + base + " is not an address inside the flash (" + FlashWindowText() + ")");
   }
   const std::string& file = *examine ? examineFile : *program ? programFile : checkFile;
   if (const int bad = CheckCombination(ctx, *identify || *ports ? std::string() : file, baseOpt->count() > 0); bad != kExitOk) {

@@ -214,7 +214,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {
     board.Say("warning: " + std::to_string(outcome.load.outOfRangeBytes) +
-              " data bytes lie outside the flash (0x8000 to 0x27FFF) and were not sent");
+              " data bytes lie outside the flash (" + FlashWindowText() + ") and were not sent");
   }
   if (outcome.load.overlongLines > 0) {
     board.Say("warning: " + std::to_string(outcome.load.overlongLines) + " lines longer than " +
@@ -225,7 +225,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
   }
   board.Say(ProgramVerdict(outcome));
   if (outcome.lineLost) {
-    board.Say("the port " + board.serial.LastOpenPath() + " was lost during the run");
+    board.Say("the port " + board.port.LastIdentify().portPath + " was lost during the run");
     return {kExitPortLost, "port lost"};
   }
   switch (outcome.status) {
@@ -386,7 +386,7 @@ PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job
   console.Finish();
   endLine();
   std::fflush(ctx.out);
-  return Finish(ctx, setup, 0, board.serial.LastOpenPath(), started, board, result, Since(start));
+  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start));
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
@@ -504,6 +504,12 @@ Examination MakeExamination(const FirmwareImage& firmware) {
 }
 
 }  // namespace
+
+std::string FlashWindowText() {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%X to 0x%X", kFlashBase, kFlashBase + static_cast<uint32_t>(kImageSize) - 1);
+  return text;
+}
 
 const char* ResultWord(int exitCode) {
   switch (exitCode) {

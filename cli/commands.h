@@ -77,6 +77,9 @@ int OpenLogFile(CliContext& ctx);
 // examine --offline compares with a version given by hand, so it needs one.
 int ValidateOfflineExamine(const CliContext& ctx, bool offline, bool versionGiven);
 
+// The flash window as the messages give it: "0x8000 to 0x27FFF".
+std::string FlashWindowText();
+
 // The word for an exit code, as the JSON document and the records give a port's result.
 const char* ResultWord(int exitCode);
 // Several ports' codes as one: 0 when all succeeded, the shared code when every failed port

@@ -13,6 +13,7 @@
 #include "app/mcu_jobs.h"
 #include "app/options.h"
 #include "app/window_report.h"
+#include "link/protocol.h"
 #include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
 
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   setup.jobs = &jobs;
   WindowTimes times;
   setup.identify = [&times] {
-    g_mcuPort.OpenAndIdentify(u"COM2:");
+    g_mcuPort.OpenAndIdentify(kMcuPortName);
     times.identifiedUs = WallClockUs();
   };
 

@@ -21,8 +21,6 @@
 
 namespace {
 
-const char16_t kPortName[] = u"COM2:";
-
 struct JobResult {
   JobResult() = default;
   JobResult(int c, std::string t) : code(c), text(std::move(t)) {}
@@ -91,7 +89,7 @@ JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
 
 // Opens and identifies as the window does at its start.
 JobResult Identify(Board& board) {
-  const int opened = board.port.OpenAndIdentify(kPortName);
+  const int opened = board.port.OpenAndIdentify(kMcuPortName);
   const IdentifyOutcome& id = board.port.LastIdentify();
   if (opened == -2) {
     board.Say("the serial port " + id.portPath + " refused its line settings");

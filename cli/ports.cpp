@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "cli/run_report.h"
+#include "link/protocol.h"
 #include "platform/posix_serial.h"
 
 namespace fs = std::filesystem;
@@ -95,7 +96,7 @@ int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, con
              const std::string& devRoot, bool json) {
   const auto ports = ListSerialPorts(sysRoot, devRoot);
   if (json) {
-    const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
+    const std::string mapped = PosixSerialDevice::MapPortName(kMcuPortName, portOverride);
     std::fputs(PortsJsonDocument(ports, mapped).c_str(), out);
     std::fflush(out);
     return 0;
@@ -111,7 +112,7 @@ int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, con
     for (const std::string& link : p.byId) std::fprintf(out, "  by-id: %s\n", link.c_str());
     for (const std::string& link : p.byPath) std::fprintf(out, "  by-path: %s\n", link.c_str());
   }
-  const std::string mapped = PosixSerialDevice::MapPortName(u"COM2:", portOverride);
+  const std::string mapped = PosixSerialDevice::MapPortName(kMcuPortName, portOverride);
   std::error_code ec;
   const bool exists = fs::exists(mapped, ec);
   std::fprintf(out, "\"COM2:\" maps to %s%s\n", mapped.c_str(), exists ? "" : " (no such device)");

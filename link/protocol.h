@@ -33,6 +33,7 @@ constexpr int kLineFeed = 0x0A;
 constexpr int kFullStop = 0x2E;
 
 // The line.
+constexpr char16_t kMcuPortName[] = u"COM2:";  // the device's own name for the MCU's port
 constexpr uint32_t kBaudRate = 19200;
 constexpr uint32_t kQueueSize = 1024;       // the driver's receive and transmit queues
 constexpr uint32_t kWriteTimeoutMs = 5000;  // a write gives up after this, in all

@@ -1,10 +1,12 @@
 #include "app/flasher_app.h"
 
+namespace fennwick {
+
 namespace {
 constexpr uint32_t kShellStartWaitMs = 1000;
 }  // namespace
 
-CFlasherApp::CFlasherApp(IShell& shell, IClock& clock) : m_shell(shell), m_clock(clock) {}
+CFlasherApp::CFlasherApp(IShell& shell, IClock& clock) : shell_(shell), clock_(clock) {}
 
 int CFlasherApp::InitInstance(const std::function<int()>& runDialog) {
   ShellExecuteRequest request;
@@ -12,14 +14,14 @@ int CFlasherApp::InitInstance(const std::function<int()>& runDialog) {
   request.verb = u"open";
   request.file = u"Explorer.exe";
   request.show = kSwHide;
-  m_shell.Execute(request);  // a shell that does not start is no reason to stop
+  shell_.Execute(request);  // a shell that does not start is no reason to stop
 
   // The shell creates its task bar some time after it starts.
-  m_clock.Sleep(kShellStartWaitMs);
+  clock_.Sleep(kShellStartWaitMs);
 
-  WindowHandle taskBar = m_shell.FindWindowByClass(u"HHTaskBar");
-  if (m_shell.IsWindow(taskBar)) {
-    m_shell.ShowWindow(taskBar, kSwHide);
+  WindowHandle taskBar = shell_.FindWindowByClass(u"HHTaskBar");
+  if (shell_.IsWindow(taskBar)) {
+    shell_.ShowWindow(taskBar, kSwHide);
   } else {
     taskBar = kNoWindow;
   }
@@ -32,8 +34,10 @@ int CFlasherApp::InitInstance(const std::function<int()>& runDialog) {
     ~RestoreTaskBar() {
       if (window != kNoWindow) shell.ShowWindow(window, kSwShow);
     }
-  } restore{m_shell, taskBar};
+  } restore{shell_, taskBar};
 
   if (runDialog) runDialog();  // its result (Quit or cancel) does not matter
   return 0;
 }
+
+}  // namespace fennwick

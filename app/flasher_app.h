@@ -6,6 +6,8 @@
 #include "platform/clock.h"
 #include "platform/shell.h"
 
+namespace fennwick {
+
 class CFlasherApp {
  public:
   explicit CFlasherApp(IShell& shell = DefaultShell(), IClock& clock = DefaultClock());
@@ -15,8 +17,10 @@ class CFlasherApp {
   int InitInstance(const std::function<int()>& runDialog);
 
  private:
-  IShell& m_shell;
-  IClock& m_clock;
+  IShell& shell_;
+  IClock& clock_;
 };
 
 extern CFlasherApp theApp;
+
+}  // namespace fennwick

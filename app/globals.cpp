@@ -3,6 +3,10 @@
 #include "app/flasher_app.h"
 #include "app/globals.h"
 
+namespace fennwick {
+
 CFlasherApp theApp;
 PosixSerialDevice g_serialDevice;  // main() gives it --port or FENNWICK_PORT
 CMcuPort g_mcuPort(g_serialDevice, DefaultClock());
+
+}  // namespace fennwick

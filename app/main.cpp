@@ -17,6 +17,8 @@
 #include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
 
+namespace fennwick {
+
 #if defined(__SANITIZE_ADDRESS__)
 // Sanitized builds: the desktop's and the Wayland client's own libraries keep a few
 // allocations to the end.
@@ -38,6 +40,10 @@ bool WriteText(const QString& path, const QString& text) {
   return file.write(bytes) == bytes.size() && file.flush();
 }
 }  // namespace
+
+}  // namespace fennwick
+
+using namespace fennwick;
 
 int main(int argc, char** argv) {
   // Before the port is opened: it must not become stdout or stderr.
@@ -75,7 +81,7 @@ int main(int argc, char** argv) {
   // before anything opens it. The option overrides the environment variable.
   g_serialDevice.SetOverride(options.port ? options.port : PortFromEnvironment());
 
-  fennwick::DialogSetup setup;
+  DialogSetup setup;
   if (options.screenWidth > 0) {
     setup.screenWidth = options.screenWidth;
     setup.screenHeight = options.screenHeight;
@@ -101,7 +107,7 @@ int main(int argc, char** argv) {
   bool unidentified = false;
   const bool report = !options.screenshot.isEmpty() || !options.state.isEmpty() || options.quitAfterIdentify;
   theApp.InitInstance([&] {
-    fennwick::CFlasherDlg dlg(setup);
+    CFlasherDlg dlg(setup);
     if (report) {
       // Identification runs before the modal loop starts; the report waits until the
       // window is on the screen at its final size, which a compositor decides (a kiosk

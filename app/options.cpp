@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+namespace fennwick {
+
 namespace {
 // Sizes a screen can have: each side up to 8192, and no more pixels than an 8K screen
 // (7680 x 4320), so that the window's buffers stay within what a display would need.
@@ -83,3 +85,5 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   options.quitAfterIdentify = parser.isSet(quit);
   return ParseResult::Run;
 }
+
+}  // namespace fennwick

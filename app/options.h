@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace fennwick {
+
 struct WindowOptions {
   std::optional<std::string> port;  // --port PATH
   int screenWidth = 0;              // --screen WxH; 0: the primary screen, full-screen
@@ -22,3 +24,5 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
 
 // "800x480" (or "800X480"); each side 1 to 16384.
 bool ParseScreenSize(const QString& text, int& width, int& height);
+
+}  // namespace fennwick

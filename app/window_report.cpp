@@ -7,18 +7,20 @@
 #include "ui/flasher_dlg.h"
 #include "ui/log_control.h"
 
+namespace fennwick {
+
 int64_t WallClockUs() {
   using namespace std::chrono;
   return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-QString DescribeWindow(const fennwick::CFlasherDlg& dlg, int screenWidth, int screenHeight, const WindowTimes& times) {
+QString DescribeWindow(const CFlasherDlg& dlg, int screenWidth, int screenHeight, const WindowTimes& times) {
   QString text;
   QTextStream out(&text);
   out << "screen " << screenWidth << ' ' << screenHeight << '\n';
   out << "window " << dlg.width() << ' ' << dlg.height() << ' '
       << ((dlg.windowState() & Qt::WindowFullScreen) ? "fullscreen" : "windowed") << '\n';
-  for (const fennwick::ControlTemplate& t : fennwick::kDialogTemplate) {
+  for (const ControlTemplate& t : kDialogTemplate) {
     const QWidget* w = dlg.GetDlgItem(t.id);
     if (w == nullptr) continue;
     const QRect r = w->geometry();
@@ -31,3 +33,5 @@ QString DescribeWindow(const fennwick::CFlasherDlg& dlg, int screenWidth, int sc
   out.flush();
   return text;
 }
+
+}  // namespace fennwick

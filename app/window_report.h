@@ -6,8 +6,8 @@
 #include <cstdint>
 
 namespace fennwick {
+
 class CFlasherDlg;
-}  // namespace fennwick
 
 struct WindowTimes {
   int64_t identifiedUs = 0;  // wall clock (µs since the epoch) when identification ended
@@ -20,4 +20,6 @@ int64_t WallClockUs();
 // Lines "screen W H", "window W H fullscreen|windowed", "control NAME X Y W H
 // shown|hidden enabled|disabled" in template order, "identified_us N", "shown_us N",
 // then "log" and the log's text as it is, to the end.
-QString DescribeWindow(const fennwick::CFlasherDlg& dlg, int screenWidth, int screenHeight, const WindowTimes& times);
+QString DescribeWindow(const CFlasherDlg& dlg, int screenWidth, int screenHeight, const WindowTimes& times);
+
+}  // namespace fennwick

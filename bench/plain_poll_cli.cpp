@@ -7,6 +7,8 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 
+namespace fennwick {
+
 namespace {
 
 class PlainPollSerial final : public ForwardingSerialDevice {
@@ -16,6 +18,10 @@ class PlainPollSerial final : public ForwardingSerialDevice {
 };
 
 }  // namespace
+
+}  // namespace fennwick
+
+using namespace fennwick;
 
 int main(int argc, char** argv) {
   return RunCommandLine(argc, argv,

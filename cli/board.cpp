@@ -2,6 +2,8 @@
 
 #include "platform/text.h"
 
+namespace fennwick {
+
 void CaptureEdit::ReplaceSel(const std::u16string& text) {
   text_ += Utf16ToCp1252(text);
   inner_.ReplaceSel(text);
@@ -32,3 +34,5 @@ std::string Board::VersionText() const {
   while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
   return v;
 }
+
+}  // namespace fennwick

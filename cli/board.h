@@ -12,6 +12,8 @@
 #include "link/mcu_port.h"
 #include "platform/posix_serial.h"
 
+namespace fennwick {
+
 // Passes the log on and keeps a copy of its 8-bit text for the log file.
 class CaptureEdit final : public ILogEdit {
  public:
@@ -72,3 +74,5 @@ struct Board {
   NullConsole null_;
   SayFn say_;
 };
+
+}  // namespace fennwick

@@ -2,6 +2,8 @@
 
 #include "platform/file.h"
 
+namespace fennwick {
+
 namespace {
 
 // Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is
@@ -111,3 +113,5 @@ PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const F
   Say(err, file + " has " + problems + "; not programmed (give --force to program it anyway)");
   return PrecheckResult::Refused;
 }
+
+}  // namespace fennwick

@@ -22,6 +22,8 @@
 #include "firmware/raw_binary.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
 // found, 7 when the file is missing, unreadable or not a regular file (with the reason on
 // `err`).
@@ -44,3 +46,5 @@ PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const F
 // person can act on in `whyNot`, when it cannot be read.
 bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot,
                   const FileOptions& options = {});
+
+}  // namespace fennwick

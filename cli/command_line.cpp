@@ -12,6 +12,8 @@
 #include "cli/ports.h"
 #include "cli/run_report.h"
 
+namespace fennwick {
+
 namespace {
 
 const char* const kVerbs = "identify, examine, program, check, ports";
@@ -196,3 +198,5 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   if (*program) return RunProgram(ctx, programFile, force);
   return kExitUsage;
 }
+
+}  // namespace fennwick

@@ -3,5 +3,9 @@
 // benchmarks' drivers.
 #include "cli/commands.h"
 
+namespace fennwick {
+
 // `wrap` stands a device between each board's port object and its line; empty: none.
 int RunCommandLine(int argc, char** argv, const SerialWrap& wrap = {});
+
+}  // namespace fennwick

@@ -19,6 +19,8 @@
 #include "cli/terminal_console.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 namespace {
 
 struct JobResult {
@@ -611,3 +613,5 @@ int RunCheckFile(const CliContext& ctx, const std::string& file) {
   std::fflush(ctx.out);
   return code;
 }
+
+}  // namespace fennwick

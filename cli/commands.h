@@ -13,6 +13,8 @@
 #include "link/protocol.h"
 #include "platform/posix_serial.h"
 
+namespace fennwick {
+
 class RunLogFile;
 
 // Exit codes, stable for scripts.
@@ -90,3 +92,5 @@ int RunIdentify(const CliContext& ctx);
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion);
 int RunProgram(const CliContext& ctx, const std::string& file, bool force);
 int RunCheckFile(const CliContext& ctx, const std::string& file);
+
+}  // namespace fennwick

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace fennwick {
+
 std::string ProgressText(int32_t pos, int32_t high, std::chrono::steady_clock::time_point started, int width,
                          uint32_t bytesPerStep) {
   const int32_t total = high + 1;
@@ -20,3 +22,5 @@ std::string ProgressText(int32_t pos, int32_t high, std::chrono::steady_clock::t
                 static_cast<int>(left) / 60, static_cast<int>(left) % 60);
   return text;
 }
+
+}  // namespace fennwick

@@ -7,6 +7,8 @@
 
 #include "platform/console.h"
 
+namespace fennwick {
+
 // A log control that streams its text out: it keeps only the length the trim rule counts
 // (what was appended less what was cleared) and hands each appended text to Append.
 class StreamLogEdit : public ILogEdit {
@@ -41,3 +43,5 @@ class StreamLogEdit : public ILogEdit {
 // `bytesPerStep` is given, and the time left.
 std::string ProgressText(int32_t pos, int32_t high, std::chrono::steady_clock::time_point started, int width,
                          uint32_t bytesPerStep);
+
+}  // namespace fennwick

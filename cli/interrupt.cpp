@@ -9,6 +9,8 @@
 #include "platform/posix_serial.h"
 #include "platform/std_descriptors.h"
 
+namespace fennwick {
+
 namespace {
 
 std::atomic<int> g_signals{0};
@@ -52,3 +54,5 @@ bool PrepareProcess() {
 bool StopRequested() { return g_signals.load() > 0; }
 
 void RequestStop(bool stop) { g_signals.store(stop ? 1 : 0); }
+
+}  // namespace fennwick

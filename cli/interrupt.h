@@ -1,4 +1,6 @@
 #pragma once
+
+namespace fennwick {
 // How fennwick-cli meets its shell: closed standard descriptors, a reader that goes away,
 // a file size limit, and SIGINT or SIGTERM during a run.
 
@@ -12,3 +14,5 @@ bool PrepareProcess();
 bool StopRequested();
 // Tests: as if a signal had come, or none.
 void RequestStop(bool stop = true);
+
+}  // namespace fennwick

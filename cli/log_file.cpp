@@ -11,6 +11,8 @@
 #include <ctime>
 #include <mutex>
 
+namespace fennwick {
+
 std::string OneLine(const std::string& text) {
   std::string s = text;
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
@@ -85,3 +87,5 @@ bool RunLogFile::Append(const RunRecord& record, std::string& whyNot) {
   if (error != 0) whyNot = std::strerror(error);
   return error == 0;
 }
+
+}  // namespace fennwick

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+namespace fennwick {
+
 struct RunRecord {
   std::string startedUtc;  // ISO 8601
   std::string port;
@@ -55,3 +57,5 @@ class RunLogFile {
   int fd_;
   std::string path_;
 };
+
+}  // namespace fennwick

@@ -5,6 +5,8 @@
 
 #include "platform/text.h"
 
+namespace fennwick {
+
 class MultiDisplay::PortConsole final : public StreamLogEdit, public IProgressCtrl {
  public:
   PortConsole(MultiDisplay& display, size_t port) : display_(display), port_(port) {}
@@ -142,3 +144,5 @@ void MultiDisplay::Finish() {
   std::fflush(out_);
   if (wrote) DrawBars();
 }
+
+}  // namespace fennwick

@@ -11,6 +11,8 @@
 #include "cli/console_parts.h"
 #include "platform/console.h"
 
+namespace fennwick {
+
 class MultiDisplay {
  public:
   MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels);
@@ -58,3 +60,5 @@ class MultiDisplay {
   bool shown_ = false;
   std::chrono::steady_clock::time_point lastDraw_;
 };
+
+}  // namespace fennwick

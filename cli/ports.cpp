@@ -8,6 +8,8 @@
 #include "link/protocol.h"
 #include "platform/posix_serial.h"
 
+namespace fennwick {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -118,3 +120,5 @@ int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, con
   std::fprintf(out, "\"COM2:\" maps to %s%s\n", mapped.c_str(), exists ? "" : " (no such device)");
   return 0;
 }
+
+}  // namespace fennwick

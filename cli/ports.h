@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace fennwick {
+
 struct SerialPortInfo {
   std::string device;  // /dev/ttyUSB0
   std::string kind;    // "16550-style port", "USB serial", "USB modem (CDC ACM)"
@@ -21,3 +23,5 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot = "/sys",
 // exit code.
 int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot = "/sys",
              const std::string& devRoot = "/dev", bool json = false);
+
+}  // namespace fennwick

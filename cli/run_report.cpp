@@ -11,6 +11,8 @@
 #include "cli/ports.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 using nlohmann::ordered_json;
 
 namespace {
@@ -164,3 +166,5 @@ void SyslogSummary(const RunInfo& info, const PortRun& run) {
   ::openlog("fennwick-cli", LOG_PID, LOG_USER);
   ::syslog(run.exitCode == 0 ? LOG_INFO : LOG_ERR, "%s", SummaryLine(info, run).c_str());
 }
+
+}  // namespace fennwick

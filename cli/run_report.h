@@ -7,6 +7,8 @@
 
 #include "firmware/firmware_file.h"
 
+namespace fennwick {
+
 // The one version of the project, the one its packages carry.
 const char* ToolVersion();
 
@@ -61,3 +63,5 @@ std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const st
 std::string SummaryLine(const RunInfo& info, const PortRun& run);
 // Sends the summary to syslog (facility user; errors at LOG_ERR, success at LOG_INFO).
 void SyslogSummary(const RunInfo& info, const PortRun& run);
+
+}  // namespace fennwick

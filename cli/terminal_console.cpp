@@ -5,6 +5,8 @@
 
 #include "platform/text.h"
 
+namespace fennwick {
+
 TerminalConsole::TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, bool sameScreen,
                                  uint32_t bytesPerStep)
     : out_(out), err_(err), bar_(showBar), sameScreen_(showBar && sameScreen), bytesPerStep_(bytesPerStep) {}
@@ -87,3 +89,5 @@ void TerminalConsole::Finish() {
     partial_.clear();
   }
 }
+
+}  // namespace fennwick

@@ -8,6 +8,8 @@
 #include "cli/console_parts.h"
 #include "platform/console.h"
 
+namespace fennwick {
+
 class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
  public:
   // `bytesPerStep` turns progress steps into a byte rate for the bar (a block packet's size).
@@ -47,3 +49,5 @@ class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastDraw_;
 };
+
+}  // namespace fennwick

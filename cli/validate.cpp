@@ -5,6 +5,8 @@
 #include "cli/commands.h"
 #include "cli/log_file.h"
 
+namespace fennwick {
+
 namespace {
 
 int Usage(const CliContext& ctx, const std::string& text) {
@@ -55,3 +57,5 @@ int ValidateOfflineExamine(const CliContext& ctx, bool offline, bool versionGive
   }
   return kExitOk;
 }
+
+}  // namespace fennwick

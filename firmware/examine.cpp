@@ -7,6 +7,8 @@
 
 #include "firmware/s19_loader.h"
 
+namespace fennwick {
+
 namespace {
 constexpr size_t kScratchSize = 0x20000;  // scratch byte k is MCU address k
 constexpr uint32_t kRecordLimit = 0x8A00;
@@ -120,3 +122,5 @@ ExaminationScan ScanForExamination(IFile& file) {
   scan.readError = failed;
   return scan;
 }
+
+}  // namespace fennwick

@@ -11,6 +11,8 @@
 
 #include "platform/file.h"
 
+namespace fennwick {
+
 constexpr uint32_t kDescriptionAddress = 0x8100;
 constexpr uint32_t kSecondTextAddress = 0x8120;
 // The part of the block that an image of the flash is read from: 0x8100 to 0x81FF.
@@ -72,3 +74,5 @@ class ExaminationScanner {
 // Reads the whole file (opened, not yet read) the examination's way. A read that fails ends
 // the scan there, as if the file ended.
 ExaminationScan ScanForExamination(IFile& file);
+
+}  // namespace fennwick

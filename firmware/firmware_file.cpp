@@ -13,6 +13,8 @@
 #include <new>
 #include <string_view>
 
+namespace fennwick {
+
 namespace {
 
 constexpr uint64_t kFlashEnd = kFlashBase + kImageSize;  // exclusive
@@ -654,3 +656,5 @@ std::vector<std::string> CheckSummary(const FirmwareReport& report, size_t maxLi
   lines.push_back("File check: " + CountOf(report.ProblemCount(), "problem", "problems") + " in all.");
   return lines;
 }
+
+}  // namespace fennwick

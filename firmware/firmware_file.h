@@ -14,6 +14,8 @@
 #include "firmware/s19_loader.h"
 #include "platform/file.h"
 
+namespace fennwick {
+
 // Binary (raw bytes) is never told by content, only by the file's name or the user's word.
 enum class FirmwareFormat { Unknown, S19, IntelHex, Binary };
 
@@ -99,3 +101,5 @@ std::string CountOf(size_t n, const char* one, const char* many);
 std::vector<std::string> CheckSummary(const FirmwareReport& report, size_t maxListed);
 // zlib's CRC-32 of the 131,072-byte image.
 uint32_t ImageCrc32(const uint8_t* image);
+
+}  // namespace fennwick

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace fennwick {
+
 namespace {
 
 constexpr uint64_t kFlashEnd = kFlashBase + kImageSize;  // exclusive
@@ -83,3 +85,5 @@ bool ParseFlashAddress(const std::string& text, uint32_t& address) {
   address = static_cast<uint32_t>(value);
   return true;
 }
+
+}  // namespace fennwick

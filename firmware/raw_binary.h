@@ -7,6 +7,8 @@
 
 #include "firmware/firmware_file.h"
 
+namespace fennwick {
+
 // *.bin, in any letter case.
 bool HasBinaryName(const std::string& file);
 
@@ -21,3 +23,5 @@ LoadStats LoadBinaryImage(IFile& file, uint8_t* image, uint32_t base = kFlashBas
 
 // Parses a base address ("0x8000", "32768"): false unless it lies inside the flash.
 bool ParseFlashAddress(const std::string& text, uint32_t& address);
+
+}  // namespace fennwick

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace fennwick {
+
 uint8_t g_packetBuffer[kPacketBufferSize] = {};
 
 uint8_t HexNibble(uint8_t c) {
@@ -90,3 +92,5 @@ LoadStats LoadS19Image(IFile& file, uint8_t* image, uint8_t* packetBuffer) {
   builder.Finish();
   return builder.stats();
 }
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 
 #include "platform/file.h"
 
+namespace fennwick {
+
 constexpr uint32_t kFlashBase = 0x8000;
 constexpr size_t kImageSize = 0x20000;  // MCU addresses 0x8000 to 0x27FFF
 constexpr size_t kPacketBufferSize = 1024;
@@ -52,3 +54,5 @@ class S19ImageBuilder {
 // Fills the 131,072-byte image from `file` (opened, not yet read), assembling lines in
 // `packetBuffer` (1,024 bytes; g_packetBuffer for the one global port).
 LoadStats LoadS19Image(IFile& file, uint8_t* image, uint8_t* packetBuffer = g_packetBuffer);
+
+}  // namespace fennwick

@@ -8,6 +8,8 @@
 #include "firmware/firmware_file.h"
 #include "fuzz_support.h"
 
+namespace fennwick {
+
 namespace {
 
 void CheckReport(const FirmwareReport& r, const uint8_t* data, size_t size) {
@@ -78,3 +80,5 @@ int FuzzCheck(const uint8_t* data, size_t size) {
 }
 
 FENNWICK_FUZZ_ENTRY(FuzzCheck)
+
+}  // namespace fennwick

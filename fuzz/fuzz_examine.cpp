@@ -9,6 +9,8 @@
 #include "fuzz_support.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 namespace {
 const std::string kReading = "\r\nReading file information....\r\n";
 const std::string kNoDescription = "This file has no description.";
@@ -68,3 +70,5 @@ int FuzzExamine(const uint8_t* data, size_t size) {
 }
 
 FENNWICK_FUZZ_ENTRY(FuzzExamine)
+
+}  // namespace fennwick

@@ -13,6 +13,8 @@
 #include "fuzz_support.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 namespace {
 
 constexpr uint32_t kPollMs = 100;
@@ -143,3 +145,5 @@ int FuzzReadReply(const uint8_t* data, size_t size) {
 }
 
 FENNWICK_FUZZ_ENTRY(FuzzReadReply)
+
+}  // namespace fennwick

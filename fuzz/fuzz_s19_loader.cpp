@@ -10,6 +10,8 @@
 #include "firmware/s19_loader.h"
 #include "fuzz_support.h"
 
+namespace fennwick {
+
 int FuzzS19Loader(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   constexpr uint8_t kFill = 0x5C;
@@ -62,3 +64,5 @@ int FuzzS19Loader(const uint8_t* data, size_t size) {
 }
 
 FENNWICK_FUZZ_ENTRY(FuzzS19Loader)
+
+}  // namespace fennwick

@@ -12,6 +12,8 @@
 #include "platform/console.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 // A broken rule is a finding like a crash: the fuzzer aborts so that libFuzzer keeps the
 // input; the regression tests, which replay kept inputs, define FUZZ_REPORT to fail a test.
 #ifndef FUZZ_REPORT
@@ -129,3 +131,5 @@ inline int64_t CountLines(const uint8_t* data, size_t size) {
   if (lines > 0 && data[size - 1] != '\n') ++lines;
   return lines;
 }
+
+}  // namespace fennwick

@@ -6,24 +6,26 @@
 #include "link/log_console.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 int CMcuPort::ExamineFile(const char16_t* path) {
-  m_examine = ExamineOutcome{};
-  std::unique_ptr<IFile> file = path != nullptr ? m_files.OpenRead(path, m_examine.fileErrno) : nullptr;
+  examine_ = ExamineOutcome{};
+  std::unique_ptr<IFile> file = path != nullptr ? files_.OpenRead(path, examine_.fileErrno) : nullptr;
   if (!file) {
-    m_examine.verdict = ExamineOutcome::Verdict::FileNotOpened;
+    examine_.verdict = ExamineOutcome::Verdict::FileNotOpened;
     return 0;
   }
   Log("\r\nReading file information....\r\n");
   const ExaminationScan scan = ScanForExamination(*file);
   if (scan.outOfMemory) {
     Log("Out of memory to read file\r\n");
-    m_examine.verdict = ExamineOutcome::Verdict::OutOfMemory;
+    examine_.verdict = ExamineOutcome::Verdict::OutOfMemory;
     return 0;
   }
   if (scan.readError) {
     Log("Read S19 File failed!\r\n");
-    m_examine.readError = true;
-    m_examine.fileErrno = file->LastErrno();
+    examine_.readError = true;
+    examine_.fileErrno = file->LastErrno();
   }
   m_lineCount = scan.lineCount;
   Describe(scan.description);
@@ -34,25 +36,27 @@ int CMcuPort::ExamineFile(const char16_t* path) {
 void CMcuPort::Describe(const DescriptionBlock& block) {
   if (!block.present) {
     Log("This file has no description.");
-    m_examine.verdict = ExamineOutcome::Verdict::NoDescription;
+    examine_.verdict = ExamineOutcome::Verdict::NoDescription;
     return;
   }
   Log("-----Selected S19 File Desc-----\r\nVersion: %s%s", block.first.c_str(), block.second.c_str());
-  if (std::memcmp(block.compat.data(), m_mcuVersion + 6, block.compat.size()) == 0) {
+  if (std::memcmp(block.compat.data(), mcuVersion_ + 6, block.compat.size()) == 0) {
     Log("Please click \"Start\" to update current MCU.");
-    m_examine.verdict = ExamineOutcome::Verdict::Suitable;
+    examine_.verdict = ExamineOutcome::Verdict::Suitable;
   } else {
     Log("!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! Please confirm it "
         "before click \"Start\".");
-    m_examine.verdict = ExamineOutcome::Verdict::Unsuitable;
+    examine_.verdict = ExamineOutcome::Verdict::Unsuitable;
   }
 }
 
 int CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
-  m_examine = ExamineOutcome{};
+  examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
   m_lineCount = lineCount;
   Describe(DescriptionOfImage(flashImage));
   SetProgressRangeOn(Progress(), m_lineCount);
   return 1;
 }
+
+}  // namespace fennwick

@@ -4,6 +4,8 @@
 
 #include "platform/text.h"
 
+namespace fennwick {
+
 ILogEdit* g_logEdit = nullptr;
 IProgressCtrl* g_progressCtrl = nullptr;
 
@@ -55,3 +57,5 @@ void SetProgressPosOn(IProgressCtrl* progress, int32_t pos) {
 
 void SetProgressRange(int32_t n) { SetProgressRangeOn(g_progressCtrl, n); }
 void SetProgressPos(int32_t pos) { SetProgressPosOn(g_progressCtrl, pos); }
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 
 #include "platform/console.h"
 
+namespace fennwick {
+
 extern ILogEdit* g_logEdit;
 extern IProgressCtrl* g_progressCtrl;
 
@@ -24,3 +26,5 @@ void LogPrintfTo(ILogEdit* edit, const char* format, ...) __attribute__((format(
 void LogVPrintfTo(ILogEdit* edit, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 void SetProgressRangeOn(IProgressCtrl* progress, int32_t n);
 void SetProgressPosOn(IProgressCtrl* progress, int32_t pos);
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 
 #include "link/log_console.h"
 
+namespace fennwick {
+
 char g_mcuVersion[kVersionSize] = {};
 
 namespace {
@@ -13,13 +15,13 @@ constexpr uint32_t kEventMask = kEvRxChar | kEvRing;
 }  // namespace
 
 CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files)
-    : m_serial(serial), m_clock(clock), m_files(files) {}
+    : serial_(serial), clock_(clock), files_(files) {}
 
 // The port stays open for the life of the process; nothing here closes it.
 CMcuPort::~CMcuPort() = default;
 
-ILogEdit* CMcuPort::LogEdit() const { return m_logEdit != nullptr ? m_logEdit : g_logEdit; }
-IProgressCtrl* CMcuPort::Progress() const { return m_progressCtrl != nullptr ? m_progressCtrl : g_progressCtrl; }
+ILogEdit* CMcuPort::LogEdit() const { return logEdit_ != nullptr ? logEdit_ : g_logEdit; }
+IProgressCtrl* CMcuPort::Progress() const { return progressCtrl_ != nullptr ? progressCtrl_ : g_progressCtrl; }
 
 void CMcuPort::Log(const char* format, ...) {
   // Formatted here rather than in the console, so that the port knows where the line stands.
@@ -30,29 +32,29 @@ void CMcuPort::Log(const char* format, ...) {
   va_end(args);
   if (n < 0) text[0] = '\0';
   LogPrintfTo(LogEdit(), "%s", text);
-  if (const size_t len = std::strlen(text); len > 0) m_lineOpen = text[len - 1] != '\n';
+  if (const size_t len = std::strlen(text); len > 0) lineOpen_ = text[len - 1] != '\n';
 }
 
-void CMcuPort::LogOwnLine(const std::string& text) { Log("%s%s\r\n", m_lineOpen ? "\r\n" : "", text.c_str()); }
+void CMcuPort::LogOwnLine(const std::string& text) { Log("%s%s\r\n", lineOpen_ ? "\r\n" : "", text.c_str()); }
 
 void CMcuPort::CloseOnFailure() {
-  m_serial.Close(m_hPort);
+  serial_.Close(m_hPort);
   m_hPort = kInvalidHandle;
 }
 
 int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
-  m_identify = IdentifyOutcome{};
-  m_hPort = m_serial.Open(portName);
-  m_identify.portPath = m_serial.LastOpenPath();
+  identify_ = IdentifyOutcome{};
+  m_hPort = serial_.Open(portName);
+  identify_.portPath = serial_.LastOpenPath();
   if (m_hPort == kInvalidHandle) {
-    m_identify.openError = m_serial.LastOpenError();
-    m_identify.portErrno = m_serial.LastOpenErrno();
+    identify_.openError = serial_.LastOpenError();
+    identify_.portErrno = serial_.LastOpenErrno();
     Log("Open MCU COM port Error!!!\r\n");
     return -1;
   }
-  m_serial.SetupComm(m_hPort, kQueueSize, kQueueSize);
-  m_serial.Purge(m_hPort, kPurgeTxClear | kPurgeRxClear);
-  if (!m_serial.SetCommMask(m_hPort, kEventMask)) {
+  serial_.SetupComm(m_hPort, kQueueSize, kQueueSize);
+  serial_.Purge(m_hPort, kPurgeTxClear | kPurgeRxClear);
+  if (!serial_.SetCommMask(m_hPort, kEventMask)) {
     Log("SetCommMask error!\r\n");
     CloseOnFailure();
     return -1;
@@ -68,7 +70,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
-  m_serial.SetCommTimeouts(m_hPort, timeouts);
+  serial_.SetCommTimeouts(m_hPort, timeouts);
   Identify();
   return 0;
 }
@@ -76,7 +78,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
 int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
                             int dtrControl) {
   Dcb dcb;
-  if (!m_serial.GetCommState(m_hPort, dcb)) {
+  if (!serial_.GetCommState(m_hPort, dcb)) {
     Log("GetCommState error!\r\n");
     return 0;
   }
@@ -85,7 +87,7 @@ int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity,
   dcb.Parity = parity;
   dcb.StopBits = stopBits;
   dcb.fDtrControl = static_cast<uint8_t>(dtrControl & 3);
-  if (!m_serial.SetCommState(m_hPort, dcb)) {
+  if (!serial_.SetCommState(m_hPort, dcb)) {
     Log("SetCommState error!\r\n");
     return 0;
   }
@@ -94,30 +96,30 @@ int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity,
 
 int CMcuPort::WritePort(const uint8_t* data, uint32_t length) {
   if (m_hPort == kInvalidHandle || data == nullptr || length == 0) return -1;
-  const uint32_t written = m_serial.Write(m_hPort, data, length);
+  const uint32_t written = serial_.Write(m_hPort, data, length);
   if (written < length) Log("write error....\r\n");
   return static_cast<int>(written);
 }
 
 int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
-  uint32_t start = m_clock.TickCount();
-  m_serial.ClearCommError(m_hPort);
+  uint32_t start = clock_.TickCount();
+  serial_.ClearCommError(m_hPort);
   m_reply[0] = '\0';
-  uint32_t& held = m_replyHeld;
+  uint32_t& held = replyHeld_;
   held = 0;
   // Unsigned subtraction keeps the silence right across the tick counter's wrap.
-  while (m_clock.TickCount() - start <= timeoutMs) {
+  while (clock_.TickCount() - start <= timeoutMs) {
     const uint32_t room = static_cast<uint32_t>(kReplySize - 1) - held;
     uint32_t got = 0;
-    if (!m_serial.Read(m_hPort, reinterpret_cast<uint8_t*>(m_reply) + held, room, got)) return 0;
+    if (!serial_.Read(m_hPort, reinterpret_cast<uint8_t*>(m_reply) + held, room, got)) return 0;
     if (got > room) got = room;  // never trust a driver past the room it was given
     if (got == 0) {
       // With room left, wake as soon as bytes come; with the buffer full there is nothing
       // to wake for, and the pause must not turn into a spin.
       if (room > 0) {
-        m_serial.WaitReadable(m_hPort, kPollPauseMs);
+        serial_.WaitReadable(m_hPort, kPollPauseMs);
       } else {
-        m_clock.Sleep(kPollPauseMs);
+        clock_.Sleep(kPollPauseMs);
       }
       continue;
     }
@@ -125,7 +127,7 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
       m_reply[held + got] = '\0';
       Log("%s", m_reply + held);
     }
-    start = m_clock.TickCount();
+    start = clock_.TickCount();
     held += got;
     if (static_cast<uint8_t>(m_reply[held - 1]) == static_cast<uint8_t>(terminator)) {
       m_reply[held] = '\0';
@@ -141,27 +143,29 @@ void CMcuPort::Identify() {
   static const uint8_t kDescriptionQuery[] = {'$', 'e', '\r', '\n'};
 
   WritePort(kVersionQuery, sizeof kVersionQuery);
-  m_identify.versionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
-  m_identify.versionTooLong = !m_identify.versionReplied && m_replyHeld == kReplySize - 1;
+  identify_.versionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
+  identify_.versionTooLong = !identify_.versionReplied && replyHeld_ == kReplySize - 1;
   // m_reply always ends in a NUL at its last index, so the copy is at most 1,020 bytes.
   // The rest is zeroed: the log shows the text from position 2 and the file check compares
   // positions 6 to 8, both past the end of a short reply, and an earlier identification's
   // text must not show through there.
   const size_t len = strnlen(m_reply + 3, kReplySize - 3);
-  std::memset(m_mcuVersion, 0, kVersionSize);
-  std::memcpy(m_mcuVersion, m_reply + 3, len);
+  std::memset(mcuVersion_, 0, kVersionSize);
+  std::memcpy(mcuVersion_, m_reply + 3, len);
   // A reply longer than the log line's 1,023 bytes is cut there, line end included.
-  Log("========Current MCU Information========\r\nVersion: %s", m_mcuVersion + 2);
+  Log("========Current MCU Information========\r\nVersion: %s", mcuVersion_ + 2);
 
   WritePort(kDescriptionQuery, sizeof kDescriptionQuery);
-  m_identify.descriptionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
+  identify_.descriptionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
   if (m_reply[1] == '#') {
     Log("No description.\r\n");
   } else {
     Log("%s", m_reply + 3);
   }
-  m_identify.ran = true;
-  m_identify.lineLost = LineLost();
+  identify_.ran = true;
+  identify_.lineLost = LineLost();
 }
 
-bool CMcuPort::LineLost() const { return m_hPort != kInvalidHandle && m_serial.State(m_hPort) == LineState::Lost; }
+bool CMcuPort::LineLost() const { return m_hPort != kInvalidHandle && serial_.State(m_hPort) == LineState::Lost; }
+
+}  // namespace fennwick

@@ -13,6 +13,8 @@
 #include "platform/file.h"
 #include "platform/serial_device.h"
 
+namespace fennwick {
+
 // The MCU's version reply from its byte 3 on, written once by the identification.
 extern char g_mcuVersion[kVersionSize];
 
@@ -96,24 +98,24 @@ class CMcuPort {
   // A port of its own for each board: its log, progress, version text and packet buffer.
   // Unset (null) they are the globals of the one window.
   void SetConsole(ILogEdit* log, IProgressCtrl* progress) {
-    m_logEdit = log;
-    m_progressCtrl = progress;
+    logEdit_ = log;
+    progressCtrl_ = progress;
   }
   void SetBuffers(char* mcuVersion, uint8_t* packetBuffer) {
-    m_mcuVersion = mcuVersion;
-    m_packetBuffer = packetBuffer;
+    mcuVersion_ = mcuVersion;
+    packetBuffer_ = packetBuffer;
   }
-  void SetBlockLimits(const BlockLimits& limits) { m_blockLimits = limits; }
-  const BlockLimits& GetBlockLimits() const { return m_blockLimits; }
+  void SetBlockLimits(const BlockLimits& limits) { blockLimits_ = limits; }
+  const BlockLimits& GetBlockLimits() const { return blockLimits_; }
   // A log line of our own, after the texts of the run: it starts on a line of its own and
   // ends with "\r\n".
   void LogOwnLine(const std::string& text);
   // Asked between blocks of a programming run: true stops it after the block just sent.
-  void SetCancel(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
-  char* McuVersion() const { return m_mcuVersion; }
-  const IdentifyOutcome& LastIdentify() const { return m_identify; }
-  const ExamineOutcome& LastExamine() const { return m_examine; }
-  ISerialDevice& Serial() const { return m_serial; }
+  void SetCancel(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+  char* McuVersion() const { return mcuVersion_; }
+  const IdentifyOutcome& LastIdentify() const { return identify_; }
+  const ExamineOutcome& LastExamine() const { return examine_; }
+  ISerialDevice& Serial() const { return serial_; }
 
   int32_t m_hPort = 0;
   char m_reply[kReplySize] = {};
@@ -132,20 +134,22 @@ class CMcuPort {
   void ReportLineLost(ProgramOutcome& outcome);
   void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 
-  ISerialDevice& m_serial;
-  IClock& m_clock;
-  IFileSystem& m_files;
-  ILogEdit* m_logEdit = nullptr;
-  IProgressCtrl* m_progressCtrl = nullptr;
-  char* m_mcuVersion = g_mcuVersion;
-  uint8_t* m_packetBuffer = g_packetBuffer;
-  IdentifyOutcome m_identify;
-  ExamineOutcome m_examine;
-  BlockLimits m_blockLimits;
-  bool m_lineOpen = false;  // the last text logged did not end its line
-  std::function<bool()> m_cancelled;
-  uint32_t m_replyHeld = 0;  // bytes of the latest reply
+  ISerialDevice& serial_;
+  IClock& clock_;
+  IFileSystem& files_;
+  ILogEdit* logEdit_ = nullptr;
+  IProgressCtrl* progressCtrl_ = nullptr;
+  char* mcuVersion_ = g_mcuVersion;
+  uint8_t* packetBuffer_ = g_packetBuffer;
+  IdentifyOutcome identify_;
+  ExamineOutcome examine_;
+  BlockLimits blockLimits_;
+  bool lineOpen_ = false;  // the last text logged did not end its line
+  std::function<bool()> cancelled_;
+  uint32_t replyHeld_ = 0;  // bytes of the latest reply
 };
 
 // One sentence on how a programming run ended, for the window's log and the command line.
 std::string ProgramVerdict(const ProgramOutcome& outcome);
+
+}  // namespace fennwick

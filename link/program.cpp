@@ -5,6 +5,8 @@
 #include "link/log_console.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 namespace {
 // The end record has left the port well within this at any line rate the MCU speaks.
 constexpr uint32_t kDrainTimeoutMs = 5000;
@@ -16,7 +18,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::NullPath;
     return outcome;
   }
-  std::unique_ptr<IFile> file = m_files.OpenRead(path, outcome.fileErrno);
+  std::unique_ptr<IFile> file = files_.OpenRead(path, outcome.fileErrno);
   if (!file) {
     Log("Open S19 File failed!\r\n");
     outcome.status = ProgramOutcome::Status::FileNotOpened;
@@ -38,7 +40,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::OutOfMemory;
     return outcome;
   }
-  outcome.load = loader ? loader(*file, image.get(), m_packetBuffer) : LoadS19Image(*file, image.get(), m_packetBuffer);
+  outcome.load = loader ? loader(*file, image.get(), packetBuffer_) : LoadS19Image(*file, image.get(), packetBuffer_);
   if (outcome.load.readError) {
     // A half-read image must never reach the flash.
     Log("Read S19 File failed!\r\n");
@@ -55,15 +57,15 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
   uint32_t inARow = 0;
   for (uint32_t i = 0; i < kBlockCount; ++i) {
     const uint32_t address = kFlashBase + kBlockSize * i;
-    m_packetBuffer[0] = 'S';
-    m_packetBuffer[1] = '2';
-    m_packetBuffer[2] = static_cast<uint8_t>(address >> 24);
-    m_packetBuffer[3] = static_cast<uint8_t>(address >> 16);
-    m_packetBuffer[4] = static_cast<uint8_t>(address >> 8);
-    m_packetBuffer[5] = static_cast<uint8_t>(address);
-    write(m_packetBuffer, kPacketHeaderSize);
+    packetBuffer_[0] = 'S';
+    packetBuffer_[1] = '2';
+    packetBuffer_[2] = static_cast<uint8_t>(address >> 24);
+    packetBuffer_[3] = static_cast<uint8_t>(address >> 16);
+    packetBuffer_[4] = static_cast<uint8_t>(address >> 8);
+    packetBuffer_[5] = static_cast<uint8_t>(address);
+    write(packetBuffer_, kPacketHeaderSize);
     write(image.get() + kBlockSize * i, kBlockSize);
-    const bool replied = ReadReply(m_blockLimits.timeoutMs, i % kBlockReplyLogEvery == 0 ? 1 : 0, kFullStop) == 1;
+    const bool replied = ReadReply(blockLimits_.timeoutMs, i % kBlockReplyLogEvery == 0 ? 1 : 0, kFullStop) == 1;
     SetProgressPosOn(Progress(), static_cast<int32_t>(i));
     if (LineLost()) {
       // A vanished port (a pulled adapter) takes nothing more; waiting out the remaining
@@ -72,7 +74,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
       outcome.status = ProgramOutcome::Status::Completed;
       return outcome;
     }
-    if (m_cancelled && m_cancelled()) {
+    if (cancelled_ && cancelled_()) {
       // Stopped between blocks; an end record would close a session whose image is half sent.
       if (!replied) ++outcome.blockTimeouts;
       outcome.interrupted = true;
@@ -88,7 +90,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     ++outcome.blockTimeouts;
     // A lost reply is waited out, but a line that stays dead would hold the station for
     // every remaining block's full silence.
-    if (++inARow == m_blockLimits.maxConsecutiveTimeouts) {
+    if (++inARow == blockLimits_.maxConsecutiveTimeouts) {
       Log("%u block replies in a row timed out, programming stopped!\r\n", inARow);
       outcome.stalledFrom = i + 1 - inARow;
       outcome.stalledAt = i;
@@ -127,13 +129,13 @@ bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
 }
 
 void CMcuPort::SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write) {
-  m_packetBuffer[0] = 'S';
-  m_packetBuffer[1] = '9';
-  write(m_packetBuffer, kEndRecordSize);
+  packetBuffer_[0] = 'S';
+  packetBuffer_[1] = '9';
+  write(packetBuffer_, kEndRecordSize);
   if (m_hPort == kInvalidHandle) return;
   // The run is complete only once the record has left the port: a line that goes while it
   // drains (after the last block's reply) swallows it, and that is a lost port.
-  const DrainResult drained = LineLost() ? DrainResult::Lost : m_serial.Drain(m_hPort, kDrainTimeoutMs);
+  const DrainResult drained = LineLost() ? DrainResult::Lost : serial_.Drain(m_hPort, kDrainTimeoutMs);
   if (drained == DrainResult::Lost) {
     ReportLineLost(outcome);
   } else if (drained == DrainResult::TimedOut) {
@@ -146,3 +148,5 @@ void CMcuPort::ReportLineLost(ProgramOutcome& outcome) {
   Log("\r\nCOM port lost!\r\n");
   outcome.lineLost = true;
 }
+
+}  // namespace fennwick

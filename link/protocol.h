@@ -7,6 +7,8 @@
 
 #include "firmware/s19_loader.h"
 
+namespace fennwick {
+
 // The flash image goes out as kBlockCount blocks of kBlockSize bytes from kFlashBase up.
 constexpr uint32_t kBlockSize = 128;
 constexpr uint32_t kBlockCount = static_cast<uint32_t>(kImageSize / kBlockSize);
@@ -45,3 +47,5 @@ constexpr uint32_t kIapTimeoutMs = 5000;       // "$wIAP"
 constexpr uint32_t kBlockTimeoutMs = 120000;   // each block packet
 // Block replies in a row that may time out before a run is given up (0: never).
 constexpr uint32_t kMaxConsecutiveTimeouts = 3;
+
+}  // namespace fennwick

@@ -2,6 +2,8 @@
 
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 namespace {
 std::string Plural(uint32_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 }  // namespace
@@ -46,3 +48,5 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
   if (outcome.shortWrites > 0) add(Plural(outcome.shortWrites, "write was", "writes were") + " not taken whole");
   return "Finished with errors: " + problems + ".";
 }
+
+}  // namespace fennwick

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+namespace fennwick {
+
 uint32_t SystemClock::TickCount() {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now().time_since_epoch());
@@ -15,3 +17,5 @@ IClock& DefaultClock() {
   static SystemClock clock;
   return clock;
 }
+
+}  // namespace fennwick

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace fennwick {
+
 // A 32-bit wrapping millisecond tick and a sleep; injectable so that tests run long
 // silences in virtual time.
 class IClock {
@@ -18,3 +20,5 @@ class SystemClock final : public IClock {
 
 // The process-wide real clock.
 IClock& DefaultClock();
+
+}  // namespace fennwick

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace fennwick {
+
 // A multi-line edit control. Lengths and positions count UTF-16 units, with a carriage
 // return and a line feed one character each.
 class ILogEdit {
@@ -24,3 +26,5 @@ class IProgressCtrl {
   virtual void SetPos(int32_t pos) = 0;
   virtual void Invalidate() = 0;
 };
+
+}  // namespace fennwick

@@ -10,6 +10,8 @@
 
 #include "platform/text.h"
 
+namespace fennwick {
+
 namespace {
 
 class PosixFile final : public IFile {
@@ -143,3 +145,5 @@ bool ByteReader::Fill() {
   len_ = static_cast<size_t>(got);
   return true;
 }
+
+}  // namespace fennwick

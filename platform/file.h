@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace fennwick {
+
 class IFile {
  public:
   virtual ~IFile() = default;
@@ -95,3 +97,5 @@ class ByteReader {
   size_t len_ = 0;
   bool failed_ = false;
 };
+
+}  // namespace fennwick

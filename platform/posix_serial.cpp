@@ -13,6 +13,8 @@
 
 #include "platform/text.h"
 
+namespace fennwick {
+
 namespace {
 
 struct BaudEntry {
@@ -482,3 +484,5 @@ void PosixSerialDevice::Close(int32_t h) {
   Release(h, it->second);
   ports_.erase(it);
 }
+
+}  // namespace fennwick

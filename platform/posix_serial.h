@@ -8,6 +8,8 @@
 
 #include "platform/serial_device.h"
 
+namespace fennwick {
+
 // Puts back the settings that every port open in this process had when it was opened.
 // Safe in a signal handler, for a program that must end at once.
 void RestoreOpenPortsNow();
@@ -70,3 +72,5 @@ class PosixSerialDevice final : public ISerialDevice {
   int lastErrno_ = 0;
   std::string lastPath_;
 };
+
+}  // namespace fennwick

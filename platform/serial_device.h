@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace fennwick {
+
 // Line settings. Only the first five fields are changed by the link; the rest are
 // carried as read from the device and written back unchanged.
 struct Dcb {
@@ -109,3 +111,5 @@ class ForwardingSerialDevice : public ISerialDevice {
  private:
   ISerialDevice& inner_;
 };
+
+}  // namespace fennwick

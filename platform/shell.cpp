@@ -1,6 +1,10 @@
 #include "platform/shell.h"
 
+namespace fennwick {
+
 IShell& DefaultShell() {
   static NullShell shell;
   return shell;
 }
+
+}  // namespace fennwick

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace fennwick {
+
 using WindowHandle = std::intptr_t;  // 0 names no window
 constexpr WindowHandle kNoWindow = 0;
 
@@ -43,3 +45,5 @@ class NullShell final : public IShell {
 };
 
 IShell& DefaultShell();
+
+}  // namespace fennwick

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+namespace fennwick {
+
 bool EnsureStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -18,3 +20,5 @@ bool EnsureStandardDescriptors() {
   }
   return true;
 }
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fennwick {
+
 namespace {
 
 // One converter per thread and direction: iconv descriptors are not thread-safe, and
@@ -124,3 +126,5 @@ bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
   out = FromLe(bytes);
   return true;
 }
+
+}  // namespace fennwick

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace fennwick {
+
 namespace {
 
 QImage Draw(int size) {
@@ -53,6 +55,10 @@ QImage Draw(int size) {
 }
 
 }  // namespace
+
+}  // namespace fennwick
+
+using namespace fennwick;
 
 int main(int argc, char** argv) {
   if (argc < 3) {

@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+namespace fennwick {
+
 namespace {
 
 constexpr uint32_t kBase = 0x8000;
@@ -32,6 +34,10 @@ std::string Record(char type, uint32_t address, int addrBytes, const uint8_t* da
 }
 
 }  // namespace
+
+}  // namespace fennwick
+
+using namespace fennwick;
 
 int main(int argc, char** argv) {
   CLI::App app{"Writes a sample firmware S19 file for a 128 KiB flash at 0x8000", "fennwick-make-sample"};

@@ -34,7 +34,7 @@ int Fail(const std::string& message, int code) {
 
 int main(int argc, char** argv) {
   // Before the terminal is opened: it must not become stdout or stderr.
-  if (!EnsureStandardDescriptors()) return 1;
+  if (!fennwick::EnsureStandardDescriptors()) return 1;
   using namespace fennwick::sim;
   const ParsedOptions parsed = ParseSimOptions(argc, argv, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;

@@ -15,6 +15,8 @@
 #include "cli/commands.h"
 #include "cli/log_file.h"
 
+namespace fennwick {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -147,3 +149,5 @@ TEST_F(Arguments, ABoardWhoseThreadCannotStartFailsAloneAndTheTableStillCloses) 
 }
 
 }  // namespace
+
+}  // namespace fennwick

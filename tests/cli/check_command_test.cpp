@@ -13,6 +13,8 @@
 #include "cli/check_command.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -259,3 +261,5 @@ TEST_F(CheckCommand, RawBinaryFillsTheFlashFromItsBaseAndMustFit) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -17,6 +17,8 @@
 #include "cli/run_report.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -226,3 +228,5 @@ TEST(RunReport, SummaryLineIsOneLineOfKeysAndValues) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

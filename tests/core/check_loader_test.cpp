@@ -9,6 +9,8 @@
 #include "fakes/fake_files.h"
 #include "firmware/firmware_file.h"
 
+namespace fennwick {
+
 namespace {
 
 std::string Lines(const std::vector<std::string>& lines) {
@@ -63,3 +65,5 @@ TEST(CheckAndLoader, AgreeOnTheImageAndCallEveryUnintendedWriteAProblem) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -9,6 +9,8 @@
 #include "firmware/examine.h"
 #include "srec_text.h"
 
+namespace fennwick {
+
 namespace {
 
 // A file whose length cannot be told.
@@ -76,3 +78,5 @@ TEST(ExaminationScan, UnknownLengthIsAReadErrorAndCountsSaturate) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -8,6 +8,8 @@
 #include "port_fixture.h"
 #include "srec_text.h"
 
+namespace fennwick {
+
 namespace {
 
 const std::u16string kPath = u"fw.s19";
@@ -243,3 +245,5 @@ TEST_F(ExamineFile, HostileCountsAddressesAndShortLines) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

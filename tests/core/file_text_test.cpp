@@ -10,6 +10,8 @@
 #include "platform/file.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -121,3 +123,5 @@ TEST(Text, Utf8AndUtf16) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -11,6 +11,8 @@
 #include "firmware/firmware_file.h"
 #include "srec_text.h"
 
+namespace fennwick {
+
 namespace {
 
 FirmwareReport Check(const std::string& text, int64_t failAt = -1) {
@@ -305,3 +307,5 @@ TEST(CheckFirmware, GarbageGivesALimitedListAndNoCrash) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

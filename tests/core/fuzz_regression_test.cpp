@@ -8,12 +8,16 @@
 #include <stdexcept>
 #include <string>
 
+namespace fennwick {
+
 namespace {
 struct FuzzRuleBroken : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 }  // namespace
+}  // namespace fennwick
 
+// The targets open the namespace themselves.
 #define FUZZ_REPORT(text) throw FuzzRuleBroken(text)
 #define FENNWICK_FUZZ_NO_MAIN
 #include "../../fuzz/fuzz_check.cpp"
@@ -21,6 +25,7 @@ struct FuzzRuleBroken : std::runtime_error {
 #include "../../fuzz/fuzz_read_reply.cpp"
 #include "../../fuzz/fuzz_s19_loader.cpp"
 
+namespace fennwick {
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,3 +98,5 @@ TEST(CheckFirmwareHostile, FileThatShrankAfterItsLengthWasTakenIsReadToItsEnd) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -18,6 +18,8 @@
 #include "port_fixture.h"
 #include "srec_text.h"
 
+namespace fennwick {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -352,3 +354,5 @@ TEST_F(AgainstSrecCat, WrittenFilesLoadToTheSameImage) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 #include "link/log_console.h"
 #include "port_fixture.h"
 
+namespace fennwick {
+
 namespace {
 
 std::u16string Units(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
@@ -169,3 +171,5 @@ TEST(LogConsole, GlobalControlsAreUsedByThePlainCalls) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -6,6 +6,8 @@
 
 #include "port_fixture.h"
 
+namespace fennwick {
+
 namespace {
 
 // The scripted line, lost the moment the end record is written to it.
@@ -51,3 +53,5 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -7,6 +7,8 @@
 
 #include "port_fixture.h"
 
+namespace fennwick {
+
 namespace {
 
 const std::string kHeading = "========Current MCU Information========\r\nVersion: ";
@@ -273,3 +275,5 @@ TEST_F(OpenAndIdentify, GlobalsServeAPortWithoutItsOwnConsoleAndBuffers) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -11,6 +11,8 @@
 #include "platform/posix_serial.h"
 #include "port_fixture.h"
 
+namespace fennwick {
+
 namespace {
 
 TEST(OutcomeErrno, PortThatCannotBeOpened) {
@@ -92,3 +94,5 @@ TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

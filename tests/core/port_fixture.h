@@ -14,6 +14,8 @@
 #include "link/log_console.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 class PortTest : public ::testing::Test {
  protected:
   PortTest() {
@@ -57,3 +59,5 @@ class GlobalGuard {
   T& global_;
   T saved_;
 };
+
+}  // namespace fennwick

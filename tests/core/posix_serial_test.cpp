@@ -23,6 +23,8 @@
 #include "link/mcu_port.h"
 #include "platform/posix_serial.h"
 
+namespace fennwick {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -507,3 +509,5 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
 }
 
 }  // namespace
+
+}  // namespace fennwick

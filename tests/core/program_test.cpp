@@ -9,6 +9,8 @@
 #include "port_fixture.h"
 #include "srec_text.h"
 
+namespace fennwick {
+
 namespace {
 
 const std::u16string kPath = u"fw.s19";
@@ -435,3 +437,5 @@ TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

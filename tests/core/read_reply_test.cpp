@@ -6,6 +6,8 @@
 
 #include "port_fixture.h"
 
+namespace fennwick {
+
 namespace {
 
 class ReadReply : public PortTest {
@@ -266,3 +268,5 @@ TEST_F(WritePort, ShortWriteIsLoggedAndReturnsTheCountTaken) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -11,6 +11,8 @@
 #include "firmware/s19_loader.h"
 #include "srec_text.h"
 
+namespace fennwick {
+
 namespace {
 
 constexpr size_t kGuard = 4096;
@@ -326,3 +328,5 @@ TEST(S19LoaderHostile, LinesOfEveryShortLengthAndAroundTheBufferSize) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

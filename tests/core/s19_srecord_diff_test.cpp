@@ -16,6 +16,8 @@
 #include "platform/file.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -126,3 +128,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+}  // namespace fennwick

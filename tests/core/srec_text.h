@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace fennwick {
+
 // One record "S<type>" with a count, an address of `addressBytes` bytes, the data and a
 // correct checksum (unless `checksum` is given), without a line end.
 inline std::string Record(char type, int addressBytes, uint32_t address, const std::vector<uint8_t>& data,
@@ -30,3 +32,5 @@ inline std::string S2(uint32_t address, const std::vector<uint8_t>& data) { retu
 inline std::string S3(uint32_t address, const std::vector<uint8_t>& data) { return Record('3', 4, address, data); }
 
 inline std::vector<uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+
+}  // namespace fennwick

@@ -8,6 +8,8 @@
 
 #include "fakes/process.h"
 
+namespace fennwick {
+
 namespace {
 
 const std::string kIdentified =
@@ -210,3 +212,5 @@ TEST(CliUsage, WrongArgumentsExitTwo) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

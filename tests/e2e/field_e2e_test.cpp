@@ -8,6 +8,8 @@
 
 #include "fakes/process.h"
 
+namespace fennwick {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -91,3 +93,5 @@ TEST(CliField, UnsuitableFileIsRefusedWithoutAByteOfIapUnlessForced) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -18,6 +18,8 @@
 
 #include "fakes/process.h"
 
+namespace fennwick {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -264,3 +266,5 @@ TEST(Shell, TheNextHostsFirstQueryIsAnsweredWhileThePreviousHostsBytesStillCross
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -13,6 +13,8 @@
 
 #include "fakes/process.h"
 
+namespace fennwick {
+
 using nlohmann::json;
 
 namespace {
@@ -261,3 +263,5 @@ TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongIsRefused) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

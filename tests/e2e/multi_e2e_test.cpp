@@ -7,6 +7,8 @@
 
 #include "fakes/process.h"
 
+namespace fennwick {
+
 namespace {
 
 // One board refuses IAP and one drops a block reply (a full 120 s silence), the other
@@ -64,3 +66,5 @@ TEST(CliManyBoards, AllGoodBoardsExitZero) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

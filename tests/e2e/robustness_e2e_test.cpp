@@ -15,6 +15,8 @@
 
 #include "fakes/process.h"
 
+namespace fennwick {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -170,3 +172,5 @@ TEST(Contention, TwoRunsStartedAtOnceOnOnePortOneGetsItTheOtherIsToldItIsBusy) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

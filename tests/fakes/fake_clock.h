@@ -3,6 +3,8 @@
 
 #include "platform/clock.h"
 
+namespace fennwick {
+
 // Virtual time: sleeping and waiting advance it at once.
 class FakeClock final : public IClock {
  public:
@@ -24,3 +26,5 @@ class FakeClock final : public IClock {
   uint64_t sleptMs_ = 0;
   uint64_t sleeps_ = 0;
 };
+
+}  // namespace fennwick

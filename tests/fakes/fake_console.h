@@ -7,6 +7,8 @@
 #include "platform/console.h"
 #include "platform/text.h"
 
+namespace fennwick {
+
 class MemoryLogEdit final : public ILogEdit {
  public:
   int32_t GetWindowTextLength() override { return static_cast<int32_t>(text_.size()); }
@@ -55,3 +57,5 @@ class RecordingProgress final : public IProgressCtrl {
   std::vector<int32_t> positions;
   int32_t rangeHigh = 100;
 };
+
+}  // namespace fennwick

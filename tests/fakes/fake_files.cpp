@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace fennwick {
+
 int64_t MemoryFile::Read(uint8_t* buf, size_t n) {
   if (failAt_ >= 0 && static_cast<int64_t>(pos_) >= failAt_) {
     failed_ = true;
@@ -14,3 +16,5 @@ int64_t MemoryFile::Read(uint8_t* buf, size_t n) {
   pos_ += take;
   return static_cast<int64_t>(take);
 }
+
+}  // namespace fennwick

@@ -7,6 +7,8 @@
 
 #include "platform/file.h"
 
+namespace fennwick {
+
 class MemoryFile final : public IFile {
  public:
   MemoryFile(std::string data, int64_t failAt) : data_(std::move(data)), failAt_(failAt) {}
@@ -42,3 +44,5 @@ class MemoryFileSystem final : public IFileSystem {
  private:
   std::map<std::u16string, std::pair<std::string, int64_t>> files_;
 };
+
+}  // namespace fennwick

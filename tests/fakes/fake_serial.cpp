@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace fennwick {
+
 void FakeSerial::Deliver(const std::string& bytes, uint64_t delayMs) {
   Deliver(std::vector<uint8_t>(bytes.begin(), bytes.end()), delayMs);
 }
@@ -110,3 +112,5 @@ void FakeSerial::Close(int32_t h) {
   calls.push_back("Close");
   if (h == handle_) open_ = false;
 }
+
+}  // namespace fennwick

@@ -9,6 +9,8 @@
 #include "fakes/fake_clock.h"
 #include "platform/serial_device.h"
 
+namespace fennwick {
+
 class FakeSerial final : public ISerialDevice {
  public:
   explicit FakeSerial(FakeClock& clock) : clock_(clock) {}
@@ -73,3 +75,5 @@ class FakeSerial final : public ISerialDevice {
   bool open_ = false;
   bool lost_ = false;
 };
+
+}  // namespace fennwick

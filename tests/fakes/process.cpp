@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+namespace fennwick {
+
 namespace {
 
 pid_t Spawn(const std::vector<std::string>& argv, int& outFd, int& errFd) {
@@ -153,3 +155,5 @@ std::string ReadFile(const std::string& path) {
   s << f.rdbuf();
   return s.str();
 }
+
+}  // namespace fennwick

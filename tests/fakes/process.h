@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace fennwick {
+
 struct RunResult {
   int exitCode = -1;
   std::string out;
@@ -41,3 +43,5 @@ struct TempDir {
 // Waits up to timeoutMs for a file to exist with the given size.
 bool WaitForFile(const std::string& path, long size, int timeoutMs);
 std::string ReadFile(const std::string& path);
+
+}  // namespace fennwick

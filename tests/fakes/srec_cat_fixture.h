@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string>
 
+namespace fennwick {
+
 template <typename Base = ::testing::Test>
 class SrecCatFixture : public Base {
  protected:
@@ -36,3 +38,5 @@ class SrecCatFixture : public Base {
   }
   std::filesystem::path dir_;
 };
+
+}  // namespace fennwick

@@ -4,4 +4,8 @@
 #include "platform/file.h"
 #include "link/mcu_port.h"
 
+namespace fennwick {
+
 int FirmwareReachesLink() { return kVersionSize > 0 ? 1 : 0; }
+
+}  // namespace fennwick

@@ -7,7 +7,7 @@
 
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -132,3 +132,5 @@ TEST(WindowDialog, FullScreenWindowHasNoFrameAndCoversTheScreen) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

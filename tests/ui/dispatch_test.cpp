@@ -3,7 +3,7 @@
 
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -229,3 +229,5 @@ TEST_F(WindowDispatchWithoutThreads, AWorkerThatCannotStartLeavesTheButtonsUsabl
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -18,7 +18,7 @@
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -127,3 +127,5 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

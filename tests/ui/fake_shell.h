@@ -7,6 +7,8 @@
 #include "platform/clock.h"
 #include "platform/shell.h"
 
+namespace fennwick {
+
 class CallRecord {
  public:
   void Add(std::string call) { calls.push_back(std::move(call)); }
@@ -54,3 +56,5 @@ class RecordingClock final : public IClock {
   CallRecord& record_;
   uint32_t now_ = 0;
 };
+
+}  // namespace fennwick

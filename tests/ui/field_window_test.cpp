@@ -12,7 +12,7 @@
 #include "fakes/fake_serial.h"
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -163,3 +163,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+}  // namespace fennwick

@@ -4,7 +4,7 @@
 #include "ui/control_ids.h"
 #include "ui/layout.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -112,3 +112,5 @@ TEST(WindowLayout, DegenerateScreensGiveEmptyRectanglesNotNegativeOnes) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -7,7 +7,7 @@
 
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -230,3 +230,5 @@ TEST_F(WindowLogControl, WorkerOutputArrivesInOrderEachCallCompleteBeforeTheNext
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -3,6 +3,8 @@
 
 #include "app/options.h"
 
+namespace fennwick {
+
 namespace {
 
 TEST(WindowOptions, ScreenSizes) {
@@ -68,3 +70,5 @@ TEST(WindowOptions, CommandLines) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

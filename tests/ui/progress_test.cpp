@@ -5,7 +5,7 @@
 
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -76,3 +76,5 @@ TEST(WindowProgress, WorkerCallsAreAppliedOnTheWidgetsThread) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

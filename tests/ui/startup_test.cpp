@@ -6,6 +6,8 @@
 #include "app/flasher_app.h"
 #include "fake_shell.h"
 
+namespace fennwick {
+
 namespace {
 
 using Calls = std::vector<std::string>;
@@ -68,3 +70,5 @@ TEST(WindowStartup, TheLinuxShellDoesNothingVisible) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

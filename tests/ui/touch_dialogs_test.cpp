@@ -15,7 +15,7 @@
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -143,3 +143,5 @@ TEST(TouchFileDialog, StartsInTheLastFilesFolderElseOnARemovableMediumElseAtHome
 }
 
 }  // namespace
+
+}  // namespace fennwick

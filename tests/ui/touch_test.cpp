@@ -14,7 +14,7 @@
 
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -204,3 +204,5 @@ TEST_F(WindowTouch, QuitEndsTheWindowOnATapButNotWhileAJobRuns) {
 }
 
 }  // namespace
+
+}  // namespace fennwick

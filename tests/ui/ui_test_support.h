@@ -18,6 +18,8 @@
 #include "ui/log_control.h"
 #include "ui/progress_control.h"
 
+namespace fennwick {
+
 // Processes events until `done` holds or `timeoutMs` has passed; returns `done()`.
 inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer t;
@@ -33,7 +35,7 @@ inline void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
 }
 
-inline QPushButton* Button(const fennwick::CFlasherDlg& dlg, int id) { return qobject_cast<QPushButton*>(dlg.GetDlgItem(id)); }
+inline QPushButton* Button(const CFlasherDlg& dlg, int id) { return qobject_cast<QPushButton*>(dlg.GetDlgItem(id)); }
 
 inline std::u16string U16(const QString& s) {
   return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
@@ -41,14 +43,14 @@ inline std::u16string U16(const QString& s) {
 
 // Jobs that record what they were asked, report through the log console as the real
 // ones do, and can be held running until the test releases them.
-class FakeJobs final : public fennwick::IJobRunner {
+class FakeJobs final : public IJobRunner {
  public:
   struct Call {
     int32_t kind;
     std::u16string path;
   };
-  void Program(const char16_t* path) override { Run(fennwick::kJobProgram, path); }
-  void Examine(const char16_t* path) override { Run(fennwick::kJobExamine, path); }
+  void Program(const char16_t* path) override { Run(kJobProgram, path); }
+  void Examine(const char16_t* path) override { Run(kJobExamine, path); }
 
   std::vector<Call> Calls() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -69,7 +71,7 @@ class FakeJobs final : public fennwick::IJobRunner {
       std::lock_guard<std::mutex> lock(mu_);
       calls_.push_back({kind, path});
     }
-    LogPrintf(kind == fennwick::kJobProgram ? "program\r\n" : "examine\r\n");
+    LogPrintf(kind == kJobProgram ? "program\r\n" : "examine\r\n");
     SetProgressRange(10);
     SetProgressPos(7);
     if (body) body();
@@ -80,3 +82,5 @@ class FakeJobs final : public fennwick::IJobRunner {
   std::mutex mu_;
   std::vector<Call> calls_;
 };
+
+}  // namespace fennwick

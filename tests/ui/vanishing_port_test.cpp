@@ -9,7 +9,7 @@
 #include "fakes/process.h"
 #include "ui_test_support.h"
 
-using namespace fennwick;
+namespace fennwick {
 
 namespace {
 
@@ -99,3 +99,5 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
 }
 
 }  // namespace
+
+}  // namespace fennwick

@@ -10,12 +10,6 @@
 #include "ui/layout.h"
 #include "ui/touch_dialogs.h"
 
-namespace fennwick {
-
-}  // namespace fennwick
-
-using namespace fennwick;
-
 int main(int argc, char** argv) {
   if (argc < 5) {
     std::fprintf(stderr, "usage: fennwick-dialog-shot OUT.png WIDTH HEIGHT FOLDER [PICK]\n");
@@ -32,7 +26,7 @@ int main(int argc, char** argv) {
   screen.setWindowFlag(Qt::FramelessWindowHint);
   screen.setGeometry(0, 0, w, h);
   screen.show();
-  CS19FileDialog dialog(&screen, w, h, MakeDialogFont(ScaleX(10, w), screen.logicalDpiY()), QString::fromLocal8Bit(argv[4]));
+  fennwick::CS19FileDialog dialog(&screen, w, h, fennwick::MakeDialogFont(fennwick::ScaleX(10, w), screen.logicalDpiY()), QString::fromLocal8Bit(argv[4]));
   if (argc > 5) {
     const auto rows = dialog.List()->findItems(QString::fromLocal8Bit(argv[5]), Qt::MatchExactly);
     if (!rows.isEmpty()) dialog.TapRow(dialog.List()->row(rows.first()));

@@ -3,12 +3,6 @@
 
 #include <QApplication>
 
-namespace fennwick {
-
-}  // namespace fennwick
-
-using namespace fennwick;
-
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleMock(&argc, argv);

@@ -188,9 +188,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 
   if (*ports) {
-    std::optional<std::string> override = ctx.environmentPort;
-    if (!ctx.ports.empty()) override = ctx.ports.front();
-    return RunPorts(ctx.out, override, "/sys", "/dev", ctx.json);
+    return RunPorts(ctx.out, ctx.FirstPort(), "/sys", "/dev", ctx.json);
   }
   if (*check) return RunCheckFile(ctx, checkFile);
   if (*identify) return RunIdentify(ctx);

@@ -353,8 +353,7 @@ PortRun Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const
 
 PortRun RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, kPacketSize);
-  std::optional<std::string> port = ctx.environmentPort;
-  if (!ctx.ports.empty()) port = ctx.ports.front();
+  const std::optional<std::string> port = ctx.FirstPort();
   // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
   // terminal, messages and the prompt start on a line of their own, while a pipe gets the
   // log text exactly.

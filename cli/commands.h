@@ -68,6 +68,9 @@ struct CliContext {
   std::string station;       // --station: the line's name for this PC, in every record
   std::vector<std::string> units;  // --unit, one per port in order: the boards' serial numbers
   FileOptions file;          // --format, --base
+
+  // The one board's port override: the first --port, else FENNWICK_PORT, else none (COM2:).
+  std::optional<std::string> FirstPort() const { return ports.empty() ? environmentPort : ports.front(); }
 };
 
 // Checks that the parser cannot make, run after parsing and before anything touches a

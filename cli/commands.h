@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/exit_codes.h"
 #include "firmware/firmware_file.h"
 #include "link/protocol.h"
 #include "platform/posix_serial.h"
@@ -16,26 +17,6 @@
 namespace fennwick {
 
 class RunLogFile;
-
-// Exit codes, stable for scripts.
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitFailure = 1,        // anything not listed below
-  kExitUsage = 2,          // a wrong argument
-  kExitPort = 3,           // the port cannot be opened or set up
-  kExitSilent = 4,         // the MCU did not answer a query or the IAP request
-  kExitUnsuitable = 5,     // examine: the file does not suit the MCU
-  kExitNoDescription = 6,  // examine: the file has no description block
-  kExitFile = 7,           // the file is missing or unreadable
-  kExitRefused = 8,        // program: the MCU refused IAP
-  kExitIncomplete = 9,     // program: block replies timed out (too many in a row end the run) or writes short
-  kExitPortLost = 10,      // the port vanished during the run or the identification
-  kExitFileProblems = 11,  // check (and program without --force): the file has problems
-  kExitMixed = 12,         // several ports failed, not all in the same way
-  kExitLogFile = 13,       // a run record could not be written to the log file
-  kExitInterrupted = 14,   // SIGINT or SIGTERM stopped the run
-  kExitThread = 15,        // a board's worker thread could not be started
-};
 
 // Stands a device of the caller's between a board's port object and its serial line (a
 // benchmark's way of polling); the board owns what it returns.
@@ -84,12 +65,6 @@ int ValidateOfflineExamine(const CliContext& ctx, bool offline, bool versionGive
 
 // The flash window as the messages give it: "0x8000 to 0x27FFF".
 std::string FlashWindowText();
-
-// The word for an exit code, as the JSON document and the records give a port's result.
-const char* ResultWord(int exitCode);
-// Several ports' codes as one: 0 when all succeeded, the shared code when every failed port
-// failed the same way, kExitMixed otherwise.
-int CombinedExitCode(const std::vector<int>& codes);
 
 int RunIdentify(const CliContext& ctx);
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion);

@@ -13,24 +13,9 @@
 #include <memory>
 #include <string>
 
-namespace fennwick {
+#include "cli/run_record.h"
 
-struct RunRecord {
-  std::string startedUtc;  // ISO 8601
-  std::string port;
-  std::string command;     // e.g. "program fw.s19"
-  std::string log;         // the log text, byte for byte
-  std::string result;      // e.g. "ok", "IAP refused"
-  int exitCode = 0;
-  double seconds = 0;
-  // What ties the record to a unit, a station and an image; empty ones read "(none)".
-  std::string tool;        // "fennwick-cli 0.1.0"
-  std::string station;
-  std::string unit;
-  std::string file;        // absolute path
-  std::string imageCrc32;  // "0x1A2B3C4D": the image every board of the command got
-  std::string mcuVersion;
-};
+namespace fennwick {
 
 std::string UtcNow();
 // A text as one line of a record: trailing line ends dropped, other control bytes as '?'.

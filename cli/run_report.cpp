@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "cli/ports.h"
 #include "platform/text.h"
 
@@ -75,7 +75,7 @@ FileFacts FactsOf(const std::string& file, const FirmwareReport& report) {
   return f;
 }
 
-std::string JsonDocument(const RunInfo& info, const std::vector<PortRun>& ports, int exitCode) {
+std::string JsonDocument(const RunInfo& info, const std::vector<RunRecord>& ports, int exitCode) {
   ordered_json doc;
   doc["format_version"] = kJsonFormatVersion;
   doc["tool"] = {{"name", "fennwick-cli"}, {"version", ToolVersion()}};
@@ -85,7 +85,7 @@ std::string JsonDocument(const RunInfo& info, const std::vector<PortRun>& ports,
   doc["result"] = ResultWord(exitCode);
   doc["exit_code"] = exitCode;
   ordered_json list = ordered_json::array();
-  for (const PortRun& p : ports) {
+  for (const RunRecord& p : ports) {
     ordered_json j;
     j["port"] = Text(p.port);  // none for examine --offline
     j["unit"] = Text(p.unit);
@@ -94,10 +94,10 @@ std::string JsonDocument(const RunInfo& info, const std::vector<PortRun>& ports,
     j["verdict"] = Text(p.verdict);
     j["result"] = ResultWord(p.exitCode);
     j["exit_code"] = p.exitCode;
-    j["detail"] = p.detail;
+    j["detail"] = p.result;
     j["blocks_accepted"] = p.programmed ? ordered_json(p.blocksAccepted) : ordered_json(nullptr);
     j["timeouts"] = p.programmed ? ordered_json(p.timeouts) : ordered_json(nullptr);
-    j["started"] = p.started;
+    j["started"] = p.startedUtc;
     j["seconds"] = static_cast<double>(static_cast<int64_t>(p.seconds * 1000 + 0.5)) / 1000;
     j["log"] = Utf8(p.log);
     list.push_back(std::move(j));
@@ -150,7 +150,7 @@ std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const st
   return Dump(doc);
 }
 
-std::string SummaryLine(const RunInfo& info, const PortRun& run) {
+std::string SummaryLine(const RunInfo& info, const RunRecord& run) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", run.seconds);
   std::string line = info.verb + " station=" + OrDash(info.station) + " unit=" + OrDash(run.unit) +
@@ -161,7 +161,7 @@ std::string SummaryLine(const RunInfo& info, const PortRun& run) {
   return line;
 }
 
-void SyslogSummary(const RunInfo& info, const PortRun& run) {
+void SyslogSummary(const RunInfo& info, const RunRecord& run) {
   // Threads may finish at once; openlog and syslog are safe to call from several of them.
   ::openlog("fennwick-cli", LOG_PID, LOG_USER);
   ::syslog(run.exitCode == 0 ? LOG_INFO : LOG_ERR, "%s", SummaryLine(info, run).c_str());

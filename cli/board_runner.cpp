@@ -1,0 +1,209 @@
+#include "cli/board_runner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "cli/interrupt.h"
+#include "cli/log_file.h"
+#include "cli/multi_display.h"
+#include "cli/run_report.h"
+#include "cli/terminal_console.h"
+
+namespace fennwick {
+
+namespace {
+
+JobResult RunJob(const BoardJob& job, Board& board) {
+  // A signal before the board's turn: nothing has been sent.
+  if (StopRequested()) return Interrupted(board, "before the run; nothing was sent");
+  return job(board);
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Gathers one board's run into its record, and keeps it where the line keeps its records. A
+// record that could not be written turns a success into kExitLogFile, since a production line
+// relies on it.
+RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+                 const std::string& started, const Board& board, const JobResult& result, double secs) {
+  RunRecord run;
+  run.command = setup.command;
+  run.tool = std::string("fennwick-cli ") + ToolVersion();
+  run.station = setup.info.station;
+  if (setup.info.file != nullptr) {
+    run.file = setup.info.file->path;
+    run.imageCrc32 = Crc32Text(setup.info.file->crc32);
+  }
+  run.startedUtc = started;
+  run.port = port;
+  if (index < ctx.units.size()) run.unit = ctx.units[index];
+  run.mcuVersion = board.VersionText();
+  run.mcuDescription = board.description;
+  while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
+    run.mcuDescription.pop_back();
+  }
+  run.verdict = VerdictWord(board);
+  run.exitCode = result.code;
+  run.result = result.text;
+  run.programmed = result.programmed;
+  run.blocksAccepted = result.blocksAccepted;
+  run.timeouts = result.timeouts;
+  run.seconds = secs;
+  run.log = board.log();
+  if (ctx.log) {
+    std::string whyNot;
+    if (!ctx.log->Append(run, whyNot)) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.log->path().c_str(),
+                   whyNot.c_str());
+      std::fflush(ctx.err);
+      if (run.exitCode == kExitOk) {
+        run.exitCode = kExitLogFile;
+        run.result = "log file not written";
+      }
+    }
+  }
+  if (ctx.syslog) SyslogSummary(setup.info, run);
+  return run;
+}
+
+RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+  TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, kPacketSize);
+  const std::optional<std::string> port = ctx.FirstPort();
+  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
+  // terminal, messages and the prompt start on a line of their own, while a pipe gets the
+  // log text exactly.
+  const bool terminal = ::isatty(fileno(ctx.out)) != 0;
+  const Board* self = nullptr;
+  size_t ended = 0;  // the log length at the last line end we added
+  auto endLine = [&] {
+    if (!terminal || self == nullptr) return;
+    const std::string& log = self->log();
+    if (!log.empty() && log.back() != '\n' && ended != log.size()) {
+      std::fputs("\n", ctx.out);
+      ended = log.size();
+    }
+    std::fflush(ctx.out);
+  };
+  Board board(
+      port, ctx.wrapSerial, console, console,
+      [&](const std::string& text) {
+        console.Finish();
+        endLine();
+        std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
+        std::fflush(ctx.err);
+      },
+      *setup.files);
+  self = &board;
+  const std::string started = UtcNow();
+  const auto start = std::chrono::steady_clock::now();
+  JobResult result = RunJob(job, board);
+  console.Finish();
+  endLine();
+  std::fflush(ctx.out);
+  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start));
+}
+
+// Each port in its own thread with its own board; nothing of one run is shared with another.
+std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+  const size_t n = ctx.ports.size();
+  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
+  std::vector<std::unique_ptr<Board>> boards;
+  for (size_t i = 0; i < n; ++i) {
+    boards.push_back(std::make_unique<Board>(
+        ctx.ports[i], ctx.wrapSerial, display.Log(i), display.Progress(i),
+        [&display, i](const std::string& text) { display.Say(i, text); }, *setup.files));
+    boards.back()->onProgramming = [&display, i] { display.Programming(i); };
+  }
+  std::vector<RunRecord> runs(n);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string started = UtcNow();
+    const auto start = std::chrono::steady_clock::now();
+    auto run = [&, i, started, start] {
+      display.SetStatus(i, "running");
+      const JobResult result = RunJob(job, *boards[i]);
+      const double secs = Since(start);
+      display.SetStatus(i, result.text);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs);
+    };
+    try {
+      threads.push_back(ctx.startThread ? ctx.startThread(run) : std::thread(run));
+    } catch (const std::system_error& e) {
+      // The other boards go on; this one failed before it began.
+      boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
+      const JobResult result{kExitThread, "thread not started"};
+      display.SetStatus(i, result.text);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0);
+    }
+  }
+  for (auto& t : threads) t.join();
+  display.Finish();
+
+  size_t portWidth = 4, versionWidth = 11;
+  for (const RunRecord& run : runs) {
+    portWidth = std::max(portWidth, run.port.size());
+    versionWidth = std::max(versionWidth, run.mcuVersion.size());
+  }
+  const int pw = static_cast<int>(portWidth), vw = static_cast<int>(versionWidth);
+  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", vw, "MCU version", "result", "time");
+  for (const RunRecord& run : runs) {
+    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, run.port.c_str(), vw, run.mcuVersion.c_str(),
+                 run.result.c_str(), run.seconds);
+  }
+  std::fflush(ctx.out);
+  return runs;
+}
+
+}  // namespace
+
+// With --json the log text goes nowhere (the document carries it) and stdout gets the
+// document alone.
+int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+  CliContext view = ctx;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
+  if (ctx.json) {
+    sink.reset(std::fopen("/dev/null", "w"));
+    if (!sink) {
+      std::fprintf(ctx.err, "fennwick-cli: cannot open /dev/null: %s\n", std::strerror(errno));
+      return kExitFailure;
+    }
+    view.out = sink.get();
+    view.sameScreen = false;
+  }
+  std::vector<RunRecord> runs;
+  if (ctx.ports.size() > 1) {
+    runs = RunMany(view, setup, job);
+  } else {
+    runs.push_back(RunOne(view, setup, job));
+  }
+  std::vector<int> codes;
+  for (const RunRecord& run : runs) codes.push_back(run.exitCode);
+  const int code = CombinedExitCode(codes);
+  if (ctx.json) {
+    std::fputs(JsonDocument(setup.info, runs, code).c_str(), ctx.out);
+    std::fflush(ctx.out);
+  }
+  return code;
+}
+
+// A command that ends before any board is reached; with --json it still leaves a document,
+// without ports, so that a script always has one to read.
+int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
+  if (ctx.json) {
+    std::fputs(JsonDocument({verb, ctx.station, nullptr}, {}, code).c_str(), ctx.out);
+    std::fflush(ctx.out);
+  }
+  return code;
+}
+
+}  // namespace fennwick

@@ -1,0 +1,27 @@
+#pragma once
+// Runs a command's job on its boards: one port in this thread with the log on stdout, or
+// each of several ports in a thread of its own with a closing table; then each port's
+// record goes to the log file and the system log, and the JSON document to stdout.
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/jobs.h"
+#include "cli/run_record.h"
+#include "platform/file.h"
+
+namespace fennwick {
+
+// What a command hands to its boards besides the job.
+struct RunSetup {
+  std::string command;  // for the log file, e.g. "program fw.s19"
+  RunInfo info;         // the verb, the station, the file read at the start (its CRC-32 is the image every board gets)
+  IFileSystem* files = &DefaultFileSystem();  // serves the firmware read at the start
+};
+
+// Returns the ports' combined exit code.
+int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job);
+// A command that ends before any board is reached; with --json it still leaves a document,
+// without ports, so that a script always has one to read.
+int StopEarly(const CliContext& ctx, const std::string& verb, int code);
+
+}  // namespace fennwick

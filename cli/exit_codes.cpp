@@ -1,0 +1,69 @@
+#include "cli/exit_codes.h"
+
+#include <array>
+
+namespace fennwick {
+
+namespace {
+
+constexpr std::array<ExitCodeInfo, 16> kTable{{
+    {kExitOk, "ok", "success"},
+    {kExitFailure, "failed", "a failure not listed below"},
+    {kExitUsage, "wrong-argument", "a wrong argument"},
+    {kExitPort, "port-failed", "the port cannot be opened or set up"},
+    {kExitSilent, "mcu-silent", "the MCU is silent (no reply to a query, or to the IAP request); nothing was flashed"},
+    {kExitUnsuitable, "unsuitable", "the file does not suit the MCU"},
+    {kExitNoDescription, "no-description", "the file has no description block"},
+    {kExitFile, "file-unreadable", "the file is missing or unreadable"},
+    {kExitRefused, "iap-refused", "the MCU refused IAP"},
+    {kExitIncomplete, "incomplete",
+     "block replies timed out or writes were short (or the run stopped after --max-timeouts in a row)"},
+    {kExitPortLost, "port-lost", "the port was lost during the run or the identification"},
+    {kExitFileProblems, "file-problems", "the file check found problems (or a raw binary does not fit the flash)"},
+    {kExitMixed, "mixed", "several ports failed in different ways (when all failed the same way: that code)"},
+    {kExitLogFile, "log-file-failed", "a run record could not be written to the log file"},
+    {kExitInterrupted, "interrupted",
+     "stopped by SIGINT or SIGTERM after the current block (a second signal ends it at once)"},
+    {kExitThread, "thread-failed", "a board's worker thread could not be started"},
+}};
+
+constexpr bool InOrder() {
+  for (size_t i = 0; i < kTable.size(); ++i) {
+    if (kTable[i].code != static_cast<int>(i)) return false;
+  }
+  return true;
+}
+static_assert(InOrder(), "the table is indexed by the code");
+
+}  // namespace
+
+std::span<const ExitCodeInfo> ExitCodes() { return kTable; }
+
+const char* ResultWord(int exitCode) {
+  if (exitCode < 0 || static_cast<size_t>(exitCode) >= kTable.size()) return kTable[kExitFailure].word;
+  return kTable[static_cast<size_t>(exitCode)].word;
+}
+
+std::string ExitStatusHelp() {
+  std::string text = "Exit status:\n";
+  for (const ExitCodeInfo& entry : kTable) {
+    const std::string code = std::to_string(entry.code);
+    text += "  " + code + std::string(4 - code.size(), ' ') + entry.word + ": " + entry.help + "\n";
+  }
+  return text;
+}
+
+int CombinedExitCode(const std::vector<int>& codes) {
+  int shared = kExitOk;
+  for (const int code : codes) {
+    if (code == kExitOk) continue;
+    if (shared == kExitOk) {
+      shared = code;
+    } else if (shared != code) {
+      return kExitMixed;
+    }
+  }
+  return shared;
+}
+
+}  // namespace fennwick

@@ -1,0 +1,47 @@
+#pragma once
+// fennwick-cli's exit codes: stable for scripts, one table for --help, the JSON `result`
+// words and the records.
+#include <span>
+#include <string>
+#include <vector>
+
+namespace fennwick {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailure = 1,
+  kExitUsage = 2,
+  kExitPort = 3,
+  kExitSilent = 4,
+  kExitUnsuitable = 5,
+  kExitNoDescription = 6,
+  kExitFile = 7,
+  kExitRefused = 8,
+  kExitIncomplete = 9,
+  kExitPortLost = 10,
+  kExitFileProblems = 11,
+  kExitMixed = 12,
+  kExitLogFile = 13,
+  kExitInterrupted = 14,
+  kExitThread = 15,
+};
+
+struct ExitCodeInfo {
+  ExitCode code;
+  const char* word;  // the JSON document's and the records' `result`
+  const char* help;  // one line of --help
+};
+
+// Every code, in ascending order.
+std::span<const ExitCodeInfo> ExitCodes();
+
+// The word for an exit code, as the JSON document and the records give a port's result;
+// "failed" for a code not in the table.
+const char* ResultWord(int exitCode);
+// The --help paragraph: a heading line "Exit status:", then one line per code.
+std::string ExitStatusHelp();
+// Several ports' codes as one: 0 when all succeeded, the shared code when every failed port
+// failed the same way, kExitMixed otherwise.
+int CombinedExitCode(const std::vector<int>& codes);
+
+}  // namespace fennwick

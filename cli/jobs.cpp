@@ -1,0 +1,250 @@
+#include "cli/jobs.h"
+
+#include <cstring>
+
+#include "cli/interrupt.h"
+#include "cli/run_report.h"
+
+namespace fennwick {
+
+namespace {
+
+// A count as the messages write it: 1024 as "1,024".
+std::string WithCommas(size_t n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+// Why the port did not open, in words a person can act on.
+JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
+  const std::string& path = id.portPath;
+  switch (id.openError) {
+    case OpenError::NoSuchDevice:
+      board.Say("no such device: " + path + " (give the port with --port PATH)");
+      return {kExitPort, "no such device"};
+    case OpenError::PermissionDenied:
+      board.Say("permission denied: " + path +
+                " (add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again)");
+      return {kExitPort, "permission denied"};
+    case OpenError::Busy:
+      board.Say("busy: " + path + " is in use by another program");
+      return {kExitPort, "port busy"};
+    case OpenError::NotSerial:
+      board.Say("not a serial device: " + path);
+      return {kExitPort, "not a serial device"};
+    case OpenError::ControllingTerminal:
+      board.Say("not a port for an MCU: " + path + " is this program's own terminal");
+      return {kExitPort, "own terminal"};
+    case OpenError::Other:
+    case OpenError::None:
+      break;
+  }
+  board.Say("cannot set up the serial port " + path);
+  return {kExitPort, "port not set up"};
+}
+
+// What the examination that has just run on the board's port found, as an exit code.
+JobResult JudgeExamination(Board& board, const std::string& file) {
+  const ExamineOutcome& result = board.port.LastExamine();
+  if (result.verdict == ExamineOutcome::Verdict::FileNotOpened) {
+    board.Say("cannot read " + file);
+    return {kExitFile, "file not readable"};
+  }
+  if (result.verdict == ExamineOutcome::Verdict::OutOfMemory) {
+    board.Say("out of memory");
+    return {kExitFailure, "out of memory"};
+  }
+  if (result.readError) {
+    board.Say("read error in " + file);
+    return {kExitFile, "file not readable"};
+  }
+  switch (result.verdict) {
+    case ExamineOutcome::Verdict::NoDescription:
+      board.Say(file + " has no description block");
+      return {kExitNoDescription, "no description"};
+    case ExamineOutcome::Verdict::Unsuitable:
+      board.Say(file + " does not suit the MCU attached");
+      return {kExitUnsuitable, "unsuitable"};
+    case ExamineOutcome::Verdict::Suitable:
+      return {kExitOk, "suitable"};
+    default:
+      return {kExitFailure, "not examined"};
+  }
+}
+
+// Before the IAP request: a silent MCU, or a file that does not suit the MCU or carries
+// no description, gets nothing unless the operator insisted. Returns kExitOk to go on.
+JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const Examination& examination,
+                               const std::string& file, bool force) {
+  const char* const kNothingSent = "nothing was sent; --force programs it all the same";
+  if (identified.code == kExitSilent) {
+    if (!force) {
+      board.Say(kNothingSent);
+      return identified;
+    }
+    board.Say("warning: programming a silent MCU anyway (--force)");
+  }
+  // It judges only: its texts are `examine`'s (and the window's Open's).
+  board.Quiet(true);
+  examination(board.port);
+  board.Quiet(false);
+  const JobResult judged = JudgeExamination(board, file);
+  if (judged.code == kExitUnsuitable || judged.code == kExitNoDescription) {
+    if (!force) {
+      board.Say(kNothingSent + std::string(" (`fennwick-cli examine ") + file + "` shows the description)");
+      return judged;
+    }
+    board.Say("warning: programming it anyway (--force)");
+    return {kExitOk, "forced"};
+  }
+  return judged;
+}
+
+// The run's outcome as an exit code, with the verdict that the window logs.
+JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const std::string& file, uint32_t crc32) {
+  using Status = ProgramOutcome::Status;
+  if (outcome.load.outOfRangeBytes > 0) {
+    board.Say("warning: " + std::to_string(outcome.load.outOfRangeBytes) +
+              " data bytes lie outside the flash (" + FlashWindowText() + ") and were not sent");
+  }
+  if (outcome.load.overlongLines > 0) {
+    board.Say("warning: " + std::to_string(outcome.load.overlongLines) + " lines longer than " +
+              WithCommas(kPacketBufferSize) + " characters were not loaded");
+  }
+  if (outcome.status == Status::NullPath || outcome.status == Status::FileNotOpened) {
+    board.Say("cannot read " + file);
+  }
+  board.Say(ProgramVerdict(outcome));
+  if (outcome.lineLost) {
+    board.Say("the port " + board.port.LastIdentify().portPath + " was lost during the run");
+    return {kExitPortLost, "port lost"};
+  }
+  switch (outcome.status) {
+    case Status::NullPath:
+    case Status::FileNotOpened:
+    case Status::FileUnreadable:
+      return {kExitFile, "file not readable"};
+    case Status::Refused:
+      return {kExitRefused, "IAP refused"};
+    case Status::IapSilent:
+      return {kExitSilent, "no IAP answer"};
+    case Status::Stalled:
+      return {kExitIncomplete, "stopped: no replies"};
+    case Status::OutOfMemory:
+      return {kExitFailure, "out of memory"};
+    case Status::NotRun:
+      return {kExitFailure, "not run"};
+    case Status::Completed:
+      break;
+  }
+  if (outcome.interrupted) return {kExitInterrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
+  if (!outcome.Succeeded()) {
+    return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
+                                                       : std::string("incomplete")};
+  }
+  board.Say("flashed " + file + ", image crc32 " + Crc32Text(crc32));
+  return {kExitOk, "programmed"};
+}
+
+}  // namespace
+
+JobResult Interrupted(Board& board, const std::string& when) {
+  board.Say("interrupted " + when);
+  return {kExitInterrupted, "interrupted"};
+}
+
+JobResult Identify(Board& board) {
+  const int opened = board.port.OpenAndIdentify(kMcuPortName);
+  const IdentifyOutcome& id = board.port.LastIdentify();
+  if (opened == -2) {
+    board.Say("the serial port " + id.portPath + " refused its line settings");
+    return {kExitPort, "line settings refused"};
+  }
+  if (opened != 0) return ExplainOpenFailure(board, id);
+  // A port that vanished (a pulled adapter, a hung-up line) is not a silent MCU, and
+  // nothing more can be sent on it.
+  if (id.lineLost) {
+    board.Say("the port " + id.portPath + " was lost during the identification");
+    return {kExitPortLost, "port lost"};
+  }
+  if (StopRequested()) return Interrupted(board, "during the identification; nothing was flashed");
+  if (id.versionTooLong) {
+    // It answered; the buffer holds what fits, and the rest of the reply came as the
+    // answer to the next query.
+    board.Say("the MCU's version reply on " + id.portPath + " is longer than " + WithCommas(kReplySize - 1) +
+              " bytes; only its beginning was read");
+  }
+  if (!id.versionTooLong && (!id.versionReplied || !id.descriptionReplied)) {
+    board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
+              " query on " + id.portPath);
+    return {kExitSilent, "MCU silent"};
+  }
+  if (board.port.m_reply[1] != '#') board.description = board.port.m_reply + 3;
+  return {kExitOk, "ok"};
+}
+
+JobResult Examine(Board& board, const Examination& examination, const std::string& file, bool offline,
+                  const std::string& mcuVersion) {
+  JobResult identified{kExitOk, "ok"};
+  if (offline) {
+    // The version line as the MCU would send it: its text from byte 3 on is compared.
+    const std::string text = mcuVersion.size() > 3 ? mcuVersion.substr(3, kVersionSize - 1) : std::string();
+    std::memcpy(board.version, text.data(), text.size());
+  } else {
+    identified = Identify(board);
+    if (identified.code == kExitPort || identified.code == kExitInterrupted) return identified;
+  }
+  examination(board.port);
+  const JobResult judged = JudgeExamination(board, file);
+  if (judged.code == kExitFile || judged.code == kExitFailure) return judged;
+  return identified.code != kExitOk ? identified : judged;
+}
+
+JobResult Program(Board& board, const std::string& file, const ImageLoader& loader, uint32_t crc32,
+                  const Examination& examination, const ProgramSettings& settings) {
+  const JobResult identified = Identify(board);
+  if (identified.code == kExitPort || identified.code == kExitPortLost || identified.code == kExitInterrupted) {
+    return identified;
+  }
+  const JobResult vetted = VetBeforeProgramming(board, identified, examination, file, settings.force);
+  if (vetted.code != kExitOk) return vetted;
+  board.port.SetBlockLimits(settings.limits);
+  board.port.SetCancel(StopRequested);
+  if (board.onProgramming) board.onProgramming();
+  const ProgramOutcome outcome = board.port.ProgramMcu(kFirmwareName, loader);
+  JobResult result = ReportProgramming(board, outcome, file, crc32);
+  // Blocks went out only once the IAP request was answered and the file was read.
+  result.programmed =
+      outcome.status == ProgramOutcome::Status::Completed || outcome.status == ProgramOutcome::Status::Stalled;
+  result.blocksAccepted = outcome.blocksReplied;
+  result.timeouts = outcome.blockTimeouts;
+  return result;
+}
+
+bool ExaminedFromImage(const FirmwareImage& firmware) {
+  return firmware.format() == FirmwareFormat::IntelHex || firmware.format() == FirmwareFormat::Binary;
+}
+
+Examination MakeExamination(const FirmwareImage& firmware) {
+  if (!ExaminedFromImage(firmware)) {
+    return [](CMcuPort& port) { port.ExamineFile(kFirmwareName); };
+  }
+  return [&firmware](CMcuPort& port) { port.ExamineImage(firmware.image().data(), firmware.report.lineCount); };
+}
+
+std::string VerdictWord(const Board& board) {
+  if (board.version[0] == '\0') return {};
+  switch (board.port.LastExamine().verdict) {
+    case ExamineOutcome::Verdict::Suitable: return "suitable";
+    case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
+    case ExamineOutcome::Verdict::NoDescription: return "no-description";
+    default: return {};
+  }
+}
+
+}  // namespace fennwick

@@ -73,20 +73,13 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       "Options work before or after the command. Options not given on the line are taken from --config FILE, or\n"
       "else from ~/.config/fennwick/fennwick.ini and /etc/fennwick/fennwick.ini (in that order) when they exist;\n"
       "e.g. station = \"line-3\" and port = [\"/dev/ttyUSB0\", \"/dev/ttyUSB1\"].\n"
-      "Exit codes: 0 ok, 1 failure, 2 wrong argument, 3 port cannot be opened,\n"
-      "4 MCU silent (no reply to a query, or to the IAP request: nothing was flashed),\n"
-      "5 file unsuitable, 6 file without description, 7 file missing or unreadable,\n"
-      "8 IAP refused, 9 replies timed out or writes short (or the run stopped after\n"
-      "--max-timeouts block time-outs in a row), 10 port lost during the run,\n"
-      "11 the file check found problems, 12 several ports failed in different ways\n"
-      "(when every failed port failed the same way, its code), 13 the log file could not be\n"
-      "written, 14 interrupted by SIGINT or SIGTERM (the run stops after the current block; a\n"
-      "second signal ends it at once), 15 a board's thread could not be started.\n"
       "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
       "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
       "FILE must be a regular file of at most 64 MiB (not a FIFO or a device); it is read once,\n"
       "and what was checked is what every board gets.",
       "fennwick-cli"};
+  // A heading line of its own, so that a man page generator makes it a section.
+  app.footer(ExitStatusHelp());
   CliContext ctx;
   ctx.wrapSerial = wrap;
   app.set_version_flag("--version", std::string("fennwick-cli ") + ToolVersion());

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/text.h"
 
@@ -58,29 +59,51 @@ int RemainingMs(SteadyClock::time_point deadline) {
 bool LineGone(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
 
 // The settings found at each opening, where a signal handler can reach them without a
-// lock: a slot's settings are written before its descriptor is published.
+// lock: a slot's settings are written before its descriptor is published, and a chunk is
+// linked in only once it is filled in. Chunks are added as more ports are open at once and
+// never freed, so a handler never meets memory that goes away.
 constexpr int kFree = -1;
-constexpr int kClaimed = -2;
 struct SavedSettings {
   std::atomic<int> fd{kFree};
   termios settings{};
 };
-SavedSettings g_saved[64];
+struct SavedChunk {
+  SavedSettings slots[64];
+  std::atomic<SavedChunk*> next{nullptr};
+};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<SavedChunk*>::is_always_lock_free);
+SavedChunk g_saved;
+// Between the threads that open and close ports; a signal handler takes no lock.
+std::mutex g_savedWriters;
 
 void Remember(int fd, const termios& settings) {
-  for (SavedSettings& slot : g_saved) {
-    int free = kFree;
-    if (!slot.fd.compare_exchange_strong(free, kClaimed)) continue;
-    slot.settings = settings;
-    slot.fd.store(fd);
-    return;
+  std::lock_guard lock(g_savedWriters);
+  SavedChunk* chunk = &g_saved;
+  for (;;) {
+    for (SavedSettings& slot : chunk->slots) {
+      if (slot.fd.load() != kFree) continue;
+      slot.settings = settings;
+      slot.fd.store(fd);
+      return;
+    }
+    SavedChunk* next = chunk->next.load();
+    if (next == nullptr) break;
+    chunk = next;
   }
+  auto* added = new SavedChunk;
+  added->slots[0].settings = settings;
+  added->slots[0].fd.store(fd);
+  chunk->next.store(added);
 }
 
 void Forget(int fd) {
-  for (SavedSettings& slot : g_saved) {
-    int mine = fd;
-    if (slot.fd.compare_exchange_strong(mine, kFree)) return;
+  std::lock_guard lock(g_savedWriters);
+  for (SavedChunk* chunk = &g_saved; chunk != nullptr; chunk = chunk->next.load()) {
+    for (SavedSettings& slot : chunk->slots) {
+      if (slot.fd.load() != fd) continue;
+      slot.fd.store(kFree);
+      return;
+    }
   }
 }
 
@@ -154,9 +177,11 @@ int OpenLine(const std::string& path, termios& original, OpenError& error, int& 
 }  // namespace
 
 void RestoreOpenPortsNow() {
-  for (SavedSettings& slot : g_saved) {
-    const int fd = slot.fd.load();
-    if (fd >= 0) ::tcsetattr(fd, TCSANOW, &slot.settings);
+  for (SavedChunk* chunk = &g_saved; chunk != nullptr; chunk = chunk->next.load()) {
+    for (SavedSettings& slot : chunk->slots) {
+      const int fd = slot.fd.load();
+      if (fd >= 0) ::tcsetattr(fd, TCSANOW, &slot.settings);
+    }
   }
 }
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -506,6 +507,41 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A gang larger than any fixed list: a program that must end at once still puts back every
+// line's settings.
+TEST(PosixSerialGang, EveryOpenPortIsRestoredAtOnceWhateverTheirNumber) {
+  constexpr int kPorts = 140;
+  struct Line {
+    int master = -1;
+    int held = -1;  // the slave as the person's settings leave it
+    std::unique_ptr<PosixSerialDevice> dev;
+  };
+  std::vector<Line> lines(kPorts);
+  for (Line& line : lines) {
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&line.master, &line.held, name, nullptr, nullptr), 0);
+    termios cooked{};
+    ASSERT_EQ(::tcgetattr(line.held, &cooked), 0);
+    cooked.c_lflag |= ECHO | ICANON;
+    ASSERT_EQ(::tcsetattr(line.held, TCSANOW, &cooked), 0);
+    line.dev = std::make_unique<PosixSerialDevice>(std::string(name));
+    ASSERT_NE(line.dev->Open(u"COM2:"), kInvalidHandle) << name;
+  }
+  RestoreOpenPortsNow();
+  int restored = 0;
+  for (const Line& line : lines) {
+    termios now{};
+    ASSERT_EQ(::tcgetattr(line.held, &now), 0);
+    if ((now.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON)) ++restored;
+  }
+  EXPECT_EQ(restored, kPorts);
+  for (Line& line : lines) {
+    line.dev.reset();
+    ::close(line.held);
+    ::close(line.master);
+  }
 }
 
 }  // namespace

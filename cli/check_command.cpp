@@ -6,10 +6,6 @@ namespace fennwick {
 
 namespace {
 
-// Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is
-// a mistake, and it is read into memory whole.
-constexpr size_t kMaxFirmwareFileSize = 64u << 20;
-
 // A file's text in quotes, with what a terminal would not show escaped.
 std::string Quoted(const std::string& text) {
   std::string s = "\"";
@@ -74,7 +70,7 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const File
   }
   const DescriptionBlock& d = r.description;
   if (!d.present) {
-    std::fprintf(out, "description: none (no '$' at 0x8100)\n");
+    std::fprintf(out, "description: none (no '$' at 0x%X)\n", kDescriptionAddress);
   } else {
     std::fprintf(out, "description: %s\n", Quoted(d.first).c_str());
     std::fprintf(out, "description: second text %s\n", Quoted(d.second).c_str());

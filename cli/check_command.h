@@ -1,5 +1,5 @@
 #pragma once
-// `fennwick-cli check FILE`: a strict reading of an S19 or Intel HEX file, and the helpers
+// `fennwick-cli check FILE`: a strict reading of an S19, Intel HEX or raw binary file, and the helpers
 // with which `program` and `examine` check and read such files. No option parsing here.
 //
 // The report, on `out`, one item per line:
@@ -27,6 +27,10 @@ namespace fennwick {
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
 // found, 7 when the file is missing, unreadable or not a regular file (with the reason on
 // `err`).
+// Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is a
+// mistake, and it is read into memory whole.
+constexpr size_t kMaxFirmwareFileSize = 64u << 20;
+
 int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options = {});
 
 enum class PrecheckResult {
@@ -42,7 +46,7 @@ PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const F
 // Reads `file` once, whole, and checks it strictly in the format asked for (--format), else
 // as a raw binary when it is named *.bin, else in the format its content shows: the bytes
 // and the image that the examination and the programming run then use. Only a regular file
-// is read (a FIFO or a device is refused at once), of at most 64 MiB. False, with a reason a
+// is read (a FIFO or a device is refused at once), of at most kMaxFirmwareFileSize. False, with a reason a
 // person can act on in `whyNot`, when it cannot be read.
 bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot,
                   const FileOptions& options = {});

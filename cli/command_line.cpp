@@ -39,6 +39,12 @@ bool HasControlBytes(const std::string& text) {
   return false;
 }
 
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
 int Usage(const std::string& text) {
   std::fprintf(stderr, "fennwick-cli: %s\n", text.c_str());
   return kExitUsage;
@@ -75,8 +81,9 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       "e.g. station = \"line-3\" and port = [\"/dev/ttyUSB0\", \"/dev/ttyUSB1\"].\n"
       "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
       "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
-      "FILE must be a regular file of at most 64 MiB (not a FIFO or a device); it is read once,\n"
-      "and what was checked is what every board gets.",
+      "FILE must be a regular file of at most " + std::to_string(kMaxFirmwareFileSize >> 20) +
+          " MiB (not a FIFO or a device); it is read once,\n"
+          "and what was checked is what every board gets.",
       "fennwick-cli"};
   // A heading line of its own, so that a man page generator makes it a section.
   app.footer(ExitStatusHelp());
@@ -109,7 +116,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       ->check(CLI::IsMember({"auto", "s19", "hex", "bin"}))
       ->type_name("auto|s19|hex|bin");
   std::string base;
-  auto* baseOpt = app.add_option("--base", base, "MCU address of a raw binary's first byte (default 0x8000)")
+  auto* baseOpt = app.add_option("--base", base, "MCU address of a raw binary's first byte (default " + Hex(kFlashBase) + ")")
                       ->type_name("ADDR");
   app.require_subcommand(1);
   app.fallthrough();

@@ -10,9 +10,7 @@ namespace fennwick {
 // kExitInterrupted. False when the process cannot be set up.
 bool PrepareProcess();
 
-// True once SIGINT or SIGTERM has come (or RequestStop was called).
+// True once SIGINT or SIGTERM has come.
 bool StopRequested();
-// Tests: as if a signal had come, or none.
-void RequestStop(bool stop = true);
 
 }  // namespace fennwick

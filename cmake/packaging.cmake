@@ -25,6 +25,7 @@ function(fennwick_man_page target summary component)
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
             ${FENNWICK_HELP2MAN} --no-info --no-discard-stderr --section=1
             --version-string=${PROJECT_VERSION} --name=${summary} --output=${page} $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -DPAGE=${page} -P ${CMAKE_SOURCE_DIR}/cmake/man_sections.cmake
     DEPENDS ${target}
     COMMENT "Writing the man page of ${target}"
     VERBATIM)

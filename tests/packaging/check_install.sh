@@ -30,6 +30,7 @@ done
 if [[ -z $emulator ]]; then
   grep -q '^\.TH FENNWICK-CLI' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 is no man page"
   grep -q 'program' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks the commands"
+  grep -q '^\.SH "EXIT STATUS"' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks EXIT STATUS"
 fi
 $emulator "$work/prefix/bin/fennwick-cli" --help >/dev/null
 
@@ -49,7 +50,7 @@ echo "fennwick-cli Depends: $depends"
 # As on a line PC: the package's files alone, unpacked into a scratch root, make a working command.
 dpkg-deb -x "$cli_deb" "$work/root"
 $emulator "$work/root/usr/bin/fennwick-cli" --version | grep -qx "fennwick-cli $version" || fail "unpacked --version"
-$emulator "$work/root/usr/bin/fennwick-cli" --help | grep -q 'Exit codes' || fail "unpacked --help"
+$emulator "$work/root/usr/bin/fennwick-cli" --help | grep -q '^Exit status:$' || fail "unpacked --help"
 if ldd "$work/root/usr/bin/fennwick-cli" | grep -qi 'qt'; then fail "fennwick-cli links Qt"; fi
 
 if [[ $gui == ON ]]; then

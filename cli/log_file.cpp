@@ -13,6 +13,9 @@
 
 namespace fennwick {
 
+namespace {
+
+// A text as one line of a record: trailing line ends dropped, other control bytes as '?'.
 std::string OneLine(const std::string& text) {
   std::string s = text;
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
@@ -21,6 +24,8 @@ std::string OneLine(const std::string& text) {
   }
   return s;
 }
+
+}  // namespace
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);

@@ -17,9 +17,8 @@
 
 namespace fennwick {
 
+// The time now as a record gives it: ISO 8601, UTC.
 std::string UtcNow();
-// A text as one line of a record: trailing line ends dropped, other control bytes as '?'.
-std::string OneLine(const std::string& text);
 
 // The log file of one command, opened before any port is: a regular file, or a new one.
 class RunLogFile {

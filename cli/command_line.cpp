@@ -19,6 +19,13 @@ namespace {
 
 const char* const kVerbs = "identify, examine, program, check, ports";
 
+// An empty file name would quietly mean no file at all (no records, no configuration).
+CLI::Validator NamedFile() {
+  return CLI::Validator(
+      [](const std::string& name) { return name.empty() ? std::string("needs a file name; it was given empty") : ""; },
+      "", "NamedFile");
+}
+
 bool HasControlBytes(const std::string& text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
@@ -84,6 +91,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       app.add_option("--config", configFile,
                      "read options from this INI file instead of the default ones; options on the line win")
           ->type_name("FILE")
+          ->check(NamedFile())
           ->configurable(false);
   app.add_option("-p,--port", ctx.ports,
                  "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, /dev/serial/by-id/..., a simulator's pty); "
@@ -93,9 +101,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   app.add_option("--log-file", ctx.logFile,
                  "append each port's whole log of the run to FILE (a regular file, or a new one), with a time stamp")
       ->type_name("FILE")
-      ->check(CLI::Validator(
-          [](const std::string& name) { return name.empty() ? std::string("needs a file name; it was given empty") : ""; },
-          "", "NonEmpty"));
+      ->check(NamedFile());
   app.add_flag("--json", ctx.json,
                "write one JSON document to stdout instead of the log text (the README gives its shape)");
   app.add_option("--unit", ctx.units, "the board's serial number or label, once per --port in the same order")

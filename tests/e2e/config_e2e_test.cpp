@@ -98,10 +98,12 @@ TEST(ConfigFile, FaultsAreRefusedWithTheFileAndLine) {
     EXPECT_EQ(r.exitCode, 2) << c.text;
     EXPECT_NE(r.err.find("fennwick-cli: " + ini + ":" + c.message), std::string::npos) << c.text << r.err;
   }
-  // The line refuses an empty record file as the file does.
-  const RunResult r = Ports({"--log-file", ""});
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_NE(r.err.find("--log-file: needs a file name; it was given empty"), std::string::npos) << r.err;
+  // The line refuses an empty file name as a file does.
+  for (const char* option : {"--log-file", "--config"}) {
+    const RunResult r = Ports({option, ""});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find(std::string(option) + ": needs a file name; it was given empty"), std::string::npos) << r.err;
+  }
 }
 
 // A FIFO would hold the program before any port is open; a directory or a missing named

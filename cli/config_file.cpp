@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -263,8 +264,18 @@ void SetOption(CLI::Option& option, const IniLine& entry) {
   }
 }
 
-// Applies one file; `applied` collects the options it set, with their lines.
-void ApplyFile(CLI::App& app, const std::string& text, std::vector<std::pair<CLI::Option*, int>>& applied) {
+// Every option that the line set, in the program and its commands.
+void CollectSet(CLI::App& scope, std::set<const CLI::Option*>& set) {
+  for (const CLI::Option* option : scope.get_options()) {
+    if (option->count() > 0) set.insert(option);
+  }
+  for (CLI::App* sub : scope.get_subcommands([](CLI::App*) { return true; })) CollectSet(*sub, set);
+}
+
+// Applies one file over what earlier files set; returns the options it set, with their lines.
+std::vector<std::pair<CLI::Option*, int>> ApplyFile(CLI::App& app, const std::string& text,
+                                                     const std::set<const CLI::Option*>& fromLine) {
+  std::vector<std::pair<CLI::Option*, int>> applied;
   std::map<const CLI::Option*, int> seen;
   for (const IniLine& entry : ParseIni(text)) {
     CLI::App* scope = &app;
@@ -283,13 +294,15 @@ void ApplyFile(CLI::App& app, const std::string& text, std::vector<std::pair<CLI
     CLI::Option* option = FindKey(*scope, entry.key);
     if (option == nullptr) throw Refusal{entry.number, UnknownKey(app, *scope, entry.key)};
     if (const auto [at, fresh] = seen.emplace(option, entry.number); !fresh) {
-      throw Refusal{entry.number, "\"" + entry.key + "\" is given twice (first on line " + std::to_string(at->second) + ")"};
+      const std::string first = std::to_string(at->second);
+      throw Refusal{entry.number, "\"" + entry.key + "\" is given twice (first on line " + first + ")"};
     }
-    // Set on the line, or by a file read before this one.
-    if (option->count() > 0) continue;
+    if (fromLine.contains(option)) continue;
+    option->clear();  // a later file wins over an earlier one
     SetOption(*option, entry);
     applied.emplace_back(option, entry.number);
   }
+  return applied;
 }
 
 }  // namespace
@@ -309,30 +322,42 @@ std::vector<ConfigSource> ConfigSources(const std::string* named) {
 }
 
 int ApplyConfigFiles(CLI::App& app, const std::vector<ConfigSource>& sources, std::FILE* err) {
-  for (const ConfigSource& source : sources) {
-    try {
+  std::set<const CLI::Option*> fromLine;
+  CollectSet(app, fromLine);
+  struct Applied {
+    CLI::Option* option;
+    const std::string* path;
+    int line;
+  };
+  std::vector<Applied> applied;
+  const std::string* path = nullptr;
+  try {
+    // The last source first, so that each value of every file is read and checked, and the
+    // first source's values are the ones that stay.
+    for (auto source = sources.rbegin(); source != sources.rend(); ++source) {
+      path = &source->path;
       std::string text;
-      if (!ReadConfigText(source, text)) continue;
-      std::vector<std::pair<CLI::Option*, int>> applied;
-      ApplyFile(app, text, applied);
-      // What the parse of the line checked for its own options holds for the file's too.
-      for (const auto& [option, line] : applied) {
-        const std::string key = "\"" + option->get_lnames().front() + "\"";
-        for (const CLI::Option* needed : option->get_needs()) {
-          if (needed->count() == 0) throw Refusal{line, key + " needs " + needed->get_name()};
-        }
-        for (const CLI::Option* excluded : option->get_excludes()) {
-          if (excluded->count() > 0) throw Refusal{line, key + " cannot go with " + excluded->get_name()};
-        }
-      }
-    } catch (const Refusal& refusal) {
-      if (refusal.line == 0) {
-        std::fprintf(err, "fennwick-cli: the configuration file %s %s\n", source.path.c_str(), refusal.text.c_str());
-      } else {
-        std::fprintf(err, "fennwick-cli: %s:%d: %s\n", source.path.c_str(), refusal.line, refusal.text.c_str());
-      }
-      return kExitUsage;
+      if (!ReadConfigText(*source, text)) continue;
+      for (const auto& [option, line] : ApplyFile(app, text, fromLine)) applied.push_back({option, path, line});
     }
+    // What the parse of the line checked for its own options holds for the files' too.
+    for (const Applied& set : applied) {
+      path = set.path;
+      const std::string key = "\"" + set.option->get_lnames().front() + "\"";
+      for (const CLI::Option* needed : set.option->get_needs()) {
+        if (needed->count() == 0) throw Refusal{set.line, key + " needs " + needed->get_name()};
+      }
+      for (const CLI::Option* excluded : set.option->get_excludes()) {
+        if (excluded->count() > 0) throw Refusal{set.line, key + " cannot go with " + excluded->get_name()};
+      }
+    }
+  } catch (const Refusal& refusal) {
+    if (refusal.line == 0) {
+      std::fprintf(err, "fennwick-cli: the configuration file %s %s\n", path->c_str(), refusal.text.c_str());
+    } else {
+      std::fprintf(err, "fennwick-cli: %s:%d: %s\n", path->c_str(), refusal.line, refusal.text.c_str());
+    }
+    return kExitUsage;
   }
   return kExitOk;
 }

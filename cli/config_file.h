@@ -21,9 +21,10 @@ struct ConfigSource {
 // then the site's (/etc). The environment's paths are taken whole, whatever they contain.
 std::vector<ConfigSource> ConfigSources(const std::string* named);
 
-// Sets the options of `app` (and of its commands, from their sections) that are still unset,
-// from each source in turn, so that the line wins over the first file and that over the next.
-// The parse of the line must be done. kExitOk, or kExitUsage after a message on `err`.
+// Sets the options of `app` (and of its commands, from their sections) that the line left
+// unset: the line wins over the first source, and that over the next. Every value of every
+// file is checked. The parse of the line must be done. kExitOk, or kExitUsage after a message
+// on `err`.
 int ApplyConfigFiles(CLI::App& app, const std::vector<ConfigSource>& sources, std::FILE* err);
 
 }  // namespace fennwick

@@ -30,7 +30,8 @@ RunResult Ports(const std::vector<std::string>& before) {
 bool MapsTo(const std::string& out, const std::string& port) {
   const std::string said = "\"COM2:\" maps to " + port;
   const size_t at = out.find(said);
-  return at != std::string::npos && at + said.size() < out.size() && std::isspace(static_cast<unsigned char>(out[at + said.size()])) != 0;
+  const size_t end = at + said.size();
+  return at != std::string::npos && end < out.size() && std::isspace(static_cast<unsigned char>(out[end])) != 0;
 }
 
 TEST(ConfigFile, ValuesCommentsAndLineEndsAreReadAsWritten) {

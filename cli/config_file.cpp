@@ -21,7 +21,7 @@ namespace fennwick {
 namespace {
 
 // A configuration is a few dozen lines; anything near this is not one.
-constexpr off_t kMaxConfigBytes = 1 << 20;
+constexpr size_t kMaxConfigBytes = size_t{1} << 20;
 
 // What is wrong with a file, at a line of it (0: the file as a whole).
 struct Refusal {
@@ -162,25 +162,35 @@ std::vector<IniLine> ParseIni(std::string_view text) {
   return lines;
 }
 
+Refusal CannotRead(int error) { return Refusal{0, std::string("cannot be read: ") + std::strerror(error)}; }
+
+Refusal NotRegular(mode_t mode) {
+  std::string text = "is not a regular file";
+  if (S_ISDIR(mode)) text += " (a directory)";
+  if (S_ISFIFO(mode)) text += " (a FIFO)";
+  if (S_ISSOCK(mode)) text += " (a socket)";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) text += " (a device)";
+  return Refusal{0, text};
+}
+
 // The regular file's text; false when a default file is absent.
 bool ReadConfigText(const ConfigSource& source, std::string& text) {
-  const auto cannot = [](const char* what, int error) { return Refusal{0, std::string(what) + std::strerror(error)}; };
   // Looked at before it is opened: opening a FIFO waits for a writer, and a device's open has
   // effects of its own (a serial port's modem lines).
   struct stat seen {};
   if (::stat(source.path.c_str(), &seen) != 0) {
     const int error = errno;
     if (!source.named && (error == ENOENT || error == ENOTDIR)) return false;
-    throw cannot("cannot be read: ", error);
+    throw CannotRead(error);
   }
-  if (!S_ISREG(seen.st_mode)) throw Refusal{0, "is not a regular file"};
+  if (!S_ISREG(seen.st_mode)) throw NotRegular(seen.st_mode);
   const int fd = ::open(source.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) throw cannot("cannot be read: ", errno);
+  if (fd < 0) throw CannotRead(errno);
   struct stat opened {};
   // It may have been swapped for something else between the look and the open.
   if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
     ::close(fd);
-    throw Refusal{0, "is not a regular file"};
+    throw NotRegular(opened.st_mode);
   }
   char buffer[16384];
   for (;;) {
@@ -189,11 +199,11 @@ bool ReadConfigText(const ConfigSource& source, std::string& text) {
     if (got < 0) {
       const int error = errno;
       ::close(fd);
-      throw cannot("cannot be read: ", error);
+      throw CannotRead(error);
     }
     if (got == 0) break;
     text.append(buffer, static_cast<size_t>(got));
-    if (text.size() > static_cast<size_t>(kMaxConfigBytes)) {
+    if (text.size() > kMaxConfigBytes) {
       ::close(fd);
       throw Refusal{0, "is larger than 1 MiB; it cannot be a configuration"};
     }

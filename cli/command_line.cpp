@@ -8,6 +8,7 @@
 
 #include "cli/check_command.h"
 #include "cli/commands.h"
+#include "cli/config_file.h"
 #include "cli/interrupt.h"
 #include "cli/ports.h"
 #include "cli/run_report.h"
@@ -18,18 +19,11 @@ namespace {
 
 const char* const kVerbs = "identify, examine, program, check, ports";
 
-// The configuration files read when --config is not given, the user's before the site's:
-// CLI11 reads the list from its end, and the first value an option gets is the one it keeps.
-std::string DefaultConfigFiles() {
-  std::string files = "/etc/fennwick/fennwick.ini";
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    files += std::string(",") + xdg + "/fennwick/fennwick.ini";
-  } else if (home != nullptr && home[0] == '/') {
-    files += std::string(",") + home + "/.config/fennwick/fennwick.ini";
-  }
-  return files;
+// An empty file name would quietly mean no file at all (no records, no configuration).
+CLI::Validator NamedFile() {
+  return CLI::Validator(
+      [](const std::string& name) { return name.empty() ? std::string("needs a file name; it was given empty") : ""; },
+      "", "NamedFile");
 }
 
 bool HasControlBytes(const std::string& text) {
@@ -77,8 +71,10 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       "Fennwick: checks a firmware file (S19, Intel HEX or raw binary) against the MCU on a serial port and\n"
       "rewrites its flash. The port is \"COM2:\" (/dev/ttyS1) unless --port or FENNWICK_PORT names another.\n"
       "Options work before or after the command. Options not given on the line are taken from --config FILE, or\n"
-      "else from ~/.config/fennwick/fennwick.ini and /etc/fennwick/fennwick.ini (in that order) when they exist;\n"
-      "e.g. station = \"line-3\" and port = [\"/dev/ttyUSB0\", \"/dev/ttyUSB1\"].\n"
+      "else from ~/.config/fennwick/fennwick.ini ($XDG_CONFIG_HOME/fennwick/ when set) and then\n"
+      "/etc/fennwick/fennwick.ini when they exist; e.g. station = \"line-3\" and\n"
+      "port = [\"/dev/ttyUSB0\", \"/dev/ttyUSB1\"], a command's own options under [program] and the like.\n"
+      "A key, section or value these files cannot take is an error naming the file and line (exit 2).\n"
       "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
       "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
       "FILE must be a regular file of at most " + std::to_string(kMaxFirmwareFileSize >> 20) +
@@ -90,11 +86,13 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   CliContext ctx;
   ctx.wrapSerial = wrap;
   app.set_version_flag("--version", std::string("fennwick-cli ") + ToolVersion());
-  app.set_config("--config", DefaultConfigFiles(),
-                 "read options from this INI file instead of the default ones; options on the line win")
-      ->delimiter(',')
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->option_text("FILE");  // the defaults hold the user's home; the text above names them
+  std::string configFile;
+  auto* configOpt =
+      app.add_option("--config", configFile,
+                     "read options from this INI file instead of the default ones; options on the line win")
+          ->type_name("FILE")
+          ->check(NamedFile())
+          ->configurable(false);
   app.add_option("-p,--port", ctx.ports,
                  "serial device to use instead of COM2: (e.g. /dev/ttyUSB0, /dev/serial/by-id/..., a simulator's pty); "
                  "give it once per board to drive several boards at once")
@@ -102,7 +100,8 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       ->type_name("PATH");
   app.add_option("--log-file", ctx.logFile,
                  "append each port's whole log of the run to FILE (a regular file, or a new one), with a time stamp")
-      ->type_name("FILE");
+      ->type_name("FILE")
+      ->check(NamedFile());
   app.add_flag("--json", ctx.json,
                "write one JSON document to stdout instead of the log text (the README gives its shape)");
   app.add_option("--unit", ctx.units, "the board's serial number or label, once per --port in the same order")
@@ -171,6 +170,10 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
     app.exit(e);
     return kExitUsage;
   }
+  if (const int rc = ApplyConfigFiles(app, ConfigSources(configOpt->count() > 0 ? &configFile : nullptr), ctx.err);
+      rc != kExitOk) {
+    return rc;
+  }
   if (format == "s19") ctx.file.format = FirmwareFormat::S19;
   if (format == "hex") ctx.file.format = FirmwareFormat::IntelHex;
   if (format == "bin") ctx.file.format = FirmwareFormat::Binary;
@@ -184,6 +187,11 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   if (int rc = *check ? kExitOk : ValidatePorts(ctx); rc != kExitOk) return rc;
   if (int rc = ValidateOfflineExamine(ctx, *examine && offline, versionOpt->count() > 0); rc != kExitOk) return rc;
   if (int rc = OpenLogFile(ctx); rc != kExitOk) return rc;
+  // Nothing before a port waits on anything, so a signal until here is honoured now.
+  if (StopRequested()) {
+    std::fprintf(ctx.err, "fennwick-cli: interrupted before any port was opened; nothing was sent\n");
+    return kExitInterrupted;
+  }
   ctx.progressBar = ::isatty(STDERR_FILENO) != 0 && !ctx.json;
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 

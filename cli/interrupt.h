@@ -12,5 +12,7 @@ bool PrepareProcess();
 
 // True once SIGINT or SIGTERM has come.
 bool StopRequested();
+// Tests: as if a signal had come, or none.
+void RequestStop(bool stop = true);
 
 }  // namespace fennwick

@@ -50,7 +50,6 @@ trap 'rm -rf "$scripts"' EXIT
 dpkg-deb -e "$window_deb" "$scripts"
 grep -q 'systemd-sysusers.*fennwick-kiosk.conf' "$scripts/postinst" || fail "postinst does not make the kiosk user"
 grep -q 'systemd-tmpfiles.*--create.*fennwick-kiosk.conf' "$scripts/postinst" || fail "postinst does not make its home"
-grep -q 'deb-systemd-helper enable' "$scripts/postinst" && fail "postinst enables the kiosk unit"
 grep -q 'rm -rf /var/lib/fennwick-kiosk' "$scripts/postrm" || fail "purge keeps the kiosk's home"
 grep -q 'deb-systemd-helper purge' "$scripts/postrm" || fail "purge keeps the unit's links"
 echo "check_debs: contents and maintainer scripts ok"
@@ -93,10 +92,12 @@ if ((status == 77)); then
   exit 0
 fi
 ((status == 0)) || fail "install, use or purge failed"
-# What stays: dpkg's own records and logs, and the kiosk user (system users are not removed,
-# so that files it may own elsewhere keep a known owner).
-left=$(cd "$root/upper" && find . ! -type d |
-       grep -vE '^\./(var/lib/dpkg/|var/log/|var/cache/debconf/|etc/(passwd|group|shadow|gshadow)-?$|etc/ld\.so\.cache$|tmp/)') ||
-  true
+# What stays: dpkg's own records and logs, the caches that the system's triggers rebuild
+# (man pages, icons), and the kiosk user (system users are not removed, so that files it may
+# own elsewhere keep a known owner).
+kept=('var/lib/dpkg/' 'var/log/' 'var/cache/(debconf|man)/' 'usr/share/icons/hicolor/icon-theme\.cache$'
+      'etc/(passwd|group|shadow|gshadow)-?$' 'etc/\.pwd\.lock$' 'etc/ld\.so\.cache$' 'tmp/')
+kept_pattern=$(IFS='|'; echo "^\./(${kept[*]})")
+left=$(cd "$root/upper" && find . ! -type d | grep -vE "$kept_pattern") || true
 [[ -z $left ]] || fail "purge left behind: $left"
 echo "check_debs: install, use and purge leave nothing behind"

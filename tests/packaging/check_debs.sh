@@ -57,8 +57,8 @@ echo "check_debs: contents and maintainer scripts ok"
 # Install, use and purge in a throw-away root: an overlay over / in a mount namespace of our
 # own, so that the machine itself is untouched and the overlay's upper layer shows every
 # file that the packages' life left behind.
-if [[ $(id -u) != 0 ]] || ! command -v unshare >/dev/null; then
-  echo "check_debs: install and purge not checked (needs root and unshare)"
+if [[ $(id -u) != 0 ]] || ! unshare -m true 2>/dev/null; then
+  echo "check_debs: install and purge not checked (needs root and a mount namespace)"
   exit 0
 fi
 root=$(mktemp -d)

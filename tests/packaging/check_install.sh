@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and builds the Debian packages; checks what each
-# carries and needs: fennwick-cli without Qt, runnable from its own files alone, and the
-# window's package depending on it.
+# Installs the build into a scratch prefix and builds the CPack packages (those of the cross
+# builds; debian/ makes the native ones); checks what each carries and needs: fennwick-cli
+# without Qt, runnable from its own files alone, and the window's package depending on it.
 set -euo pipefail
 build=$1
 gui=$2

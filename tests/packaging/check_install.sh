@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and builds the Debian packages; checks what each
-# carries and needs: fennwick-cli without Qt, runnable from its own files alone, and the
-# window's package depending on it.
+# Installs the build into a scratch prefix and builds the CPack packages (those of the cross
+# builds; debian/ makes the native ones); checks what each carries and needs: fennwick-cli
+# without Qt, runnable from its own files alone, and the window's package depending on it.
 set -euo pipefail
 build=$1
 gui=$2
@@ -14,7 +14,8 @@ cli_files=(bin/fennwick-cli bin/fennwick-mcu-sim share/bash-completion/completio
            lib/udev/rules.d/60-fennwick-serial.rules)
 window_files=(bin/fennwick share/applications/fennwick.desktop share/icons/hicolor/32x32/apps/fennwick.png
               share/icons/hicolor/16x16/apps/fennwick.png
-              bin/fennwick-kiosk-session lib/systemd/system/fennwick-kiosk.service lib/sysusers.d/fennwick-kiosk.conf)
+              bin/fennwick-kiosk-session lib/systemd/system/fennwick-kiosk.service lib/sysusers.d/fennwick-kiosk.conf
+              lib/tmpfiles.d/fennwick-kiosk.conf share/man/man1/fennwick-kiosk-session.1)
 # A cross build has no man pages: help2man cannot run the target's programs.
 if [[ -z $emulator ]]; then
   cli_files+=(share/man/man1/fennwick-cli.1 share/man/man1/fennwick-mcu-sim.1)
@@ -30,7 +31,10 @@ done
 if [[ -z $emulator ]]; then
   grep -q '^\.TH FENNWICK-CLI' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 is no man page"
   grep -q 'program' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks the commands"
-  grep -q '^\.SH "EXIT STATUS"' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks EXIT STATUS"
+  for section in '"EXIT STATUS"' ENVIRONMENT FILES EXAMPLES; do
+    grep -q "^\.SH $section" "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks $section"
+  done
+  grep -q -- 'block\\-timeout' "$work/prefix/share/man/man1/fennwick-cli.1" || fail "fennwick-cli.1 lacks program's options"
 fi
 $emulator "$work/prefix/bin/fennwick-cli" --help >/dev/null
 

@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
+#include "fakes/temp_dir.h"
 #include "ui/layout.h"
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
@@ -55,7 +55,8 @@ class TouchDialogs : public testing::TestWithParam<Screen> {
 };
 
 TEST_P(TouchDialogs, FileDialogFitsTheScreenWithFingerSizedRowsAndCancelWorks) {
-  QTemporaryDir dir;
+  const TempDir tmp;
+  const QDir dir(QString::fromStdString(tmp.path));
   for (int i = 0; i < 30; ++i) QFile(dir.filePath(QString("fw%1.S19").arg(i))).open(QIODevice::WriteOnly);
   CS19FileDialog d(&screen, GetParam().w, GetParam().h, font, dir.path());
   d.show();
@@ -86,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Screens, TouchDialogs, testing::Values(Screen{320, 240}
                          [](const auto& info) { return std::to_string(info.param.w) + "x" + std::to_string(info.param.h); });
 
 TEST(TouchFileDialog, ListsFoldersAndS19FilesOnlyAndATapGoesInOrPicks) {
-  QTemporaryDir dir;
+  const TempDir tmp;
+  const QDir dir(QString::fromStdString(tmp.path));
   QDir(dir.path()).mkdir("sub");
   for (const char* name : {"b.s19", "a.S19", "notes.txt", "sub/inner.S19"}) QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
   QWidget screen;
@@ -119,7 +121,8 @@ TEST(TouchFileDialog, ListsFoldersAndS19FilesOnlyAndATapGoesInOrPicks) {
 }
 
 TEST(TouchFileDialog, StartsInTheLastFilesFolderElseOnARemovableMediumElseAtHome) {
-  QTemporaryDir dir;
+  const TempDir tmp;
+  const QDir dir(QString::fromStdString(tmp.path));
   QDir(dir.path()).mkdir("usb1");
   const QString usb1 = dir.filePath("usb1");
   const QString gone = dir.filePath("gone");

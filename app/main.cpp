@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   WindowOptions options;
   QString message;
-  switch (ParseWindowOptions(args, options, message)) {
+  switch (ParseWindowOptions(args, options, message, PortFromEnvironment())) {
     case ParseResult::Run:
       break;
     case ParseResult::Help:
@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
 
   // The global device exists before the command line is read: it learns its port here,
-  // before anything opens it. The option overrides the environment variable.
-  g_serialDevice.SetOverride(options.port ? options.port : PortFromEnvironment());
+  // before anything opens it.
+  g_serialDevice.SetOverride(options.port);
 
   DialogSetup setup;
   if (options.screenWidth > 0) {

@@ -25,7 +25,8 @@ bool ParseScreenSize(const QString& text, int& width, int& height) {
   return true;
 }
 
-ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& message) {
+ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& message,
+                               const std::optional<std::string>& environmentPort) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Updates the MCU's firmware from an S19 file."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
@@ -71,6 +72,14 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
       return ParseResult::Error;
     }
     options.port = path.toStdString();
+  } else if (environmentPort) {
+    // An empty value (a drop-in left half-edited) would fall back to COM2: and drive a port
+    // that nobody named.
+    if (environmentPort->empty()) {
+      message = QStringLiteral("FENNWICK_PORT is set but empty; name a port or unset it");
+      return ParseResult::Error;
+    }
+    options.port = environmentPort;
   }
   if (parser.isSet(screen) &&
       !ParseScreenSize(parser.value(screen), options.screenWidth, options.screenHeight)) {

@@ -46,7 +46,11 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   state.setFlags(QCommandLineOption::HiddenFromHelp);
   QCommandLineOption quit(QStringLiteral("quit-after-identify"), QStringLiteral("End after identification."));
   quit.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({help, version, port, screen, screenshot, state, quit});
+  QCommandLineOption program(QStringLiteral("program"),
+                             QStringLiteral("After the identification, open FILE and start it as the operator would."),
+                             QStringLiteral("FILE"));
+  program.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({help, version, port, screen, screenshot, state, quit, program});
 
   if (!parser.parse(args)) {
     message = parser.errorText();
@@ -92,6 +96,7 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   options.screenshot = parser.value(screenshot);
   options.state = parser.value(state);
   options.quitAfterIdentify = parser.isSet(quit);
+  options.program = parser.value(program);
   return ParseResult::Run;
 }
 

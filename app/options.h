@@ -14,6 +14,7 @@ struct WindowOptions {
   QString screenshot;               // --screenshot FILE (hidden)
   QString state;                    // --state FILE (hidden): the window's account, see window_report.h
   bool quitAfterIdentify = false;   // --quit-after-identify (hidden)
+  QString program;                  // --program FILE (hidden): Open FILE, then Start, as an operator would
 };
 
 enum class ParseResult { Run, Help, Version, Error };

@@ -120,25 +120,32 @@ TEST(TouchFileDialog, ListsFoldersAndS19FilesOnlyAndATapGoesInOrPicks) {
   EXPECT_EQ(d.result(), QDialog::Accepted);
 }
 
-TEST(TouchFileDialog, StartsInTheLastFilesFolderElseOnARemovableMediumElseAtHome) {
+TEST(TouchFileDialog, StartsOnRemovableMediaFirstThenTheLastFilesFolderThenHome) {
   const TempDir tmp;
   const QDir dir(QString::fromStdString(tmp.path));
-  QDir(dir.path()).mkdir("usb1");
+  for (const char* sub : {"usb1/fw", "usb2", "disk", "home"}) dir.mkpath(sub);
   const QString usb1 = dir.filePath("usb1");
+  const QString usb2 = dir.filePath("usb2");
+  const QString disk = dir.filePath("disk");
+  const QString home = dir.filePath("home");
   const QString gone = dir.filePath("gone");
   struct Case {
+    const char* name;
     QString last;
     QStringList mounts;
+    QString home;
     QString expected;
   } cases[] = {
-      {dir.filePath("fw.S19"), {usb1}, dir.path()},
-      {gone + "/fw.S19", {gone, usb1}, usb1},  // the last folder and the first medium are gone
-      {"", {usb1}, usb1},
-      {"", {gone}, "/home/op"},
-      {"", {}, "/home/op"},
+      {"LastFilesStickStillIn", usb1 + "/fw/a.S19", {usb2, usb1}, home, usb1 + "/fw"},
+      {"StickSwappedForAnother", usb1 + "/fw/a.S19", {usb2}, home, usb2},
+      {"StickWinsOverTheDevicesDisk", disk + "/a.S19", {usb2}, home, usb2},
+      {"NoStickTheLastFolder", disk + "/a.S19", {}, home, disk},
+      {"GoneMediumAndFolderHome", gone + "/a.S19", {gone}, home, home},
+      {"NoHomeTheRoot", "", {}, gone, QDir::rootPath()},
+      {"EmptyHomeTheRoot", "", {}, "", QDir::rootPath()},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(StartFolder(c.last, c.mounts, "/home/op"), c.expected) << c.last.toStdString();
+    EXPECT_EQ(StartFolder(c.last, c.mounts, c.home), c.expected) << c.name;
   }
   for (const QString& mount : RemovableMounts()) {
     EXPECT_TRUE(mount.startsWith("/media/") || mount.startsWith("/run/media/")) << mount.toStdString();

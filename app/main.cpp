@@ -1,17 +1,22 @@
 // fennwick: the operator's window.
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/flasher_app.h"
 #include "app/globals.h"
 #include "app/mcu_jobs.h"
 #include "app/options.h"
+#include "app/stop_signals.h"
 #include "app/window_report.h"
 #include "link/protocol.h"
 #include "platform/std_descriptors.h"
@@ -48,13 +53,18 @@ using namespace fennwick;
 int main(int argc, char** argv) {
   // Before the port is opened: it must not become stdout or stderr.
   if (!EnsureStandardDescriptors()) return 1;
+  // Before the port is opened too: a stop must find its settings to put back.
+  if (!InstallStopSignals()) {
+    std::fprintf(stderr, "fennwick: cannot prepare for stop signals: %s\n", std::strerror(errno));
+    return 1;
+  }
   // The command line is read before the toolkit starts, so that --help and mistakes are
   // answered without a display.
   QStringList args;
   for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   WindowOptions options;
   QString message;
-  switch (ParseWindowOptions(args, options, message)) {
+  switch (ParseWindowOptions(args, options, message, PortFromEnvironment())) {
     case ParseResult::Run:
       break;
     case ParseResult::Help:
@@ -78,8 +88,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
 
   // The global device exists before the command line is read: it learns its port here,
-  // before anything opens it. The option overrides the environment variable.
-  g_serialDevice.SetOverride(options.port ? options.port : PortFromEnvironment());
+  // before anything opens it.
+  g_serialDevice.SetOverride(options.port);
 
   DialogSetup setup;
   if (options.screenWidth > 0) {
@@ -97,6 +107,13 @@ int main(int argc, char** argv) {
   }
   McuJobRunner jobs(g_mcuPort);
   setup.jobs = &jobs;
+  // Asked by the run between blocks: a stop request ends it after the block in flight.
+  std::atomic<bool> runCut{false};
+  g_mcuPort.SetCancel([&runCut] {
+    if (!StopRequested()) return false;
+    runCut = true;
+    return true;
+  });
   WindowTimes times;
   setup.identify = [&times] {
     g_mcuPort.OpenAndIdentify(kMcuPortName);
@@ -105,9 +122,39 @@ int main(int argc, char** argv) {
 
   bool reportFailed = false;
   bool unidentified = false;
-  const bool report = !options.screenshot.isEmpty() || !options.state.isEmpty() || options.quitAfterIdentify;
+  bool stopped = false;
+  const bool report = !options.screenshot.isEmpty() || !options.state.isEmpty() || options.quitAfterIdentify ||
+                      !options.program.isEmpty();
   theApp.InitInstance([&] {
+    if (StopRequested()) return 0;  // stopped during the start-up's wait: no window at all
     CFlasherDlg dlg(setup);
+    auto writeState = [&] {
+      if (!options.state.isEmpty() &&
+          !WriteText(options.state, DescribeWindow(dlg, setup.screenWidth, setup.screenHeight, times))) {
+        std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.state));
+        reportFailed = true;
+      }
+    };
+    // A stop ends the window once no job runs: a programming run stops after its block in
+    // flight (the cancel above) and logs its verdict first. The port's settings are put back
+    // when the program ends.
+    WatchStopSignals(dlg, [&] {
+      stopped = true;
+      auto finish = [&] {
+        for (QDialog* child : dlg.findChildren<QDialog*>()) {
+          if (child->isVisible()) child->reject();  // a file dialog or a confirmation
+        }
+        writeState();  // its log now ends with the verdict
+        dlg.done(QDialog::Rejected);
+      };
+      if (dlg.State() != CFlasherDlg::JobState::Running) {
+        finish();
+        return;
+      }
+      std::fprintf(stderr, "fennwick: %s (another signal stops at once)\n",
+                   g_jobKind == kJobProgram ? "stopping after the current block" : "stopping when the examination ends");
+      QObject::connect(&dlg, &CFlasherDlg::jobFinished, &dlg, finish);
+    });
     if (report) {
       // Identification runs before the modal loop starts; the report waits until the
       // window is on the screen at its final size, which a compositor decides (a kiosk
@@ -133,10 +180,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.screenshot));
             reportFailed = true;
           }
-          if (!options.state.isEmpty() &&
-              !WriteText(options.state, DescribeWindow(dlg, setup.screenWidth, setup.screenHeight, times))) {
-            std::fprintf(stderr, "fennwick: cannot write %s\n", qPrintable(options.state));
-            reportFailed = true;
+          writeState();
+          if (!options.program.isEmpty() && !stopped) {
+            // Start follows the examination's end, as an operator's tap would.
+            auto started = std::make_shared<bool>(false);
+            QObject::connect(&dlg, &CFlasherDlg::jobFinished, &dlg, [&dlg, started] {
+              if (*started || StopRequested()) return;
+              *started = true;
+              dlg.OnBnClickedStart();
+            });
+            dlg.OpenFile(options.program.toStdU16String());
           }
           if (options.quitAfterIdentify) {
             // A caller that waits for the identification learns whether the MCU answered.
@@ -150,5 +203,6 @@ int main(int argc, char** argv) {
     return dlg.DoModal();
   });
   if (unidentified) std::fprintf(stderr, "fennwick: the MCU did not answer the identification\n");
+  if (runCut) return kWindowExitInterrupted;
   return reportFailed ? 1 : unidentified ? 3 : 0;
 }

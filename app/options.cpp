@@ -25,7 +25,8 @@ bool ParseScreenSize(const QString& text, int& width, int& height) {
   return true;
 }
 
-ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& message) {
+ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& message,
+                               const std::optional<std::string>& environmentPort) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Updates the MCU's firmware from an S19 file."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
@@ -45,7 +46,11 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   state.setFlags(QCommandLineOption::HiddenFromHelp);
   QCommandLineOption quit(QStringLiteral("quit-after-identify"), QStringLiteral("End after identification."));
   quit.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({help, version, port, screen, screenshot, state, quit});
+  QCommandLineOption program(QStringLiteral("program"),
+                             QStringLiteral("After the identification, open FILE and start it as the operator would."),
+                             QStringLiteral("FILE"));
+  program.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({help, version, port, screen, screenshot, state, quit, program});
 
   if (!parser.parse(args)) {
     message = parser.errorText();
@@ -71,6 +76,14 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
       return ParseResult::Error;
     }
     options.port = path.toStdString();
+  } else if (environmentPort) {
+    // An empty value (a drop-in left half-edited) would fall back to COM2: and drive a port
+    // that nobody named.
+    if (environmentPort->empty()) {
+      message = QStringLiteral("FENNWICK_PORT is set but empty; name a port or unset it");
+      return ParseResult::Error;
+    }
+    options.port = environmentPort;
   }
   if (parser.isSet(screen) &&
       !ParseScreenSize(parser.value(screen), options.screenWidth, options.screenHeight)) {
@@ -83,6 +96,7 @@ ParseResult ParseWindowOptions(const QStringList& args, WindowOptions& options, 
   options.screenshot = parser.value(screenshot);
   options.state = parser.value(state);
   options.quitAfterIdentify = parser.isSet(quit);
+  options.program = parser.value(program);
   return ParseResult::Run;
 }
 

@@ -176,8 +176,12 @@ void CFlasherDlg::OnBnClickedStart() {
 void CFlasherDlg::OnBnClickedOpen() {
   if (job_ != JobState::Idle) return;
   const auto path = PickFile();
-  if (!path || job_ != JobState::Idle) return;
-  g_selectedFile = *path;
+  if (path) OpenFile(*path);
+}
+
+void CFlasherDlg::OpenFile(const std::u16string& path) {
+  if (job_ != JobState::Idle) return;
+  g_selectedFile = path;
   g_jobKind = kJobExamine;
   jobTimer_.start(kJobTimerMs, this);
   job_ = JobState::Armed;

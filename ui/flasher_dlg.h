@@ -62,6 +62,9 @@ class CFlasherDlg final : public QDialog {
 
   void OnBnClickedOpen();
   void OnBnClickedStart();
+  // What Open does once a file has been picked: arms its examination. Ignored while a job
+  // is armed or running.
+  void OpenFile(const std::u16string& path);
 
   // The cancel route and Quit end the dialog, except while a job runs.
   void done(int result) override;

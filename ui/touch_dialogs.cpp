@@ -55,14 +55,24 @@ int TouchGrid::X(int k) const { return ScaleX(k, width); }
 int TouchGrid::Y(int k) const { return ScaleY(k, height); }
 
 QString StartFolder(const QString& lastFile, const QStringList& mountPoints, const QString& home) {
-  if (!lastFile.isEmpty()) {
-    const QString dir = QFileInfo(lastFile).absolutePath();
-    if (QFileInfo(dir).isDir()) return dir;
+  // A technician brings the firmware on a stick and swaps sticks between boards: a medium
+  // that is in wins over the device's own folders. While the last file's stick is still in,
+  // the next file most likely lies beside the last one; once it has been swapped, its folder
+  // is gone or belongs to another stick under the same name, and that stick's top is the
+  // place to start.
+  const QString lastDir = lastFile.isEmpty() ? QString() : QFileInfo(lastFile).absolutePath();
+  const bool lastDirThere = !lastDir.isEmpty() && QFileInfo(lastDir).isDir();
+  for (const QString& mount : mountPoints) {
+    if (!QFileInfo(mount).isDir()) continue;
+    if (lastDirThere && (lastDir == mount || lastDir.startsWith(mount + QLatin1Char('/')))) return lastDir;
   }
   for (const QString& mount : mountPoints) {
     if (QFileInfo(mount).isDir()) return mount;
   }
-  return home;
+  if (lastDirThere) return lastDir;
+  // A service user's home may not exist (/nonexistent): the root is a folder that does.
+  if (!home.isEmpty() && QFileInfo(home).isDir()) return home;
+  return QDir::rootPath();
 }
 
 QStringList RemovableMounts() {

@@ -18,8 +18,9 @@ class QPushButton;
 
 namespace fennwick {
 
-// Where Open starts: the folder of the last file opened while it exists, else the first of
-// `mountPoints` (removable media) that exists, else `home`.
+// Where Open starts: the folder of the last file opened while it lies on one of
+// `mountPoints` (removable media) that is mounted, else the first of them that exists, else
+// the last file's folder while it exists, else `home` while it exists, else the root.
 QString StartFolder(const QString& lastFile, const QStringList& mountPoints, const QString& home);
 // The mount points of removable media: volumes mounted under /media or /run/media, sorted.
 QStringList RemovableMounts();

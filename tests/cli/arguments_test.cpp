@@ -14,6 +14,7 @@
 
 #include "cli/commands.h"
 #include "cli/log_file.h"
+#include "fakes/temp_dir.h"
 
 namespace fennwick {
 
@@ -35,13 +36,8 @@ std::string Checked(const std::function<int(CliContext&)>& check, CliContext ctx
 
 class Arguments : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/fennwick-args-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  TempDir tmp_;
+  const fs::path dir_{tmp_.path};
 };
 
 TEST_F(Arguments, PortsMustBeNamedAndEachOnlyOnce) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/check_command.h"
+#include "fakes/temp_dir.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -42,9 +43,6 @@ const std::string kS19 = "S1138000000102030405060708090A0B0C0D0E0FF4\nS9030000FC
 class CheckCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "fennwick-check-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     out_ = std::tmpfile();
     err_ = std::tmpfile();
     ASSERT_TRUE(out_ && err_);
@@ -52,8 +50,6 @@ class CheckCommand : public ::testing::Test {
   void TearDown() override {
     if (out_) std::fclose(out_);
     if (err_) std::fclose(err_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   std::string Write(const std::string& name, const std::string& text) {
     const fs::path p = dir_ / name;
@@ -69,7 +65,8 @@ class CheckCommand : public ::testing::Test {
   std::string Out() { return Read(out_); }
   std::string Err() { return Read(err_); }
 
-  fs::path dir_;
+  TempDir tmp_;
+  const fs::path dir_{tmp_.path};
   std::FILE* out_ = nullptr;
   std::FILE* err_ = nullptr;
 };

@@ -15,6 +15,7 @@
 #include "cli/multi_display.h"
 #include "cli/ports.h"
 #include "cli/run_report.h"
+#include "fakes/temp_dir.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -24,17 +25,13 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Tree {
-  Tree() {
-    char tmpl[] = "/tmp/fennwick-cli-XXXXXX";
-    root = mkdtemp(tmpl);
-  }
-  ~Tree() { fs::remove_all(root); }
   void Write(const std::string& rel, const std::string& text) {
     const fs::path p = fs::path(root) / rel;
     fs::create_directories(p.parent_path());
     std::ofstream(p) << text;
   }
-  std::string root;
+  TempDir tmp;
+  const std::string root{tmp.path};
 };
 
 std::string Slurp(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fakes/fake_files.h"
+#include "fakes/temp_dir.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -63,21 +64,13 @@ TEST(ByteReader, StopsAtTheLimitAndReportsReadErrors) {
 
 class PosixFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "fennwick-files-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   std::u16string Path(const std::string& utf8Name) {
     std::u16string p;
     EXPECT_TRUE(Utf8ToUtf16((dir_ / utf8Name).string(), p));
     return p;
   }
-  fs::path dir_;
+  TempDir tmp_;
+  const fs::path dir_{tmp_.path};
 };
 
 TEST_F(PosixFiles, OpensAndReadsANonAsciiName) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "fakes/temp_dir.h"
 #include "platform/posix_serial.h"
 #include "port_fixture.h"
 
@@ -22,12 +23,12 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
     OpenError error;
     int errnoValue;
   };
-  const std::filesystem::path dir = std::filesystem::temp_directory_path();
-  const std::string plain = (dir / ("fennwick-errno-" + std::to_string(::getpid()))).string();
+  const TempDir dir;
+  const std::string plain = dir / "plain";
   std::ofstream(plain) << "not a port";
   const Case cases[] = {
-      {"Missing", (dir / "fennwick-no-such-port").string(), OpenError::NoSuchDevice, ENOENT},
-      {"Directory", dir.string(), OpenError::Other, EISDIR},
+      {"Missing", dir / "no-such-port", OpenError::NoSuchDevice, ENOENT},
+      {"Directory", dir.path, OpenError::Other, EISDIR},
       {"RegularFile", plain, OpenError::NotSerial, ENOTTY},
   };
   for (const Case& c : cases) {
@@ -45,7 +46,6 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
     EXPECT_EQ(id.portErrno, c.errnoValue);
     EXPECT_EQ(log.Text8(), "Open MCU COM port Error!!!\r\n");
   }
-  std::filesystem::remove(plain);
 }
 
 class OutcomeErrnoFiles : public PortTest {};
@@ -55,7 +55,7 @@ TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
   const std::string s19 = "S1078000AABBCCDD6A\r\nS9030000FC\r\n";
   files.Add(u"broken.s19", s19, 10);
   PosixFileSystem disk;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  const TempDir dir;
   struct Case {
     const char* name;
     IFileSystem* fs;
@@ -69,7 +69,7 @@ TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
        ProgramOutcome::Status::FileNotOpened},
       {"MissingOnDisk", &disk, u"/nonexistent-dir/fw.s19", ENOENT, ExamineOutcome::Verdict::FileNotOpened,
        ProgramOutcome::Status::FileNotOpened},
-      {"Directory", &disk, std::u16string(dir.u16string()), EISDIR, ExamineOutcome::Verdict::FileNotOpened,
+      {"Directory", &disk, std::filesystem::path(dir.path).u16string(), EISDIR, ExamineOutcome::Verdict::FileNotOpened,
        ProgramOutcome::Status::FileNotOpened},
       {"ReadFails", &files, u"broken.s19", EIO, ExamineOutcome::Verdict::NoDescription,
        ProgramOutcome::Status::FileUnreadable},

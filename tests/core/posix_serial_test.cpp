@@ -21,6 +21,7 @@
 
 #include "fakes/fake_console.h"
 #include "fakes/fake_files.h"
+#include "fakes/temp_dir.h"
 #include "link/mcu_port.h"
 #include "platform/posix_serial.h"
 
@@ -219,11 +220,11 @@ TEST_F(PosixSerial, OpenFailuresAreTold) {
     std::string path;
     OpenError error;
   };
-  const std::filesystem::path dir = std::filesystem::temp_directory_path();
-  const std::string plain = (dir / ("fennwick-plain-" + std::to_string(::getpid()))).string();
+  const TempDir dir;
+  const std::string plain = dir / "plain";
   std::ofstream(plain) << "not a port";
   const Case cases[] = {
-      {"Missing", (dir / "fennwick-no-such-port").string(), OpenError::NoSuchDevice},
+      {"Missing", dir / "no-such-port", OpenError::NoSuchDevice},
       {"MissingDirectory", "/nonexistent-dir/ttyS1", OpenError::NoSuchDevice},
       {"RegularFile", plain, OpenError::NotSerial},
       {"NotATerminal", "/dev/null", OpenError::NotSerial},
@@ -235,7 +236,6 @@ TEST_F(PosixSerial, OpenFailuresAreTold) {
     EXPECT_EQ(dev.LastOpenError(), c.error);
     EXPECT_EQ(dev.LastOpenPath(), c.path);
   }
-  std::filesystem::remove(plain);
 }
 
 TEST_F(PosixSerial, PortNamesMapToDevices) {

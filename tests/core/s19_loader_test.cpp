@@ -66,8 +66,9 @@ void ExpectImage(Loaded& loaded, const Writes& writes) {
   }
 }
 
-const std::string kSpecLine = "S1078000AABBCCDD6A";
-const std::vector<uint8_t> kSpecData = {0xAA, 0xBB, 0xCC, 0xDD};
+// An S1 record of four bytes at 0x8000, and its bytes.
+const std::string kFourByteLine = "S1078000AABBCCDD6A";
+const std::vector<uint8_t> kFourBytes = {0xAA, 0xBB, 0xCC, 0xDD};
 
 TEST(HexNibble, EveryByteValue) {
   for (int b = 0; b < 256; ++b) {
@@ -114,32 +115,32 @@ std::string Padded(const std::string& line, size_t length) { return line + std::
 const LoaderCase kLoaderCases[] = {
     {"EmptyFile", "", {}},
     {"BlankLinesOnly", "\r\n\n\r\r\n", {}},
-    {"SpecLine", kSpecLine + "\n", {{0x8000, kSpecData}}},
+    {"FourBytesAt8000", kFourByteLine + "\n", {{0x8000, kFourBytes}}},
     {"NonHexPairs", "S1068000" "0G" "G0" "11" "FF\n", {{0x8000, {0x17, 0x70, 0x11}}}},
     {"SixteenBytesWrongChecksum", Record('1', 2, 0x8000, Counting(16), 0x00) + "\n", {{0x8000, Counting(16)}}},
     {"S2Address", S2(0x010000, {0x5A, 0xA5}) + "\n", {{0x10000, {0x5A, 0xA5}}}},
     {"S2TopOfFlash", S2(0x027FFC, {1, 2, 3, 4}) + "\n", {{0x27FFC, {1, 2, 3, 4}}}},
-    {"LowerCaseHex", "s1078000aabbccdd6a\n", {{0x8000, kSpecData}}},
-    {"CrLf", kSpecLine + "\r\n" + S1(0x9000, {7}) + "\r\n", {{0x8000, kSpecData}, {0x9000, {7}}}},
-    {"CrOnly", kSpecLine + "\r" + S1(0x9000, {7}) + "\r", {{0x8000, kSpecData}, {0x9000, {7}}}},
-    {"MixedAndBlank", "\n\r\n" + kSpecLine + "\r\r\n\n" + S1(0x9000, {7}) + "\n\r", {{0x8000, kSpecData}, {0x9000, {7}}}},
-    {"FinalLineWithoutLineEnd", kSpecLine + "\n" + S1(0x9000, {7, 8}), {{0x8000, kSpecData}, {0x9000, {7, 8}}}},
+    {"LowerCaseHex", "s1078000aabbccdd6a\n", {{0x8000, kFourBytes}}},
+    {"CrLf", kFourByteLine + "\r\n" + S1(0x9000, {7}) + "\r\n", {{0x8000, kFourBytes}, {0x9000, {7}}}},
+    {"CrOnly", kFourByteLine + "\r" + S1(0x9000, {7}) + "\r", {{0x8000, kFourBytes}, {0x9000, {7}}}},
+    {"MixedAndBlank", "\n\r\n" + kFourByteLine + "\r\r\n\n" + S1(0x9000, {7}) + "\n\r", {{0x8000, kFourBytes}, {0x9000, {7}}}},
+    {"FinalLineWithoutLineEnd", kFourByteLine + "\n" + S1(0x9000, {7, 8}), {{0x8000, kFourBytes}, {0x9000, {7, 8}}}},
     {"AnyFirstCharacter", "X1078000AABBCCDD6A\n" + std::string("?") + S2(0x9000, {3}).substr(1) + "\n",
-     {{0x8000, kSpecData}, {0x9000, {3}}}},
-    {"LaterRecordWins", kSpecLine + "\n" + S1(0x8002, {0x11, 0x22, 0x33}) + "\n",
+     {{0x8000, kFourBytes}, {0x9000, {3}}}},
+    {"LaterRecordWins", kFourByteLine + "\n" + S1(0x8002, {0x11, 0x22, 0x33}) + "\n",
      {{0x8000, {0xAA, 0xBB, 0x11, 0x22, 0x33}}}},
     // The count, not the line, decides: the missing bytes are the line's own undecoded text.
     {"CountBeyondTheLine", "S1088000AABB\n", {{0x8000, {0xAA, '8', '0', '0', '0'}}}},
     {"SkippedTypes", "S0078000AABBCCDD6A\nS7078000AABBCCDD6A\nS8078000AABBCCDD6A\nS9078000AABBCCDD6A\n", {}},
     {"UnsupportedTypesChangeNothing",
-     kSpecLine + "\nS4079000AABBCCDD6A\nS6079000AABBCCDD6A\nSX079000AABBCCDD6A\nSS079000AABBCCDD6A\n",
-     {{0x8000, kSpecData}}},
-    {"S5AfterDataChangesNothing", kSpecLine + "\nS5030001FB\n" + S2(0x9000, {9}) + "\nS5030002FA\n",
-     {{0x8000, kSpecData}, {0x9000, {9}}}},
+     kFourByteLine + "\nS4079000AABBCCDD6A\nS6079000AABBCCDD6A\nSX079000AABBCCDD6A\nSS079000AABBCCDD6A\n",
+     {{0x8000, kFourBytes}}},
+    {"S5AfterDataChangesNothing", kFourByteLine + "\nS5030001FB\n" + S2(0x9000, {9}) + "\nS5030002FA\n",
+     {{0x8000, kFourBytes}, {0x9000, {9}}}},
     {"S5BeforeAnyDataChangesNothing", "S5078000AABBCCDD6A\n", {}},
     // A record count carrying more than its count is applied with the address length in force.
     {"S5AppliedWithLastAddressLength", S1(0x9000, {1}) + "\nS5078000AABBCCDD6A\n",
-     {{0x8000, kSpecData}, {0x9000, {1}}}},
+     {{0x8000, kFourBytes}, {0x9000, {1}}}},
     {"S3FourByteAddress", S3(0x00008000, {0x11, 0x22, 0x33, 0x44}) + "\n" + S3(0x00027FFF, {0x55}) + "\n",
      {{0x8000, {0x11, 0x22, 0x33, 0x44}}, {0x27FFF, {0x55}}}},
     {"S3HighAddressOutOfRange", S3(0x01008000, {1, 2, 3, 4}) + "\n", {}, 4},
@@ -148,13 +149,13 @@ const LoaderCase kLoaderCases[] = {
     {"BelowTheFlash", S1(0x7FFE, {1, 2, 3, 4}) + "\n", {{0x8000, {3, 4}}}, 2},
     {"PastTheFlash", S2(0x027FFE, {1, 2, 3, 4}) + "\n", {{0x27FFE, {1, 2}}}, 2},
     {"FarOutside", S1(0x0000, Counting(32)) + "\n" + S2(0xFFFF00, Counting(200)) + "\n", {}, 232},
-    {"LongestLineFits", Padded(kSpecLine, 1024) + "\n", {{0x8000, kSpecData}}},
-    {"OverlongLineNotApplied", Padded(kSpecLine, 1025) + "\n" + S1(0x9000, {5}) + "\n", {{0x9000, {5}}}, 0, 1},
-    {"OverlongFinalLine", S1(0x9000, {5}) + "\n" + Padded(kSpecLine, 5000), {{0x9000, {5}}}, 0, 1},
+    {"LongestLineFits", Padded(kFourByteLine, 1024) + "\n", {{0x8000, kFourBytes}}},
+    {"OverlongLineNotApplied", Padded(kFourByteLine, 1025) + "\n" + S1(0x9000, {5}) + "\n", {{0x9000, {5}}}, 0, 1},
+    {"OverlongFinalLine", S1(0x9000, {5}) + "\n" + Padded(kFourByteLine, 5000), {{0x9000, {5}}}, 0, 1},
     // Lines of 1 to 4 characters carry no count and address of their own.
     {"ShortLinesSkipped",
-     kSpecLine + "\nS\nS1\nS10\nS107\n2\nS2\nS20\nS208\nS3\nS30\nS309\nS5\nS503\n1\n11\n",
-     {{0x8000, kSpecData}}},
+     kFourByteLine + "\nS\nS1\nS10\nS107\n2\nS2\nS20\nS208\nS3\nS30\nS309\nS5\nS503\n1\n11\n",
+     {{0x8000, kFourBytes}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(S19Loader, LoaderCases, ::testing::ValuesIn(kLoaderCases),
@@ -162,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(S19Loader, LoaderCases, ::testing::ValuesIn(kLoaderCase
 
 TEST(S19Loader, LineIsDecodedInPlaceAndTheRestOfItsTextStays) {
   Loaded loaded;
-  ASSERT_NO_FATAL_FAILURE(LoadText(loaded, kSpecLine + "\n"));
+  ASSERT_NO_FATAL_FAILURE(LoadText(loaded, kFourByteLine + "\n"));
   const uint8_t decoded[] = {0x07, 0x80, 0x00, 0xAA, 0xBB, 0xCC, 0xDD};
   EXPECT_TRUE(std::equal(std::begin(decoded), std::end(decoded), loaded.packet()));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(loaded.packet()) + 7, 11), "0AABBCCDD6A");
@@ -173,7 +174,7 @@ TEST(S19Loader, BufferKeepsTheRemainsOfLongerEarlierLines) {
   const std::string longLine = S1(0x8100, Counting(16));  // 42 characters
   Loaded loaded;
   std::memset(loaded.packet() + 100, 0x77, 10);  // left by an earlier use
-  ASSERT_NO_FATAL_FAILURE(LoadText(loaded, longLine + "\n" + kSpecLine + "\r\n"));
+  ASSERT_NO_FATAL_FAILURE(LoadText(loaded, longLine + "\n" + kFourByteLine + "\r\n"));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(loaded.packet()) + 19, 23), longLine.substr(19));
   EXPECT_EQ(loaded.packet()[18], 16) << "the long line's last decoded data byte";
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(loaded.packet()) + 7, 11), "0AABBCCDD6A");
@@ -183,15 +184,15 @@ TEST(S19Loader, BufferKeepsTheRemainsOfLongerEarlierLines) {
 TEST(S19Loader, ImageIsClearedBeforeLoading) {
   Loaded loaded;
   std::fill_n(loaded.image(), kImageSize, 0xEE);
-  ASSERT_NO_FATAL_FAILURE(LoadText(loaded, kSpecLine + "\n"));
-  ExpectImage(loaded, {{0x8000, kSpecData}});
+  ASSERT_NO_FATAL_FAILURE(LoadText(loaded, kFourByteLine + "\n"));
+  ExpectImage(loaded, {{0x8000, kFourBytes}});
 }
 
 TEST(S19Loader, ReadErrorIsReported) {
   for (int64_t failAt : {0, 5, 19, 25}) {
     SCOPED_TRACE(failAt);
     Loaded loaded;
-    ASSERT_NO_FATAL_FAILURE(LoadText(loaded, kSpecLine + "\n" + S1(0x9000, {1}) + "\n", failAt));
+    ASSERT_NO_FATAL_FAILURE(LoadText(loaded, kFourByteLine + "\n" + S1(0x9000, {1}) + "\n", failAt));
     EXPECT_TRUE(loaded.stats.readError);
   }
 }
@@ -229,10 +230,10 @@ TEST(S19Loader, UnknownLengthIsAReadError) {
 
 TEST(S19Loader, FileThatEndsEarlyLoadsWhatItHad) {
   Loaded loaded;
-  ShrunkFile file(kSpecLine + "\n" + S1(0x9000, {1, 2}));
+  ShrunkFile file(kFourByteLine + "\n" + S1(0x9000, {1, 2}));
   ASSERT_NO_FATAL_FAILURE(LoadInto(loaded, file));
   EXPECT_FALSE(loaded.stats.readError);
-  ExpectImage(loaded, {{0x8000, kSpecData}, {0x9000, {1, 2}}});
+  ExpectImage(loaded, {{0x8000, kFourBytes}, {0x9000, {1, 2}}});
 }
 
 TEST(S19Loader, OnlyTheAnnouncedLengthIsRead) {
@@ -241,7 +242,7 @@ TEST(S19Loader, OnlyTheAnnouncedLengthIsRead) {
    public:
     int64_t Length() override { return 19; }
     int64_t Read(uint8_t* buf, size_t n) override {
-      const std::string data = kSpecLine + "\n" + S1(0x9000, {1}) + "\n";
+      const std::string data = kFourByteLine + "\n" + S1(0x9000, {1}) + "\n";
       const size_t take = std::min(n, data.size() - pos_);
       std::memcpy(buf, data.data() + pos_, take);
       pos_ += take;
@@ -254,14 +255,14 @@ TEST(S19Loader, OnlyTheAnnouncedLengthIsRead) {
   Loaded loaded;
   GrowingFile file;
   ASSERT_NO_FATAL_FAILURE(LoadInto(loaded, file));
-  ExpectImage(loaded, {{0x8000, kSpecData}});
+  ExpectImage(loaded, {{0x8000, kFourBytes}});
 }
 
 TEST(S19Loader, GlobalPacketBufferIsTheDefault) {
   uint8_t saved[kPacketBufferSize];
   std::memcpy(saved, g_packetBuffer, sizeof saved);
   std::vector<uint8_t> image(kImageSize);
-  MemoryFile file(kSpecLine + "\n", -1);
+  MemoryFile file(kFourByteLine + "\n", -1);
   LoadS19Image(file, image.data());
   EXPECT_EQ(g_packetBuffer[0], 0x07);
   EXPECT_EQ(g_packetBuffer[3], 0xAA);

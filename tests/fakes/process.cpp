@@ -129,16 +129,6 @@ int Simulator::Stop(std::string* err) {
 std::string BinPath(const std::string& name) { return std::string(FENNWICK_BIN_DIR) + "/" + name; }
 std::string SamplePath(const std::string& name) { return std::string(FENNWICK_BIN_DIR) + "/../samples/" + name; }
 
-TempDir::TempDir() {
-  char tmpl[] = "/tmp/fennwick-e2e-XXXXXX";
-  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-  path = tmpl;
-}
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path, ec);
-}
-
 bool WaitForFile(const std::string& path, long size, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {

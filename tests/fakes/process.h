@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/temp_dir.h"  // the runs' scratch folders
+
 namespace fennwick {
 
 struct RunResult {
@@ -34,12 +36,6 @@ class Simulator {
 
 std::string BinPath(const std::string& name);
 std::string SamplePath(const std::string& name);
-// A fresh temporary directory, removed by the caller's TempDir.
-struct TempDir {
-  TempDir();
-  ~TempDir();
-  std::string path;
-};
 // Waits up to timeoutMs for a file to exist with the given size.
 bool WaitForFile(const std::string& path, long size, int timeoutMs);
 std::string ReadFile(const std::string& path);

@@ -2,12 +2,13 @@
 // A scratch directory for tests that check our readers against files written by srec_cat
 // (Debian's srecord); the tests skip where it is not installed.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "fakes/temp_dir.h"
 
 namespace fennwick {
 
@@ -16,15 +17,6 @@ class SrecCatFixture : public Base {
  protected:
   void SetUp() override {
     if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat is not installed";
-    std::string pattern = (std::filesystem::temp_directory_path() / "fennwick-srec-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(dir_, ec);
-    }
   }
   // Runs a command in the directory; its messages go to a file there.
   void Run(const std::string& command) {
@@ -36,7 +28,8 @@ class SrecCatFixture : public Base {
     std::ifstream in(p.is_absolute() ? p : dir_ / p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  std::filesystem::path dir_;
+  TempDir tmp_;
+  const std::filesystem::path dir_{tmp_.path};
 };
 
 }  // namespace fennwick

@@ -15,6 +15,7 @@
 #include <optional>
 #include <random>
 
+#include "fakes/temp_dir.h"
 #include "sim_test_support.h"
 
 extern char** environ;
@@ -148,13 +149,8 @@ Bytes ReadUntil(int fd, std::string_view end, milliseconds timeout = millisecond
 
 class SimProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string name = (fs::temp_directory_path() / "fennwick-sim-proc-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(name.data()), nullptr);
-    dir_ = name;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  TempDir tmp_;
+  const fs::path dir_{tmp_.path};
 };
 
 const Bytes kVersion = BytesOf("$R:01FNW-107 Fennwick simulated MCU\r\n");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "fakes/temp_dir.h"
 #include "sim/atomic_file.h"
 #include "sim/line_timer.h"
 #include "sim_test_support.h"
@@ -43,13 +44,8 @@ TEST(LineTimer, BytesTakeTenBitTimesBackToBack) {
 
 class AtomicFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string name = (fs::temp_directory_path() / "fennwick-sim-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(name.data()), nullptr);
-    dir_ = name;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  TempDir tmp_;
+  const fs::path dir_{tmp_.path};
 };
 
 Bytes ReadAll(const fs::path& path) {

@@ -61,14 +61,8 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
   const std::string sample = std::filesystem::weakly_canonical(kSamples + "/fennwick-sample.s19").string();
   ASSERT_TRUE(std::filesystem::exists(kBinDir + "/fennwick-mcu-sim")) << "build fennwick-mcu-sim first";
   ASSERT_TRUE(std::filesystem::exists(sample)) << "build the samples first";
-  std::string dirTemplate = testing::TempDir() + "fennwick-window-XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate.data()), nullptr);
-  const std::string dir = dirTemplate;
-  struct RemoveDir {
-    std::string path;
-    ~RemoveDir() { std::filesystem::remove_all(path); }
-  } removeDir{dir};
-  const std::string dump = dir + "/flash.bin";
+  const TempDir dir;
+  const std::string dump = dir / "flash.bin";
 
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
   ASSERT_FALSE(sim.path().empty());

@@ -69,6 +69,33 @@ TEST(WindowOptions, CommandLines) {
   EXPECT_EQ(plain.screenWidth, 0);  // the primary screen, full-screen
 }
 
+// The port comes from --port, else FENNWICK_PORT; an empty variable names no port and is refused.
+TEST(WindowOptions, PortFromTheOptionElseTheEnvironment) {
+  using Port = std::optional<std::string>;
+  struct Case {
+    QStringList args;
+    Port environment;
+    ParseResult result;
+    Port port;
+  } cases[] = {
+      {{"fennwick"}, std::nullopt, ParseResult::Run, std::nullopt},
+      {{"fennwick"}, "/dev/ttyUSB0", ParseResult::Run, "/dev/ttyUSB0"},
+      {{"fennwick", "--port", "/dev/pts/3"}, "/dev/ttyUSB0", ParseResult::Run, "/dev/pts/3"},
+      {{"fennwick", "--port", "/dev/pts/3"}, "", ParseResult::Run, "/dev/pts/3"},
+      {{"fennwick"}, "", ParseResult::Error, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString() + " FENNWICK_PORT=" + c.environment.value_or("(unset)"));
+    WindowOptions o;
+    QString message;
+    EXPECT_EQ(ParseWindowOptions(c.args, o, message, c.environment), c.result);
+    EXPECT_EQ(o.port, c.port);
+    if (c.result == ParseResult::Error) {
+      EXPECT_TRUE(message.contains("FENNWICK_PORT")) << message.toStdString();
+    }
+  }
+}
+
 }  // namespace
 
 }  // namespace fennwick

@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
+#include "fakes/temp_dir.h"
 #include "ui/layout.h"
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
@@ -55,7 +55,8 @@ class TouchDialogs : public testing::TestWithParam<Screen> {
 };
 
 TEST_P(TouchDialogs, FileDialogFitsTheScreenWithFingerSizedRowsAndCancelWorks) {
-  QTemporaryDir dir;
+  const TempDir tmp;
+  const QDir dir(QString::fromStdString(tmp.path));
   for (int i = 0; i < 30; ++i) QFile(dir.filePath(QString("fw%1.S19").arg(i))).open(QIODevice::WriteOnly);
   CS19FileDialog d(&screen, GetParam().w, GetParam().h, font, dir.path());
   d.show();
@@ -86,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Screens, TouchDialogs, testing::Values(Screen{320, 240}
                          [](const auto& info) { return std::to_string(info.param.w) + "x" + std::to_string(info.param.h); });
 
 TEST(TouchFileDialog, ListsFoldersAndS19FilesOnlyAndATapGoesInOrPicks) {
-  QTemporaryDir dir;
+  const TempDir tmp;
+  const QDir dir(QString::fromStdString(tmp.path));
   QDir(dir.path()).mkdir("sub");
   for (const char* name : {"b.s19", "a.S19", "notes.txt", "sub/inner.S19"}) QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
   QWidget screen;
@@ -118,24 +120,32 @@ TEST(TouchFileDialog, ListsFoldersAndS19FilesOnlyAndATapGoesInOrPicks) {
   EXPECT_EQ(d.result(), QDialog::Accepted);
 }
 
-TEST(TouchFileDialog, StartsInTheLastFilesFolderElseOnARemovableMediumElseAtHome) {
-  QTemporaryDir dir;
-  QDir(dir.path()).mkdir("usb1");
+TEST(TouchFileDialog, StartsOnRemovableMediaFirstThenTheLastFilesFolderThenHome) {
+  const TempDir tmp;
+  const QDir dir(QString::fromStdString(tmp.path));
+  for (const char* sub : {"usb1/fw", "usb2", "disk", "home"}) dir.mkpath(sub);
   const QString usb1 = dir.filePath("usb1");
+  const QString usb2 = dir.filePath("usb2");
+  const QString disk = dir.filePath("disk");
+  const QString home = dir.filePath("home");
   const QString gone = dir.filePath("gone");
   struct Case {
+    const char* name;
     QString last;
     QStringList mounts;
+    QString home;
     QString expected;
   } cases[] = {
-      {dir.filePath("fw.S19"), {usb1}, dir.path()},
-      {gone + "/fw.S19", {gone, usb1}, usb1},  // the last folder and the first medium are gone
-      {"", {usb1}, usb1},
-      {"", {gone}, "/home/op"},
-      {"", {}, "/home/op"},
+      {"LastFilesStickStillIn", usb1 + "/fw/a.S19", {usb2, usb1}, home, usb1 + "/fw"},
+      {"StickSwappedForAnother", usb1 + "/fw/a.S19", {usb2}, home, usb2},
+      {"StickWinsOverTheDevicesDisk", disk + "/a.S19", {usb2}, home, usb2},
+      {"NoStickTheLastFolder", disk + "/a.S19", {}, home, disk},
+      {"GoneMediumAndFolderHome", gone + "/a.S19", {gone}, home, home},
+      {"NoHomeTheRoot", "", {}, gone, QDir::rootPath()},
+      {"EmptyHomeTheRoot", "", {}, "", QDir::rootPath()},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(StartFolder(c.last, c.mounts, "/home/op"), c.expected) << c.last.toStdString();
+    EXPECT_EQ(StartFolder(c.last, c.mounts, c.home), c.expected) << c.name;
   }
   for (const QString& mount : RemovableMounts()) {
     EXPECT_TRUE(mount.startsWith("/media/") || mount.startsWith("/run/media/")) << mount.toStdString();

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fakes/temp_dir.h"
 #include "ui_test_support.h"
 
 namespace fennwick {
@@ -109,9 +110,7 @@ class WindowTouch : public testing::Test {
   void SetUp() override {
     g_jobKind = 0;
     g_selectedFile.clear();
-    dir = std::filesystem::path(testing::TempDir()) / ("fennwick-touch-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    file = QString::fromStdString((dir / "board.S19").string());
+    file = QString::fromStdString(dir / "board.S19");
     std::ofstream(file.toStdString()) << "S1078000AABBCCDD6A\r\n";
     DialogSetup s;
     s.screenWidth = 800;
@@ -123,13 +122,10 @@ class WindowTouch : public testing::Test {
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
   }
-  void TearDown() override {
-    dlg.reset();
-    std::filesystem::remove_all(dir);
-  }
+  void TearDown() override { dlg.reset(); }
   bool Idle() { return dlg->State() == CFlasherDlg::JobState::Idle; }
 
-  std::filesystem::path dir;
+  TempDir dir;
   QString file;
   FakeJobs jobs;
   DoubtfulJobs doubtful{jobs};

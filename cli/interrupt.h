@@ -14,7 +14,7 @@ namespace fennwick {
 // prepared record is appended, the ports get their settings back and the program exits
 // with kExitInterrupted. False when the process cannot be set up.
 bool PrepareProcess();
-constexpr int64_t kSameRequestMs = 500;
+constexpr int64_t kSameRequestMs = 200;
 
 // True once a stop has been requested.
 bool StopRequested();

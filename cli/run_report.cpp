@@ -149,7 +149,7 @@ std::string SummaryLine(const RunInfo& info, const RunRecord& run) {
   std::string line = info.verb + " station=" + OrDash(info.station) + " unit=" + OrDash(run.unit) +
                      " port=" + OrDash(run.port);
   if (info.file) line += " file=" + RecordQuoted(info.file->path) + " crc32=" + Crc32Text(info.file->crc32);
-  line += " mcu=" + RecordQuoted(DeviceTextUtf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
+  line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
           " exit=" + std::to_string(run.exitCode) + " seconds=" + seconds;
   return line;
 }

@@ -15,6 +15,7 @@
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
 #include "cli/run_report.h"
+#include "cli/system_log.h"
 #include "cli/terminal_console.h"
 
 namespace fennwick {
@@ -31,11 +32,9 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Gathers one board's run into its record, and keeps it where the line keeps its records. A
-// record that could not be written turns a success into kExitLogFile, since a production line
-// relies on it.
-RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
-                 const std::string& started, const Board& board, const JobResult& result, double secs) {
+// One board's run as its record says it.
+RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+                     const std::string& started, const Board& board, const JobResult& result, double secs) {
   RunRecord run;
   run.command = setup.command;
   run.tool = std::string("fennwick-cli ") + ToolVersion();
@@ -60,19 +59,51 @@ RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, con
   run.timeouts = result.timeouts;
   run.seconds = secs;
   run.log = board.log();
+  return run;
+}
+
+// With a log file, a stop at once still leaves each running board's record: prepared now
+// and kept up to date with every new log text.
+std::unique_ptr<AtOnceRecord> ArmAtOnce(const CliContext& ctx, const RunSetup& setup, size_t index,
+                                        std::function<std::string()> port, const std::string& started, Board& board) {
+  if (!ctx.log) return nullptr;
+  auto record = std::make_unique<AtOnceRecord>(ctx.log->fd());
+  AtOnceRecord* armed = record.get();
+  board.capture.onChange = [&ctx, &setup, index, port = std::move(port), started, &board, armed] {
+    const JobResult atOnce{kExitInterrupted, "interrupted at once"};
+    armed->Update(RecordBody(MakeRecord(ctx, setup, index, port(), started, board, atOnce, 0)));
+  };
+  board.capture.onChange();
+  return record;
+}
+
+// Gathers one board's run into its record, and keeps it where the line keeps its records. A
+// record that could not be written turns a success into kExitLogFile, since a production line
+// relies on it.
+RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+                 const std::string& started, Board& board, const JobResult& result, double secs,
+                 AtOnceRecord* atOnce) {
+  RunRecord run = MakeRecord(ctx, setup, index, port, started, board, result, secs);
+  board.capture.onChange = nullptr;
+  auto failed = [&](const std::string& what, const std::string& whyNot, const char* result) {
+    std::fprintf(ctx.err, "fennwick-cli: cannot write %s: %s\n", what.c_str(), whyNot.c_str());
+    std::fflush(ctx.err);
+    if (run.exitCode == kExitOk) {
+      run.exitCode = kExitLogFile;
+      run.result = result;
+    }
+  };
   if (ctx.log) {
     std::string whyNot;
-    if (!ctx.log->Append(run, whyNot)) {
-      std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.log->path().c_str(),
-                   whyNot.c_str());
-      std::fflush(ctx.err);
-      if (run.exitCode == kExitOk) {
-        run.exitCode = kExitLogFile;
-        run.result = "log file not written";
-      }
+    if (!ctx.log->Append(run, whyNot)) failed("the log file " + ctx.log->path(), whyNot, "log file not written");
+  }
+  if (atOnce != nullptr) atOnce->Disarm();
+  if (ctx.syslog) {
+    std::string whyNot;
+    if (!SendToSystemLog(ctx.logSockets, setup.info, run, whyNot)) {
+      failed("to the system log", whyNot, "system log not written");
     }
   }
-  if (ctx.syslog) SyslogSummary(setup.info, run);
   return run;
 }
 
@@ -106,11 +137,19 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
   self = &board;
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
+  const auto atOnce = ArmAtOnce(
+      ctx, setup, 0,
+      [&board, port] {
+        const std::string& identified = board.port.LastIdentify().portPath;
+        return identified.empty() ? port.value_or("") : identified;
+      },
+      started, board);
   JobResult result = RunJob(job, board);
   console.Finish();
   endLine();
   std::fflush(ctx.out);
-  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start));
+  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start),
+                atOnce.get());
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
@@ -125,16 +164,18 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
     boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
   std::vector<RunRecord> runs(n);
+  std::vector<std::unique_ptr<AtOnceRecord>> atOnce(n);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
     const std::string started = UtcNow();
     const auto start = std::chrono::steady_clock::now();
+    atOnce[i] = ArmAtOnce(ctx, setup, i, [&ctx, i] { return ctx.ports[i]; }, started, *boards[i]);
     auto run = [&, i, started, start] {
       display.SetStatus(i, "running");
       const JobResult result = RunJob(job, *boards[i]);
       const double secs = Since(start);
       display.SetStatus(i, result.text);
-      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs, atOnce[i].get());
     };
     try {
       threads.push_back(ctx.startThread ? ctx.startThread(run) : std::thread(run));
@@ -143,7 +184,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
       const JobResult result{kExitThread, "thread not started"};
       display.SetStatus(i, result.text);
-      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0, atOnce[i].get());
     }
   }
   for (auto& t : threads) t.join();
@@ -189,21 +230,25 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
   std::vector<int> codes;
   for (const RunRecord& run : runs) codes.push_back(run.exitCode);
   const int code = CombinedExitCode(codes);
-  if (ctx.json) {
-    std::fputs(JsonDocument(setup.info, runs, code).c_str(), ctx.out);
-    std::fflush(ctx.out);
-  }
-  return code;
+  return ctx.json ? WriteDocument(ctx, JsonDocument(setup.info, runs, code), code) : code;
 }
 
 // A command that ends before any board is reached; with --json it still leaves a document,
 // without ports, so that a script always has one to read.
 int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
-  if (ctx.json) {
-    std::fputs(JsonDocument({verb, ctx.station, nullptr}, {}, code).c_str(), ctx.out);
-    std::fflush(ctx.out);
-  }
-  return code;
+  return ctx.json ? WriteDocument(ctx, JsonDocument({verb, ctx.station, nullptr}, {}, code), code) : code;
+}
+
+int WriteDocument(const CliContext& ctx, const std::string& document, int code) {
+  int error = 0;
+  errno = 0;
+  if (std::fwrite(document.data(), 1, document.size(), ctx.out) != document.size()) error = errno != 0 ? errno : EIO;
+  if (std::fflush(ctx.out) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (error == 0 && std::ferror(ctx.out)) error = EIO;
+  if (error == 0) return code;
+  std::fprintf(ctx.err, "fennwick-cli: cannot write the JSON document: %s\n", std::strerror(error));
+  std::fflush(ctx.err);
+  return code == kExitOk ? kExitLogFile : code;
 }
 
 }  // namespace fennwick

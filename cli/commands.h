@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/system_log.h"
 #include "firmware/firmware_file.h"
 #include "link/protocol.h"
 #include "platform/posix_serial.h"
@@ -46,6 +47,7 @@ struct CliContext {
   std::function<std::thread(std::function<void()>)> startThread;
   bool json = false;         // --json: one JSON document on stdout instead of the log text
   bool syslog = false;       // --syslog: one summary line per port to the system log
+  SystemLogSockets logSockets;  // where --syslog sends it
   std::string station;       // --station: the line's name for this PC, in every record
   std::vector<std::string> units;  // --unit, one per port in order: the boards' serial numbers
   FileOptions file;          // --format, --base

@@ -143,16 +143,16 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {
   for (auto& t : threads) t.join();
   const std::string text = Slurp(path);
   for (int i = 0; i < 8; ++i) {
-    const std::string head = "===== 2026-12-07T12:00:00Z /dev/ttyUSB" + std::to_string(i) +
-                             ": program fw.s19 =====\n"
-                             "tool: fennwick-cli 9.9.9\nstation: (none)\nunit: SN-" + std::to_string(i) +
-                             "?forged: line\nfile: /srv/fw.s19\nimage crc32: 0x1A2B3C4D\nmcu version: FNW-107 X\n";
+    const std::string head = "===== 2026-12-07T12:00:00Z \"/dev/ttyUSB" + std::to_string(i) +
+                             "\": \"program fw.s19\" =====\n"
+                             "tool: \"fennwick-cli 9.9.9\"\nstation: (none)\nunit: \"SN-" + std::to_string(i) +
+                             "\\nforged: line\"\nfile: \"/srv/fw.s19\"\nimage crc32: \"0x1A2B3C4D\"\nmcu version: \"FNW-107 X\\n\"\n";
     const size_t at = text.find(head);
     ASSERT_NE(at, std::string::npos) << text.substr(0, 400);
     // Each record is contiguous: its log and result follow its head directly.
-    EXPECT_EQ(text.compare(at + head.size(), 21, "Programming...\r\nMCU: "), 0);
-    const std::string tail = "\n===== result: programmed (exit 0, 1.5 s) =====\n";
-    EXPECT_EQ(text.compare(at + head.size() + 21 + 2000, tail.size(), tail), 0);
+    EXPECT_EQ(text.compare(at + head.size(), 24, "| Programming...\n| MCU: "), 0);
+    const std::string tail = "\\c\n===== result: programmed (exit 0, 1.5 s) =====\n";
+    EXPECT_EQ(text.compare(at + head.size() + 24 + 2000, tail.size(), tail), 0);
   }
 }
 
@@ -220,8 +220,8 @@ TEST(RunReport, SummaryLineIsOneLineOfKeysAndValues) {
   run.exitCode = 8;
   run.seconds = 2.5;
   EXPECT_EQ(SummaryLine(info, run),
-            "program station=line-3 unit=SN1 port=/dev/ttyUSB0 file=/srv/fw.s19 crc32=0x1A2B3C4D "
-            "mcu=\"FNW \\\"107\\\"?\" result=iap-refused exit=8 seconds=2.5");
+            "program station=\"line-3\" unit=\"SN1\" port=\"/dev/ttyUSB0\" file=\"/srv/fw.s19\" crc32=0x1A2B3C4D "
+            "mcu=\"FNW \\\"107\\\"\\n\" result=iap-refused exit=8 seconds=2.5");
 }
 
 }  // namespace

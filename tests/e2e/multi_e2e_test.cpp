@@ -46,7 +46,7 @@ TEST(CliManyBoards, FaultyBoardsFailAndTheOthersAreFlashed) {
   EXPECT_NE(r.out.find("IAP refused"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("1 replies timed out"), std::string::npos) << r.out;
   const std::string log = ReadFile(dir.path + "/runs.log");
-  for (const auto& sim : sims) EXPECT_NE(log.find(" " + sim->path() + ": program "), std::string::npos) << log;
+  for (const auto& sim : sims) EXPECT_NE(log.find(" \"" + sim->path() + "\": \"program "), std::string::npos) << log;
   EXPECT_NE(log.find("result: programmed (exit 0,"), std::string::npos);
   EXPECT_NE(log.find("result: IAP refused (exit 8,"), std::string::npos);
 }

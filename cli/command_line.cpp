@@ -85,7 +85,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   app.footer(ExitStatusHelp());
   CliContext ctx;
   ctx.wrapSerial = wrap;
-  app.set_version_flag("--version", std::string("fennwick-cli ") + ToolVersion());
+  app.set_version_flag("-V,--version", std::string("fennwick-cli ") + ToolVersion());
   std::string configFile;
   auto* configOpt =
       app.add_option("--config", configFile,
@@ -163,12 +163,15 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    // An unknown option is named first, whatever else is wrong with the line.
+    for (const std::string& arg : app.remaining(true)) {
+      if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg + " (--help lists the options)");
+    }
     const std::vector<std::string> rest = app.remaining();
     if (app.get_subcommands().empty() && !rest.empty() && !rest.front().empty() && rest.front()[0] != '-') {
       return Usage("unknown command \"" + rest.front() + "\" (the commands are " + kVerbs + "; --help explains them)");
     }
-    app.exit(e);
-    return kExitUsage;
+    return Usage(std::string(e.what()) + " (--help explains the options)");
   }
   if (const int rc = ApplyConfigFiles(app, ConfigSources(configOpt->count() > 0 ? &configFile : nullptr), ctx.err);
       rc != kExitOk) {

@@ -9,6 +9,7 @@
 #include "cli/check_command.h"
 #include "cli/commands.h"
 #include "cli/config_file.h"
+#include "cli/console_parts.h"
 #include "cli/interrupt.h"
 #include "cli/ports.h"
 #include "cli/run_report.h"
@@ -195,7 +196,8 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
     std::fprintf(ctx.err, "fennwick-cli: interrupted before any port was opened; nothing was sent\n");
     return kExitInterrupted;
   }
-  ctx.progressBar = ::isatty(STDERR_FILENO) != 0 && !ctx.json;
+  // A terminal without cursor control (TERM=dumb, or none) would show the sequences.
+  ctx.progressBar = ::isatty(STDERR_FILENO) != 0 && !ctx.json && TerminalTakesControls(std::getenv("TERM"));
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 
   if (*ports) {

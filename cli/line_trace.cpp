@@ -30,6 +30,14 @@ LineTrace::LineTrace(ISerialDevice& inner, std::unique_ptr<ISerialDevice> owned,
   MsSinceStart();
 }
 
+SerialWrap TracedSerial(SerialWrap inner, std::FILE* err) {
+  return [inner = std::move(inner), err](ISerialDevice& line) -> std::unique_ptr<ISerialDevice> {
+    std::unique_ptr<ISerialDevice> between = inner ? inner(line) : nullptr;
+    ISerialDevice& traced = between ? *between : line;
+    return std::make_unique<LineTrace>(traced, std::move(between), err);
+  };
+}
+
 void LineTrace::Trace(const char* what, const uint8_t* data, size_t len) {
   const std::string line = TraceLine(port_, MsSinceStart(), what, data, len);
   std::fwrite(line.data(), 1, line.size(), err_);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/commands.h"
 #include "platform/serial_device.h"
 
 namespace fennwick {
@@ -26,6 +27,9 @@ class LineTrace final : public ForwardingSerialDevice {
   std::string port_;
   bool readFailed_ = false;
 };
+
+// Each board's line traced on `err`, around what `inner` (if any) puts in between.
+SerialWrap TracedSerial(SerialWrap inner, std::FILE* err);
 
 // One trace line: "fennwick-cli: [PORT] 1234 ms > 24 52" (">" sent, "<" received), or
 // with a word in place of the bytes ("open", "close", "open failed").

@@ -27,9 +27,6 @@ class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
     uint32_t bytesPerStep = 0;
   };
   TerminalConsole(std::FILE* out, std::FILE* err, const Options& options);
-  // The device's bytes as they come, with the bar where `showBar` asks for it.
-  TerminalConsole(std::FILE* out, std::FILE* err, bool showBar, bool sameScreen, uint32_t bytesPerStep)
-      : TerminalConsole(out, err, Options{showBar, sameScreen, false, false, OutputStyle{true, true}, bytesPerStep}) {}
   ~TerminalConsole() override;
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;

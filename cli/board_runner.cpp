@@ -1,5 +1,6 @@
 #include "cli/board_runner.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,12 @@
 namespace fennwick {
 
 namespace {
+
+bool SameFile(std::FILE* a, std::FILE* b) {
+  struct stat sa {}, sb {};
+  return ::fstat(fileno(a), &sa) == 0 && ::fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
 
 JobResult RunJob(const BoardJob& job, Board& board) {
   // A signal before the board's turn: nothing has been sent.
@@ -81,9 +88,9 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
   TerminalConsole::Options options;
   options.showBar = ctx.progressBar;
   options.sameScreen = ctx.sameScreen;
-  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
-  // terminal, messages and the prompt start on a line of their own.
-  options.outTerminal = ::isatty(fileno(ctx.out)) != 0;
+  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); where
+  // messages show among them (a terminal, or 2>&1), they start on a line of their own.
+  options.messagesBetween = ::isatty(fileno(ctx.out)) != 0 || SameFile(ctx.out, ctx.err);
   options.quiet = ctx.quiet;
   options.style = ctx.style;
   options.bytesPerStep = kPacketSize;

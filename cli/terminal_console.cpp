@@ -125,7 +125,7 @@ void TerminalConsole::Finish() {
       partial_.clear();
     }
   }
-  if (options_.outTerminal && lineOpen_) {
+  if (options_.messagesBetween && lineOpen_) {
     text_.End();  // this line end stands for a CR held back
     Write("\n");
   }

@@ -16,12 +16,13 @@ class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
  public:
   // `bytesPerStep` turns progress steps into a byte rate for the bar (a block packet's size).
   // `showBar`: draw the bar on `err`; `sameScreen`: `out` is that terminal too, so unfinished
-  // log lines are held beside the bar. `outTerminal`: `out` is a terminal, where messages on
-  // `err` start on a line of their own. `quiet`: the log text goes nowhere.
+  // log lines are held beside the bar. `messagesBetween`: what is written to `err` shows among
+  // the log text (`out` is a terminal, or the same file as `err`), so the log's line is ended
+  // before each message. `quiet`: the log text goes nowhere.
   struct Options {
     bool showBar = false;
     bool sameScreen = false;
-    bool outTerminal = false;
+    bool messagesBetween = false;
     bool quiet = false;
     OutputStyle style;
     uint32_t bytesPerStep = 0;

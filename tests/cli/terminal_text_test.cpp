@@ -65,7 +65,7 @@ TEST(TerminalConsole, EveryRedrawFitsOneRowAndTheLogEndsItsLine) {
   const std::string err = Capture([&](std::FILE* e) {
     out = Capture([&](std::FILE* o) {
       TerminalConsole::Options options;
-      options.showBar = options.sameScreen = options.outTerminal = true;
+      options.showBar = options.sameScreen = options.messagesBetween = true;
       options.bytesPerStep = 134;
       TerminalConsole console(o, e, options);
       console.SetSel(0, 0);

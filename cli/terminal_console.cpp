@@ -89,6 +89,12 @@ void TerminalConsole::DrawBar() {
   // One column short of the width: a line that fills the last column wraps on some
   // terminals, and the next redraw would start a new row.
   const size_t width = Columns() > 1 ? Columns() - 1 : 1;
+  const bool progress = pos_ >= 0 && high_ > 0;
+  auto progressIn = [&](size_t columns) {
+    return progress ? ProgressText(pos_, high_, rate_.PerSecond(), columns, kMaxBar, options_.bytesPerStep)
+                    : std::string();
+  };
+  std::string bar = progressIn(width);
   std::string shown;
   if (!partial_.empty()) {
     // Raw text beside the bar is shown as text would show it: it never steers the terminal.
@@ -98,15 +104,15 @@ void TerminalConsole::DrawBar() {
       safe = asText.Put(partial_);
     }
     std::replace(safe.begin(), safe.end(), '\t', ' ');
-    shown = TextTail(safe, std::min(kMaxPartial, width / 3));
+    // The bar keeps its size; the log text takes what is left, or a quarter of a narrow line.
+    const size_t left = bar.empty() ? width : width - std::min(width, TextColumns(bar) + 2);
+    shown = TextTail(safe, std::min(kMaxPartial, std::max(left, width / 4)));
+    if (!bar.empty() && TextColumns(shown) + 2 + TextColumns(bar) > width) {
+      bar = progressIn(width - std::min(width, TextColumns(shown) + 2));
+    }
   }
   std::string line = std::string("\r\033[K").append(shown);
-  if (pos_ >= 0 && high_ > 0) {
-    const size_t gap = shown.empty() ? 0 : 2;
-    const size_t room = width - std::min(width, TextColumns(shown) + gap);
-    const std::string progress = ProgressText(pos_, high_, rate_.PerSecond(), room, kMaxBar, options_.bytesPerStep);
-    if (!progress.empty()) line += std::string(gap, ' ') + progress;
-  }
+  if (!bar.empty()) line.append(shown.empty() ? "" : "  ").append(bar);
   std::fputs(line.c_str(), err_);
   std::fflush(err_);
   barShown_ = true;

@@ -114,8 +114,10 @@ TEST(CliTerminal, AnEightyColumnTerminalKeepsOneProgressLinePerBoard) {
   TempDir dir;
   Simulator one({"--baud", "0", "--flash-ms", "2"});
   Simulator two({"--baud", "0", "--flash-ms", "2"});
-  const std::string socket = Cat({"fennwick-test-", std::to_string(::getpid())});
+  int session = 0;
   for (const std::string& ports : {Cat({"-p ", one.path()}), Cat({"-p ", one.path(), " -p ", two.path()})}) {
+    // A server of its own each time: the last one may still be shutting down.
+    const std::string socket = Cat({"fennwick-test-", std::to_string(::getpid()), "-", std::to_string(++session)});
     const std::string done = dir.path + "/done";
     std::remove(done.c_str());
     const std::string run = Cat({"'", BinPath("fennwick-cli"), "' ", ports, " program ",

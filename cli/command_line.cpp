@@ -150,7 +150,9 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
                     "problems");
   program->add_flag("--dry-run", ctx.dryRun,
                     "identify, examine and check, then stop before the IAP request; exit with the code the run "
-                    "would start with");
+                    "would start with")
+      // Only on the line: a configured dry run would make every run exit 0 with nothing flashed.
+      ->configurable(false);
   program->add_option("--block-timeout", ctx.blockTimeoutMs, "silence allowed for each block's reply")
       ->type_name("MS")
       ->capture_default_str()
@@ -209,7 +211,8 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   }
   // A terminal without cursor control (TERM=dumb, or none) would show the sequences.
   // The trace would tear a progress line apart.
-  ctx.progressBar = ::isatty(STDERR_FILENO) != 0 && !ctx.json && !ctx.verbose && TerminalTakesControls(std::getenv("TERM"));
+  ctx.progressBar =
+      ::isatty(STDERR_FILENO) != 0 && !ctx.json && !ctx.verbose && TerminalTakesControls(std::getenv("TERM"));
   ctx.style.utf8 = LocaleIsUtf8();
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 

@@ -1,5 +1,6 @@
 #include "cli/board_runner.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "cli/interrupt.h"
+#include "cli/line_trace.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
 #include "cli/run_report.h"
@@ -21,6 +23,12 @@
 namespace fennwick {
 
 namespace {
+
+bool SameFile(std::FILE* a, std::FILE* b) {
+  struct stat sa {}, sb {};
+  return ::fstat(fileno(a), &sa) == 0 && ::fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
 
 JobResult RunJob(const BoardJob& job, Board& board) {
   // A signal before the board's turn: nothing has been sent.
@@ -108,33 +116,25 @@ RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, con
 }
 
 RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, kPacketSize);
+  TerminalConsole::Options options;
+  options.showBar = ctx.progressBar;
+  options.sameScreen = ctx.sameScreen;
+  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); where
+  // messages show among them (a terminal, or 2>&1), they start on a line of their own.
+  options.messagesBetween = ::isatty(fileno(ctx.out)) != 0 || SameFile(ctx.out, ctx.err);
+  options.quiet = ctx.quiet;
+  options.style = ctx.style;
+  options.bytesPerStep = kPacketSize;
+  TerminalConsole console(ctx.out, ctx.err, options);
   const std::optional<std::string> port = ctx.FirstPort();
-  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
-  // terminal, messages and the prompt start on a line of their own, while a pipe gets the
-  // log text exactly.
-  const bool terminal = ::isatty(fileno(ctx.out)) != 0;
-  const Board* self = nullptr;
-  size_t ended = 0;  // the log length at the last line end we added
-  auto endLine = [&] {
-    if (!terminal || self == nullptr) return;
-    const std::string& log = self->log();
-    if (!log.empty() && log.back() != '\n' && ended != log.size()) {
-      std::fputs("\n", ctx.out);
-      ended = log.size();
-    }
-    std::fflush(ctx.out);
-  };
   Board board(
       port, ctx.wrapSerial, console, console,
       [&](const std::string& text) {
         console.Finish();
-        endLine();
         std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
         std::fflush(ctx.err);
       },
       *setup.files);
-  self = &board;
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
   const auto atOnce = ArmAtOnce(
@@ -145,9 +145,7 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
       },
       started, board);
   JobResult result = RunJob(job, board);
-  console.Finish();
-  endLine();
-  std::fflush(ctx.out);
+  console.End();
   return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start),
                 atOnce.get());
 }
@@ -155,7 +153,7 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
 // Each port in its own thread with its own board; nothing of one run is shared with another.
 std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   const size_t n = ctx.ports.size();
-  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
+  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports, ctx.style, ctx.quiet);
   std::vector<std::unique_ptr<Board>> boards;
   for (size_t i = 0; i < n; ++i) {
     boards.push_back(std::make_unique<Board>(
@@ -190,16 +188,26 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
   for (auto& t : threads) t.join();
   display.Finish();
 
-  size_t portWidth = 4, versionWidth = 11;
+  // The MCU's versions are its text: shown as the log is.
+  std::vector<std::string> versions;
   for (const RunRecord& run : runs) {
-    portWidth = std::max(portWidth, run.port.size());
-    versionWidth = std::max(versionWidth, run.mcuVersion.size());
+    OutputText text(ctx.style);
+    versions.push_back(text.Put(run.mcuVersion));
   }
-  const int pw = static_cast<int>(portWidth), vw = static_cast<int>(versionWidth);
-  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", vw, "MCU version", "result", "time");
-  for (const RunRecord& run : runs) {
-    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, run.port.c_str(), vw, run.mcuVersion.c_str(),
-                 run.result.c_str(), run.seconds);
+  size_t portWidth = 4, versionWidth = 11;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    portWidth = std::max(portWidth, runs[i].port.size());
+    versionWidth = std::max(versionWidth, ctx.style.raw ? versions[i].size() : TextColumns(versions[i]));
+  }
+  const int pw = static_cast<int>(portWidth);
+  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", static_cast<int>(versionWidth), "MCU version",
+               "result", "time");
+  for (size_t i = 0; i < runs.size(); ++i) {
+    // Padded by columns, not bytes: a UTF-8 character takes one column and several bytes.
+    const size_t shown = ctx.style.raw ? versions[i].size() : TextColumns(versions[i]);
+    const std::string version = versions[i] + std::string(versionWidth - shown, ' ');
+    std::fprintf(ctx.out, "%-*s  %s  %-22s  %7.1fs\n", pw, runs[i].port.c_str(), version.c_str(),
+                 runs[i].result.c_str(), runs[i].seconds);
   }
   std::fflush(ctx.out);
   return runs;
@@ -211,6 +219,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
 // document alone.
 int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   CliContext view = ctx;
+  if (ctx.verbose) view.wrapSerial = TracedSerial(ctx.wrapSerial, ctx.err);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
   if (ctx.json) {
     sink.reset(std::fopen("/dev/null", "w"));

@@ -81,6 +81,7 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   };
   ProgramSettings settings;
   settings.force = force;
+  settings.dryRun = ctx.dryRun;
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
   const FileFacts facts = FactsOf(file, firmware.report);

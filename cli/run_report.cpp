@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "cli/check_command.h"
 #include "cli/exit_codes.h"
 #include "cli/ports.h"
 #include "cli/record_text.h"
@@ -61,7 +62,8 @@ FileFacts FactsOf(const std::string& file, const FirmwareReport& report) {
   FileFacts f;
   std::error_code ec;
   const std::filesystem::path abs = std::filesystem::absolute(file, ec);
-  f.path = ec ? file : abs.lexically_normal().string();
+  // "-" is standard input, not a file of that name.
+  f.path = ec || file == kStandardInputName ? file : abs.lexically_normal().string();
   f.format = report.format;
   f.crc32 = report.crc32;
   f.description = report.description;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <sstream>
 
-#include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "cli/run_report.h"
 #include "link/protocol.h"
 #include "platform/posix_serial.h"

@@ -169,6 +169,8 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
 
   auto* ports = app.add_subcommand(
       "ports", "list the machine's serial ports, their stable names and what \"COM2:\" maps to");
+  bool portNames = false;
+  ports->add_flag("--names", portNames, "print only the ports' paths, one a line");
 
   try {
     app.parse(argc, argv);
@@ -191,6 +193,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       rc != kExitOk) {
     return rc;
   }
+  if (portNames && ctx.json) return Usage("ports --names and --json exclude each other");
   if (format == "s19") ctx.file.format = FirmwareFormat::S19;
   if (format == "hex") ctx.file.format = FirmwareFormat::IntelHex;
   if (format == "bin") ctx.file.format = FirmwareFormat::Binary;
@@ -217,7 +220,9 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
 
   if (*ports) {
-    return RunPorts(ctx.out, ctx.FirstPort(), "/sys", "/dev", ctx.json);
+    const UdevTtySource machine;
+    const PortsFormat shape = portNames ? PortsFormat::Names : ctx.json ? PortsFormat::Json : PortsFormat::Text;
+    return RunPorts(ctx.out, ctx.err, ctx.FirstPort(), machine, shape);
   }
   if (*check) return RunCheckFile(ctx, checkFile);
   if (*identify) return RunIdentify(ctx);

@@ -40,6 +40,9 @@ JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
     case OpenError::ControllingTerminal:
       board.Say("not a port for an MCU: " + path + " is this program's own terminal");
       return {kExitPort, "own terminal"};
+    case OpenError::StandardStream:
+      board.Say("not a port for an MCU: " + path + " is this program's standard input, output or error");
+      return {kExitPort, "standard stream"};
     case OpenError::Other:
     case OpenError::None:
       break;

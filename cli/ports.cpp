@@ -1,9 +1,17 @@
 #include "cli/ports.h"
 
+#include <libudev.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sstream>
 
+#include "cli/exit_codes.h"
 #include "cli/run_report.h"
 #include "link/protocol.h"
 #include "platform/posix_serial.h"
@@ -14,10 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadLine(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
+std::string Trimmed(std::string line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
   return line;
 }
@@ -30,23 +35,6 @@ bool DeviceLess(const SerialPortInfo& a, const SerialPortInfo& b) {
     return std::make_pair(s.substr(0, i), i < s.size() ? std::stol(s.substr(i)) : -1L);
   };
   return split(a.device) < split(b.device);
-}
-
-void AddUsbDetails(const fs::path& ttyDir, SerialPortInfo& info) {
-  std::error_code ec;
-  fs::path dir = fs::canonical(ttyDir / "device", ec);
-  if (ec) return;
-  // The USB device is the first ancestor of the interface that carries idVendor.
-  for (int up = 0; up < 6 && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
-    if (fs::exists(dir / "idVendor", ec)) {
-      info.usbVendor = ReadLine(dir / "idVendor");
-      info.usbProduct = ReadLine(dir / "idProduct");
-      info.usbSerial = ReadLine(dir / "serial");
-      info.manufacturer = ReadLine(dir / "manufacturer");
-      info.product = ReadLine(dir / "product");
-      return;
-    }
-  }
 }
 
 // The links in `dir` that point at the device named `name` (udev makes them relative).
@@ -62,63 +50,174 @@ std::vector<std::string> LinksTo(const fs::path& dir, const std::string& name) {
   return links;
 }
 
-}  // namespace
+// One line of /proc/tty/drivers: "serial  /dev/ttyS  4  64-111  serial".
+struct TtyDriver {
+  std::string name, type;
+  unsigned major = 0, firstMinor = 0, lastMinor = 0;
+};
 
-std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
-  std::vector<SerialPortInfo> ports;
-  std::error_code ec;
-  const fs::path classDir = fs::path(sysRoot) / "class" / "tty";
-  for (const auto& entry : fs::directory_iterator(classDir, ec)) {
-    const std::string name = entry.path().filename().string();
-    SerialPortInfo info;
-    info.device = (fs::path(devRoot) / name).string();
-    if (name.rfind("ttyUSB", 0) == 0) {
-      info.kind = "USB serial";
-      AddUsbDetails(entry.path(), info);
-    } else if (name.rfind("ttyACM", 0) == 0) {
-      info.kind = "USB modem (CDC ACM)";
-      AddUsbDetails(entry.path(), info);
-    } else if (name.rfind("ttyS", 0) == 0 && name.size() > 4) {
-      // The kernel registers many 16550 slots; only those with a known UART type are real.
-      const std::string type = ReadLine(entry.path() / "type");
-      if (type.empty() || type == "0") continue;
-      info.kind = "16550-style port";
-    } else {
+std::vector<TtyDriver> ParseTtyDrivers(const std::string& table) {
+  std::vector<TtyDriver> drivers;
+  std::istringstream in(table);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    TtyDriver d;
+    std::string node, minors;
+    if (!(fields >> d.name >> node >> d.major >> minors >> d.type)) continue;
+    const auto dash = minors.find('-');
+    try {
+      d.firstMinor = static_cast<unsigned>(std::stoul(minors.substr(0, dash)));
+      d.lastMinor = dash == std::string::npos ? d.firstMinor : static_cast<unsigned>(std::stoul(minors.substr(dash + 1)));
+    } catch (const std::exception&) {
       continue;
     }
-    info.byId = LinksTo(fs::path(devRoot) / "serial" / "by-id", name);
-    info.byPath = LinksTo(fs::path(devRoot) / "serial" / "by-path", name);
+    drivers.push_back(std::move(d));
+  }
+  return drivers;
+}
+
+const TtyDriver* DriverOf(const std::vector<TtyDriver>& drivers, const TtyFacts& tty) {
+  for (const TtyDriver& d : drivers) {
+    if (d.major == tty.major && tty.minor >= d.firstMinor && tty.minor <= d.lastMinor) return &d;
+  }
+  return nullptr;
+}
+
+template <typename T, T* (*Free)(T*)>
+struct UdevUnref {
+  void operator()(T* p) const { Free(p); }
+};
+using Udev = std::unique_ptr<udev, UdevUnref<udev, udev_unref>>;
+using UdevScan = std::unique_ptr<udev_enumerate, UdevUnref<udev_enumerate, udev_enumerate_unref>>;
+using UdevDevice = std::unique_ptr<udev_device, UdevUnref<udev_device, udev_device_unref>>;
+
+std::string Text(const char* value) { return value == nullptr ? std::string() : Trimmed(value); }
+std::string Attr(udev_device* dev, const char* name) { return Text(udev_device_get_sysattr_value(dev, name)); }
+
+}  // namespace
+
+bool UdevTtySource::Ttys(std::vector<TtyFacts>& ttys, std::string& error) const {
+  const Udev context(udev_new());
+  const UdevScan scan(context ? udev_enumerate_new(context.get()) : nullptr);
+  if (!scan) {
+    error = std::strerror(errno != 0 ? errno : ENOMEM);
+    return false;
+  }
+  int rc = udev_enumerate_add_match_subsystem(scan.get(), "tty");
+  if (rc >= 0) rc = udev_enumerate_scan_devices(scan.get());
+  if (rc < 0) {
+    error = std::strerror(-rc);
+    return false;
+  }
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
+    const UdevDevice dev(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+    if (!dev || udev_device_get_sysname(dev.get()) == nullptr) continue;  // gone meanwhile
+    TtyFacts tty;
+    tty.name = udev_device_get_sysname(dev.get());
+    const char* node = udev_device_get_devnode(dev.get());
+    tty.devNode = node != nullptr ? node : "/dev/" + tty.name;
+    const dev_t number = udev_device_get_devnum(dev.get());
+    tty.major = ::major(number);
+    tty.minor = ::minor(number);
+    tty.uartType = Attr(dev.get(), "type");
+    // Parents belong to their child: no unref.
+    udev_device* parent = udev_device_get_parent(dev.get());
+    tty.hasDevice = parent != nullptr;
+    if (parent != nullptr) tty.latencyTimer = Attr(parent, "latency_timer");
+    while (parent != nullptr && Text(udev_device_get_subsystem(parent)) == "serial-base") {
+      parent = udev_device_get_parent(parent);
+    }
+    if (parent != nullptr) tty.driver = Text(udev_device_get_driver(parent));
+    if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev.get(), "usb", "usb_device")) {
+      tty.usb = true;
+      tty.usbVendor = Attr(usb, "idVendor");
+      tty.usbProduct = Attr(usb, "idProduct");
+      tty.usbSerial = Attr(usb, "serial");
+      tty.manufacturer = Attr(usb, "manufacturer");
+      tty.product = Attr(usb, "product");
+    }
+    ttys.push_back(std::move(tty));
+  }
+  return true;
+}
+
+std::string UdevTtySource::TtyDrivers() const {
+  std::ifstream in("/proc/tty/drivers");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<SerialPortInfo> ListSerialPorts(const std::vector<TtyFacts>& ttys, const std::string& ttyDrivers,
+                                            const std::string& devRoot) {
+  const std::vector<TtyDriver> drivers = ParseTtyDrivers(ttyDrivers);
+  std::vector<SerialPortInfo> ports;
+  for (const TtyFacts& tty : ttys) {
+    // The kernel registers many 8250 slots; only those with a known UART type are real.
+    if (tty.uartType == "0") continue;
+    const TtyDriver* ttyDriver = DriverOf(drivers, tty);
+    const bool serialDriver = ttyDriver != nullptr && ttyDriver->type == "serial";
+    if (!tty.hasDevice && !serialDriver) continue;
+    SerialPortInfo info;
+    info.device = tty.devNode;
+    info.driver = !tty.driver.empty() ? tty.driver : ttyDriver != nullptr ? ttyDriver->name : std::string();
+    if (tty.usb) {
+      info.kind = tty.driver == "cdc_acm" ? "USB modem (CDC ACM)" : "USB serial";
+      info.usbVendor = tty.usbVendor;
+      info.usbProduct = tty.usbProduct;
+      info.usbSerial = tty.usbSerial;
+      info.manufacturer = tty.manufacturer;
+      info.product = tty.product;
+    } else {
+      info.kind = tty.uartType.empty() ? "serial" : "UART";
+    }
+    info.latencyTimerMs = tty.latencyTimer;
+    info.byId = LinksTo(fs::path(devRoot) / "serial" / "by-id", tty.name);
+    info.byPath = LinksTo(fs::path(devRoot) / "serial" / "by-path", tty.name);
     ports.push_back(std::move(info));
   }
   std::sort(ports.begin(), ports.end(), DeviceLess);
   return ports;
 }
 
-int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot,
-             const std::string& devRoot, bool json) {
-  const auto ports = ListSerialPorts(sysRoot, devRoot);
-  if (json) {
-    const std::string mapped = PosixSerialDevice::MapPortName(kMcuPortName, portOverride);
+int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& portOverride,
+             const ITtySource& source, PortsFormat format, const std::string& devRoot) {
+  std::vector<TtyFacts> ttys;
+  std::string why;
+  if (!source.Ttys(ttys, why)) {
+    std::fprintf(err, "fennwick-cli: cannot list the serial ports: %s\n", why.c_str());
+    return kExitFailure;
+  }
+  const auto ports = ListSerialPorts(ttys, source.TtyDrivers(), devRoot);
+  const std::string mapped = PosixSerialDevice::MapPortName(kMcuPortName, portOverride);
+  if (format == PortsFormat::Names) {
+    for (const auto& p : ports) std::fprintf(out, "%s\n", p.device.c_str());
+    std::fflush(out);
+    return kExitOk;
+  }
+  if (format == PortsFormat::Json) {
     std::fputs(PortsJsonDocument(ports, mapped).c_str(), out);
     std::fflush(out);
-    return 0;
+    return kExitOk;
   }
   if (ports.empty()) std::fputs("no serial ports found\n", out);
   for (const auto& p : ports) {
     std::string line = p.device + "  " + p.kind;
+    if (!p.driver.empty()) line += " (" + p.driver + ")";
     if (!p.usbVendor.empty()) line += "  " + p.usbVendor + ":" + p.usbProduct;
     const std::string name = p.manufacturer.empty() ? p.product : p.manufacturer + " " + p.product;
     if (!name.empty() && name != " ") line += "  " + name;
     if (!p.usbSerial.empty()) line += "  serial " + p.usbSerial;
+    if (!p.latencyTimerMs.empty()) line += "  latency timer " + p.latencyTimerMs + " ms";
     std::fprintf(out, "%s\n", line.c_str());
     for (const std::string& link : p.byId) std::fprintf(out, "  by-id: %s\n", link.c_str());
     for (const std::string& link : p.byPath) std::fprintf(out, "  by-path: %s\n", link.c_str());
   }
-  const std::string mapped = PosixSerialDevice::MapPortName(kMcuPortName, portOverride);
   std::error_code ec;
   const bool exists = fs::exists(mapped, ec);
   std::fprintf(out, "\"COM2:\" maps to %s%s\n", mapped.c_str(), exists ? "" : " (no such device)");
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace fennwick

@@ -9,19 +9,56 @@ namespace fennwick {
 
 struct SerialPortInfo {
   std::string device;  // /dev/ttyUSB0
-  std::string kind;    // "16550-style port", "USB serial", "USB modem (CDC ACM)"
+  std::string kind;    // "UART", "USB serial", "USB modem (CDC ACM)", "serial"
+  std::string driver;  // ftdi_sio, uart-pl011, serial8250, g_serial, ...
   std::string usbVendor, usbProduct, usbSerial, manufacturer, product;
+  std::string latencyTimerMs;  // a USB adapter's latency timer where its driver exposes one
   // Stable names that udev links to the device (/dev/serial/by-id/..., /dev/serial/by-path/...).
   std::vector<std::string> byId, byPath;
 };
 
-// Ports with hardware behind them: /dev/ttyS* whose UART type is known, every /dev/ttyUSB*
-// and /dev/ttyACM*. The roots are parameters so that tests can lay out their own tree.
-std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot = "/sys", const std::string& devRoot = "/dev");
+// What the listing needs to know of one tty, as the system describes it.
+struct TtyFacts {
+  std::string name;     // ttyAMA0
+  std::string devNode;  // /dev/ttyAMA0
+  unsigned major = 0, minor = 0;
+  bool hasDevice = false;  // a bus device behind it, not a virtual terminal
+  // The driver of that device; the serial core's own port and controller devices do not count.
+  std::string driver;
+  std::string uartType;  // the serial core's UART type ("0": a slot without a UART); empty elsewhere
+  bool usb = false;      // the device sits on USB; the fields below come from the USB device
+  std::string usbVendor, usbProduct, usbSerial, manufacturer, product;
+  std::string latencyTimer;
+};
 
-// Prints the list and the device that "COM2:" maps to (as JSON with `json`); returns the
-// exit code.
-int RunPorts(std::FILE* out, const std::optional<std::string>& portOverride, const std::string& sysRoot = "/sys",
-             const std::string& devRoot = "/dev", bool json = false);
+// Where the ttys come from: the machine through libudev, or in tests a directory tree.
+class ITtySource {
+ public:
+  virtual ~ITtySource() = default;
+  // Every tty the system has (virtual consoles included); false with `error` set when the
+  // system cannot tell.
+  virtual bool Ttys(std::vector<TtyFacts>& ttys, std::string& error) const = 0;
+  // The kernel's table of tty drivers, as /proc/tty/drivers gives it.
+  virtual std::string TtyDrivers() const = 0;
+};
+
+class UdevTtySource final : public ITtySource {
+ public:
+  bool Ttys(std::vector<TtyFacts>& ttys, std::string& error) const override;
+  std::string TtyDrivers() const override;
+};
+
+// The ttys that are serial ports: those with a device behind them or a serial driver
+// (a USB gadget's port has no device in sysfs), whatever the driver's name, except the
+// serial core's slots without a UART. Stable names are looked up under `devRoot`/serial.
+std::vector<SerialPortInfo> ListSerialPorts(const std::vector<TtyFacts>& ttys, const std::string& ttyDrivers,
+                                            const std::string& devRoot = "/dev");
+
+enum class PortsFormat { Text, Json, Names };
+
+// Prints the list and the device that "COM2:" maps to (as JSON, or only the ports' paths one
+// a line); returns the exit code.
+int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& portOverride,
+             const ITtySource& source, PortsFormat format, const std::string& devRoot = "/dev");
 
 }  // namespace fennwick

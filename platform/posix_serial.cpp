@@ -1,7 +1,9 @@
 #include "platform/posix_serial.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -66,6 +68,7 @@ constexpr int kFree = -1;
 struct SavedSettings {
   std::atomic<int> fd{kFree};
   termios settings{};
+  bool lowLatencySet = false;
 };
 struct SavedChunk {
   SavedSettings slots[64];
@@ -76,13 +79,14 @@ SavedChunk g_saved;
 // Between the threads that open and close ports; a signal handler takes no lock.
 std::mutex g_savedWriters;
 
-void Remember(int fd, const termios& settings) {
+void Remember(int fd, const termios& settings, bool lowLatencySet) {
   std::lock_guard lock(g_savedWriters);
   SavedChunk* chunk = &g_saved;
   for (;;) {
     for (SavedSettings& slot : chunk->slots) {
       if (slot.fd.load() != kFree) continue;
       slot.settings = settings;
+      slot.lowLatencySet = lowLatencySet;
       slot.fd.store(fd);
       return;
     }
@@ -92,6 +96,7 @@ void Remember(int fd, const termios& settings) {
   }
   auto* added = new SavedChunk;
   added->slots[0].settings = settings;
+  added->slots[0].lowLatencySet = lowLatencySet;
   added->slots[0].fd.store(fd);
   chunk->next.store(added);
 }
@@ -107,9 +112,44 @@ void Forget(int fd) {
   }
 }
 
+// A USB adapter holds what it receives for its latency timer (16 ms by default) before it
+// passes it on, which costs every one-byte block reply that long. Returns whether the flag
+// was switched on here, so that the close switches it off again; drivers without it (a
+// pseudo-terminal) refuse the request, and the port works as before.
+bool AskLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) return false;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
+// Only system calls: also runs in a signal handler.
+void DropLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags &= ~ASYNC_LOW_LATENCY;
+  ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+// A port that is also our standard input, output or error would take the log and the
+// progress display as bytes for the MCU, between the blocks.
+bool IsStandardStream(int fd) {
+  struct stat port {};
+  if (::fstat(fd, &port) != 0 || !S_ISCHR(port.st_mode)) return false;
+  for (int std = 0; std <= 2; ++std) {
+    struct stat s {};
+    if (::fstat(std, &s) == 0 && S_ISCHR(s.st_mode) && s.st_rdev == port.st_rdev) return true;
+  }
+  return false;
+}
+
+// The exclusive-use flag stays on the terminal after the close: a pseudo-terminal would
+// tell the next user's run that it is busy.
+void Unclaim(int fd) { ::ioctl(fd, TIOCNXCL); }
+
 // Opens and claims the line at `path` and makes it raw; `original` receives the settings
 // found there. On failure `errnoValue` holds the errno value behind it, 0 when none.
-int OpenLine(const std::string& path, termios& original, OpenError& error, int& errnoValue) {
+int OpenLine(const std::string& path, termios& original, bool& lowLatencySet, OpenError& error, int& errnoValue) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     errnoValue = errno;
@@ -146,6 +186,11 @@ int OpenLine(const std::string& path, termios& original, OpenError& error, int& 
     error = OpenError::ControllingTerminal;
     return kInvalidHandle;
   }
+  if (IsStandardStream(fd)) {
+    ::close(fd);
+    error = OpenError::StandardStream;
+    return kInvalidHandle;
+  }
   original = tio;
   // The advisory lock holds against root too, where TIOCEXCL does not.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -167,10 +212,12 @@ int OpenLine(const std::string& path, termios& original, OpenError& error, int& 
   ::cfsetospeed(&tio, B19200);
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
     errnoValue = errno;
+    Unclaim(fd);
     ::close(fd);
     error = OpenError::NotSerial;
     return kInvalidHandle;
   }
+  lowLatencySet = AskLowLatency(fd);
   return fd;
 }
 
@@ -180,7 +227,10 @@ void RestoreOpenPortsNow() {
   for (SavedChunk* chunk = &g_saved; chunk != nullptr; chunk = chunk->next.load()) {
     for (SavedSettings& slot : chunk->slots) {
       const int fd = slot.fd.load();
-      if (fd >= 0) ::tcsetattr(fd, TCSANOW, &slot.settings);
+      if (fd < 0) continue;
+      ::tcsetattr(fd, TCSANOW, &slot.settings);
+      if (slot.lowLatencySet) DropLowLatency(fd);
+      Unclaim(fd);
     }
   }
 }
@@ -205,7 +255,11 @@ void PosixSerialDevice::Release(int fd, const Port& port) {
   Forget(fd);
   // The line is left as it was found. Bytes still on their way go out at our settings
   // first; a lost line takes nothing more.
-  if (!port.lost) ::tcsetattr(fd, TCSADRAIN, &port.original);
+  if (!port.lost) {
+    ::tcsetattr(fd, TCSADRAIN, &port.original);
+    if (port.lowLatencySet) DropLowLatency(fd);
+  }
+  Unclaim(fd);
   ::close(fd);
 }
 
@@ -235,13 +289,14 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
     path = MapPortName(name, override_);
   }
   termios original{};
+  bool lowLatencySet = false;
   OpenError error = OpenError::None;
   int errnoValue = 0;
   int fd = kInvalidHandle;
   if (path.empty()) {
     error = OpenError::NoSuchDevice;
   } else {
-    fd = OpenLine(path, original, error, errnoValue);
+    fd = OpenLine(path, original, lowLatencySet, error, errnoValue);
   }
   std::lock_guard lock(mu_);
   lastPath_ = path;
@@ -250,8 +305,9 @@ int32_t PosixSerialDevice::Open(const std::u16string& name) {
   if (fd != kInvalidHandle) {
     Port port;
     port.original = original;
+    port.lowLatencySet = lowLatencySet;
     ports_[fd] = port;
-    Remember(fd, original);
+    Remember(fd, original, lowLatencySet);
   }
   return fd;
 }

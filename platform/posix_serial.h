@@ -10,8 +10,9 @@
 
 namespace fennwick {
 
-// Puts back the settings that every port open in this process had when it was opened.
-// Safe in a signal handler, for a program that must end at once.
+// Puts back the settings that every port open in this process had when it was opened (line
+// settings, the driver's low-latency flag, no exclusive use). Safe in a signal handler, for
+// a program that must end at once.
 void RestoreOpenPortsNow();
 
 // The port that FENNWICK_PORT names, as the environment holds it (possibly empty); none when
@@ -56,6 +57,7 @@ class PosixSerialDevice final : public ISerialDevice {
  private:
   struct Port {
     termios original{};  // the settings found at the opening, put back at the close
+    bool lowLatencySet = false;  // the driver's low-latency flag was off and we switched it on
     uint32_t writeTimeoutMs = 5000;
     uint8_t dtrControl = 1;  // as the driver reports until we change it
     bool lost = false;

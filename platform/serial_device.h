@@ -37,7 +37,8 @@ constexpr uint32_t kEvRxChar = 0x0001;
 constexpr uint32_t kEvRing = 0x0100;
 
 // Why an open failed, for front ends that explain it to a person.
-enum class OpenError { None, NoSuchDevice, PermissionDenied, Busy, NotSerial, ControllingTerminal, Other };
+// StandardStream: the port is the device of our own standard input, output or error.
+enum class OpenError { None, NoSuchDevice, PermissionDenied, Busy, NotSerial, ControllingTerminal, StandardStream, Other };
 
 // Why the line stopped working after it was open (a pulled USB adapter, a hung-up pty).
 enum class LineState { Ok, Lost };

@@ -62,7 +62,8 @@ ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& 
   unsigned flashMs = 4;
   SimOptions options;
 
-  app.add_option("--version", version,
+  app.set_version_flag("--version", std::string("fennwick-mcu-sim ") + FENNWICK_VERSION);
+  app.add_option("--version-reply", version,
                  "Version reply line instead of \"$R:01FNW-107 Fennwick simulated MCU\" "
                  "(\\r\\n added unless it ends in \\n)")
       ->type_name("TEXT");
@@ -113,6 +114,13 @@ ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& 
       ->type_name("B")
       ->capture_default_str()
       ->check(CLI::Range(0u, 4'000'000u));
+  unsigned replyLatencyMs = 0;
+  app.add_option("--reply-latency-ms", replyLatencyMs,
+                 "Hold every reply this long before the host gets it, as a USB serial adapter's "
+                 "latency timer does")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 60'000u));
   app.add_flag("--verbose", options.verbose,
                "Log every byte received and sent (hex, ms time stamps) and mode changes on stderr");
   app.add_option("--link", options.linkPath,
@@ -132,8 +140,8 @@ ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& 
   ParsedOptions result;
   try {
     app.parse(argc, argv);
-    if (app.count("--version")) {
-      options.mcu.versionReply = TerminatedLine(DecodeOption("--version", version));
+    if (app.count("--version-reply")) {
+      options.mcu.versionReply = TerminatedLine(DecodeOption("--version-reply", version));
     }
     if (noDescription) {
       options.mcu.descriptionReply = ToBytes("$#\r\n");
@@ -155,6 +163,7 @@ ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& 
       }
     }
     options.mcu.flashTime = Millis(flashMs);
+    options.replyLatency = Millis(replyLatencyMs);
     options.mcu.dropReply.insert(dropReply.begin(), dropReply.end());
     options.mcu.hangAfter.insert(hangAfter.begin(), hangAfter.end());
     options.mcu.hangupAfter.insert(hangupAfter.begin(), hangupAfter.end());

@@ -12,6 +12,7 @@ namespace fennwick::sim {
 struct SimOptions {
   McuConfig mcu;
   unsigned baud = 19200;
+  Millis replyLatency{0};  // every reply reaches the host this much later
   bool verbose = false;
   bool once = false;
   std::string linkPath;  // empty: no link

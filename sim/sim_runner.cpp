@@ -85,7 +85,9 @@ void SimRunner::CarryOut(std::vector<Action> actions) {
     if (auto* reply = std::get_if<SendReply>(&action)) {
       // A peer that has gone cannot hear it; the next one must not get it either.
       if (peer_ != Peer::Present) continue;
-      for (const std::uint8_t b : reply->bytes) tx_.push_back({b, txLine_.Next(reply->due)});
+      // An adapter's latency holds the bytes after they crossed the line; the line itself
+      // is free for the next ones meanwhile.
+      for (const std::uint8_t b : reply->bytes) tx_.push_back({b, txLine_.Next(reply->due) + options_.replyLatency});
     } else if (auto* note = std::get_if<LogNote>(&action)) {
       if (note->warning || options_.verbose) Log(note->text, Clock::now());
     } else if (auto* end = std::get_if<SessionEnd>(&action)) {

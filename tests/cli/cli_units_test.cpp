@@ -52,69 +52,135 @@ std::string Capture(const std::function<void(std::FILE*)>& fn) {
   return s;
 }
 
-TEST(Ports, ListsRealUartsAndUsbAdaptersWithTheirDetails) {
+// A directory tree laid out like /sys: class/tty/NAME with its `dev`, `type` and `device`
+// link; devices with `driver` and `subsystem` links, USB attributes and `latency_timer`.
+class TreeTtySource final : public ITtySource {
+ public:
+  TreeTtySource(std::string sysRoot, std::string drivers) : sys_(std::move(sysRoot)), drivers_(std::move(drivers)) {}
+  bool Ttys(std::vector<TtyFacts>& ttys, std::string& error) const override {
+    std::error_code ec;
+    const fs::directory_iterator ttyClass(fs::path(sys_) / "class/tty", ec);
+    if (ec) error = ec.message();
+    for (const auto& entry : ec ? fs::directory_iterator() : ttyClass) {
+      TtyFacts tty;
+      tty.name = entry.path().filename().string();
+      tty.devNode = "/dev/" + tty.name;
+      std::sscanf(Slurp(entry.path() / "dev").c_str(), "%u:%u", &tty.major, &tty.minor);
+      tty.uartType = Line(entry.path() / "type");
+      fs::path dev = fs::canonical(entry.path() / "device", ec);
+      tty.hasDevice = !ec;
+      if (tty.hasDevice) {
+        tty.latencyTimer = Line(dev / "latency_timer");
+        while (fs::read_symlink(dev / "subsystem", ec).filename() == "serial-base") dev = dev.parent_path();
+        tty.driver = fs::read_symlink(dev / "driver", ec).filename().string();
+        for (fs::path up = dev; up.string().size() > sys_.size(); up = up.parent_path()) {
+          if (!fs::exists(up / "idVendor")) continue;
+          tty.usb = true;
+          tty.usbVendor = Line(up / "idVendor");
+          tty.usbProduct = Line(up / "idProduct");
+          tty.usbSerial = Line(up / "serial");
+          break;
+        }
+      }
+      ttys.push_back(std::move(tty));
+    }
+    return error.empty();
+  }
+  std::string TtyDrivers() const override { return drivers_; }
+
+ private:
+  static std::string Line(const fs::path& file) { return Slurp(file.string()).substr(0, Slurp(file.string()).find('\n')); }
+  std::string sys_, drivers_;
+};
+
+// A tty named `name` whose device (if any) is `device` under sys/devices, bound to `driver`.
+void AddTty(Tree& sys, const std::string& name, const std::string& device, const std::string& driver,
+            const std::string& type = "") {
+  sys.Write("class/tty/" + name + "/dev", "0:0\n");
+  if (!type.empty()) sys.Write("class/tty/" + name + "/type", type + "\n");
+  if (device.empty()) return;
+  const fs::path dir = fs::path(sys.root) / "devices" / device;
+  fs::create_directories(dir);
+  fs::create_directory_symlink(dir, fs::path(sys.root) / "class/tty" / name / "device");
+  fs::create_directories(fs::path(sys.root) / "bus/drivers" / driver);
+  if (!fs::exists(dir / "driver")) fs::create_directory_symlink(fs::path(sys.root) / "bus/drivers" / driver, dir / "driver");
+}
+
+TEST(Ports, EverySerialTtyIsListedWhateverItsDriversNameWithItsDriverAndUsbDetails) {
   Tree sys;
-  sys.Write("class/tty/ttyS0/type", "4\n");
-  sys.Write("class/tty/ttyS1/type", "0\n");  // a slot without a UART
-  sys.Write("class/tty/ttyS10/type", "4\n");
+  // An on-board 8250 port behind the serial core's port device, and a slot without a UART.
+  AddTty(sys, "ttyS0", "pnp0/00:05/00:05:0.0", "port", "4");
+  const fs::path pnp = fs::path(sys.root) / "devices/pnp0/00:05";
+  fs::create_directory_symlink(fs::path(sys.root) / "bus/serial-base", pnp / "00:05:0.0/subsystem");
+  fs::create_directory_symlink(fs::path(sys.root) / "bus/drivers/serial", pnp / "driver");
+  AddTty(sys, "ttyS1", "platform/serial8250", "serial8250", "0");
+  // The UARTs of ARM panels: only the driver tells them apart from a virtual terminal.
+  AddTty(sys, "ttyAMA0", "platform/fe201000.serial", "uart-pl011", "32");
+  AddTty(sys, "ttymxc1", "platform/30890000.serial", "imx-uart", "1");
+  AddTty(sys, "ttySTM0", "platform/40011000.serial", "stm32-usart", "1");
+  AddTty(sys, "ttyO2", "platform/48020000.serial", "omap_uart", "1");
+  AddTty(sys, "ttyTHS1", "platform/3110000.serial", "serial-tegra", "1");
+  // A USB gadget's port and a virtual console have no device behind them; their drivers differ.
+  AddTty(sys, "ttyGS0", "", "");
+  sys.Write("class/tty/ttyGS0/dev", "241:0\n");
+  AddTty(sys, "tty1", "", "");
   sys.Write("class/tty/tty1/dev", "4:1\n");
+  AddTty(sys, "ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0", "ftdi_sio");
   sys.Write("devices/usb1/1-1/idVendor", "0403\n");
   sys.Write("devices/usb1/1-1/idProduct", "6001\n");
   sys.Write("devices/usb1/1-1/serial", "A50285BI\n");
-  sys.Write("devices/usb1/1-1/manufacturer", "Acme\n");
-  sys.Write("devices/usb1/1-1/product", "USB UART\n");
-  fs::create_directories(fs::path(sys.root) / "devices/usb1/1-1/1-1:1.0/ttyUSB0");
-  fs::create_directories(fs::path(sys.root) / "class/tty/ttyUSB0");
-  fs::create_directory_symlink(fs::path(sys.root) / "devices/usb1/1-1/1-1:1.0",
-                               fs::path(sys.root) / "class/tty/ttyUSB0/device");
-  fs::create_directories(fs::path(sys.root) / "class/tty/ttyACM0");
+  sys.Write("devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer", "16\n");
+  AddTty(sys, "ttyACM0", "usb1/1-2/1-2:1.0", "cdc_acm");
+  sys.Write("devices/usb1/1-2/idVendor", "2341\n");
+  const TreeTtySource source(sys.root, "unknown /dev/tty 4 1-63 console\ng_serial /dev/ttyGS 241 0-3 serial\n");
 
-  const auto ports = ListSerialPorts(sys.root, "/dev");
-  ASSERT_EQ(ports.size(), 4u);
-  EXPECT_EQ(ports[0].device, "/dev/ttyACM0");
-  EXPECT_EQ(ports[1].device, "/dev/ttyS0");
-  EXPECT_EQ(ports[2].device, "/dev/ttyS10");
-  EXPECT_EQ(ports[3].device, "/dev/ttyUSB0");
-  EXPECT_EQ(ports[3].usbVendor, "0403");
-  EXPECT_EQ(ports[3].usbProduct, "6001");
-  EXPECT_EQ(ports[3].usbSerial, "A50285BI");
-
-  const std::string text = Capture([&](std::FILE* f) { RunPorts(f, std::string("/dev/ttyUSB0"), sys.root, "/dev"); });
-  EXPECT_NE(text.find("/dev/ttyUSB0  USB serial  0403:6001  Acme USB UART  serial A50285BI\n"), std::string::npos)
-      << text;
-  EXPECT_NE(text.find("\"COM2:\" maps to /dev/ttyUSB0"), std::string::npos) << text;
+  const std::string names = Capture([&](std::FILE* f) { RunPorts(f, stderr, std::nullopt, source, PortsFormat::Names); });
+  EXPECT_EQ(names, "/dev/ttyACM0\n/dev/ttyAMA0\n/dev/ttyGS0\n/dev/ttyO2\n/dev/ttyS0\n/dev/ttySTM0\n/dev/ttyTHS1\n"
+                   "/dev/ttyUSB0\n/dev/ttymxc1\n");
+  const std::string text =
+      Capture([&](std::FILE* f) { RunPorts(f, stderr, std::string("/dev/ttyUSB0"), source, PortsFormat::Text); });
+  for (const char* line : {"/dev/ttyAMA0  UART (uart-pl011)\n", "/dev/ttyS0  UART (serial)\n", "/dev/ttyGS0  serial (g_serial)\n",
+                           "/dev/ttyACM0  USB modem (CDC ACM) (cdc_acm)  2341:\n",
+                           "/dev/ttyUSB0  USB serial (ftdi_sio)  0403:6001  serial A50285BI  latency timer 16 ms\n",
+                           "\"COM2:\" maps to /dev/ttyUSB0"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+  }
 }
 
 TEST(Ports, ShowsTheStableNamesThatUdevLinksToEachPort) {
   Tree sys, dev;
-  fs::create_directories(fs::path(sys.root) / "class/tty/ttyUSB0");
-  fs::create_directories(fs::path(sys.root) / "class/tty/ttyUSB1");
+  AddTty(sys, "ttyUSB0", "usb1/1-1/ttyUSB0", "ftdi_sio");
+  AddTty(sys, "ttyUSB1", "usb1/1-2/ttyUSB1", "ftdi_sio");
   fs::create_directories(fs::path(dev.root) / "serial/by-id");
   fs::create_directories(fs::path(dev.root) / "serial/by-path");
   fs::create_symlink("../../ttyUSB1", fs::path(dev.root) / "serial/by-id/usb-Acme_UART_A50285BI-if00-port0");
   fs::create_symlink("../../ttyUSB1", fs::path(dev.root) / "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
   fs::create_symlink("../../ttyUSB10", fs::path(dev.root) / "serial/by-id/usb-other");  // not a prefix match
-  const auto ports = ListSerialPorts(sys.root, dev.root);
-  ASSERT_EQ(ports.size(), 2u);
-  EXPECT_TRUE(ports[0].byId.empty());
-  ASSERT_EQ(ports[1].byId.size(), 1u);
-  const std::string text = Capture([&](std::FILE* f) { RunPorts(f, std::nullopt, sys.root, dev.root); });
-  EXPECT_NE(text.find("ttyUSB1  USB serial\n  by-id: " + dev.root + "/serial/by-id/usb-Acme_UART_A50285BI-if00-port0\n"
+  const TreeTtySource source(sys.root, "");
+  const std::string text = Capture([&](std::FILE* f) { RunPorts(f, stderr, std::nullopt, source, PortsFormat::Text, dev.root); });
+  EXPECT_NE(text.find("/dev/ttyUSB0  serial (ftdi_sio)\n/dev/ttyUSB1"), std::string::npos) << text;
+  EXPECT_NE(text.find("ttyUSB1  serial (ftdi_sio)\n  by-id: " + dev.root + "/serial/by-id/usb-Acme_UART_A50285BI-if00-port0\n"
                       "  by-path: " + dev.root + "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"),
             std::string::npos)
       << text;
-  const std::string json = Capture([&](std::FILE* f) { RunPorts(f, std::string("/dev/x"), sys.root, dev.root, true); });
+  const std::string json =
+      Capture([&](std::FILE* f) { RunPorts(f, stderr, std::string("/dev/x"), source, PortsFormat::Json, dev.root); });
   EXPECT_NE(json.find("\"by_id\": [\n        \"" + dev.root + "/serial/by-id/usb-Acme_UART_A50285BI-if00-port0\"\n"),
             std::string::npos)
       << json;
   EXPECT_NE(json.find("\"com2\": \"/dev/x\"\n"), std::string::npos) << json;
 }
 
-TEST(Ports, NoTreeMeansNoPortsAndStillTheMapping) {
+TEST(Ports, NoPortsStillShowTheMappingAndAnUnreadableSystemIsAFailure) {
+  Tree sys;
+  fs::create_directories(fs::path(sys.root) / "class/tty");
   const std::string text =
-      Capture([&](std::FILE* f) { RunPorts(f, std::nullopt, "/nonexistent-sys", "/dev"); });
+      Capture([&](std::FILE* f) { RunPorts(f, stderr, std::nullopt, TreeTtySource(sys.root, ""), PortsFormat::Text); });
   EXPECT_NE(text.find("no serial ports found"), std::string::npos);
   EXPECT_NE(text.find("\"COM2:\" maps to "), std::string::npos);
+  const std::string err = Capture(
+      [&](std::FILE* e) { EXPECT_EQ(RunPorts(e, e, std::nullopt, TreeTtySource("/nonexistent-sys", ""), PortsFormat::Text), 1); });
+  EXPECT_EQ(err, "fennwick-cli: cannot list the serial ports: No such file or directory\n");
 }
 
 TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {

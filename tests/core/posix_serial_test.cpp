@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -473,6 +474,9 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
       termios during{};
       ::tcgetattr(held, &during);
       EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u);
+      int exclusive = 0;
+      ASSERT_EQ(::ioctl(held, TIOCGEXCL, &exclusive), 0);
+      EXPECT_EQ(exclusive, 1);
       if (how == 0) dev.Close(h);
       if (how == 2) {
         RestoreOpenPortsNow();
@@ -481,6 +485,10 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
         EXPECT_EQ(now.c_lflag, cooked.c_lflag);
       }
     }
+    // Exclusive use ends with the port: a pseudo-terminal is not left "busy" for the next user.
+    int exclusive = 1;
+    ASSERT_EQ(::ioctl(held, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << how;
     termios after{};
     ASSERT_EQ(::tcgetattr(held, &after), 0);
     EXPECT_EQ(after.c_lflag, cooked.c_lflag) << how;

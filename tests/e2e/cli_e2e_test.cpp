@@ -30,7 +30,7 @@ TEST(CliIdentify, AnsweringMcuPrintsTheLogTextExactly) {
 }
 
 TEST(CliIdentify, CustomRepliesPassEightBitBytesUntouchedWhenRaw) {
-  Simulator sim({"--baud", "0", "--version", "$R:01AB\\xE9CD\\r\\n", "--no-description"});
+  Simulator sim({"--baud", "0", "--version-reply", "$R:01AB\\xE9CD\\r\\n", "--no-description"});
   const RunResult r = Cli(sim.path(), {"identify", "--raw"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "========Current MCU Information========\r\nVersion: AB\xE9" "CD\r\nNo description.\r\n");

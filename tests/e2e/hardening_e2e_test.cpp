@@ -301,6 +301,25 @@ TEST(Shell, StopSignalsEndTheRunWithItsRecordAndThePortRestored) {
   }
 }
 
+// A port that is also the program's standard input, output or error would take the log as
+// bytes for the MCU: it is refused before anything is sent.
+TEST(Shell, APortThatIsAlsoAStandardStreamIsRefusedBeforeAnythingIsSent) {
+  TestMcu mcu;
+  std::atomic<int> queries{0};
+  mcu.onVersionQuery = [&] { ++queries; };
+  mcu.Start();
+  for (const std::string redirect : {" <", " >", " 2>"}) {
+    SCOPED_TRACE(redirect);
+    const RunResult r = Shell("exec " + Cli() + " --port " + mcu.path() + " program " + Sample() + redirect + mcu.path());
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    if (redirect != " 2>") {
+      EXPECT_TRUE(Has(r.err, "is this program's standard input, output or error")) << r.err;
+    }
+  }
+  EXPECT_EQ(queries, 0);
+  EXPECT_EQ(mcu.blocks, 0);
+}
+
 // A host that leaves while its last bytes still cross the line (a run's end record at
 // 19,200 bit/s) does not cost the next host its first query.
 TEST(Shell, TheNextHostsFirstQueryIsAnsweredWhileThePreviousHostsBytesStillCross) {

@@ -64,6 +64,10 @@ TEST(CliLine, OptionsWorkBeforeAndAfterEachCommand) {
   }
   const RunResult ports = RunProgram(Argv({"ports", "-p", "/dev/fennwick-x"}));
   EXPECT_NE(ports.out.find("\"COM2:\" maps to /dev/fennwick-x"), std::string::npos) << ports.out;
+  // Only paths, for a shell's completion: every line names a device node.
+  const RunResult names = RunProgram(Argv({"ports", "--names"}));
+  EXPECT_EQ(names.exitCode, 0) << names.err;
+  for (size_t at = 0; at < names.out.size(); at = names.out.find('\n', at) + 1) EXPECT_EQ(names.out.compare(at, 5, "/dev/"), 0) << names.out;
 }
 
 TEST(CliLine, VersionUnknownCommandsAndWrongCombinations) {
@@ -84,6 +88,7 @@ TEST(CliLine, VersionUnknownCommandsAndWrongCombinations) {
       {{"--base", "0x7000", "check", SamplePath("fennwick-sample.bin")}, "--base 0x7000 is not an address inside"},
       {{"--base", "0x8000", "check", SamplePath("fennwick-sample.s19")}, "--base applies to raw binary images only"},
       {{"--format", "elf", "check", "x"}, "--format"},
+      {{"--json", "ports", "--names"}, "ports --names and --json exclude each other"},
   };
   for (const Case& c : cases) {
     const RunResult r = RunProgram(Argv(c.args));

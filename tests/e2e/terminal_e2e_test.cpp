@@ -33,7 +33,7 @@ RunResult Shell(const std::string& line, int timeoutSec = 60) {
 
 // An MCU whose version reply carries an 8-bit character and a terminal's escape sequence.
 TEST(CliTerminal, StdoutIsTextInTheLocaleRawKeepsTheDeviceBytesQuietDropsTheLog) {
-  Simulator sim({"--baud", "0", "--version", "$R:01AB\\xE9\\x1B[2JCD\\r\\n", "--no-description"});
+  Simulator sim({"--baud", "0", "--version-reply", "$R:01AB\\xE9\\x1B[2JCD\\r\\n", "--no-description"});
   struct Case {
     std::string locale;
     std::string options;

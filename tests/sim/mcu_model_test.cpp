@@ -26,8 +26,8 @@ TEST(McuModelQuery, Replies) {
   const std::vector<Case> cases = {
       {{}, "$R\r\n", BytesOf("$R:01FNW-107 Fennwick simulated MCU\r\n"), Mode::Query},
       {{}, "$e\r\n", BytesOf("$e:Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n"), Mode::Query},
-      {{"--version", "$R:01ABC-200 x"}, "$R\r\n", BytesOf("$R:01ABC-200 x\r\n"), Mode::Query},
-      {{"--version", "$R:\\xff\\x80\\n"}, "$R\r\n", Bytes{'$', 'R', ':', 0xff, 0x80, '\n'}, Mode::Query},
+      {{"--version-reply", "$R:01ABC-200 x"}, "$R\r\n", BytesOf("$R:01ABC-200 x\r\n"), Mode::Query},
+      {{"--version-reply", "$R:\\xff\\x80\\n"}, "$R\r\n", Bytes{'$', 'R', ':', 0xff, 0x80, '\n'}, Mode::Query},
       {{"--description", "$e:Board\\tB"}, "$e\r\n", BytesOf("$e:Board\tB\r\n"), Mode::Query},
       {{"--no-description"}, "$e\r\n", BytesOf("$#\r\n"), Mode::Query},
       {{"--silent"}, "$R\r\n", {}, Mode::Query},

@@ -45,7 +45,7 @@ TEST(SimOptions, FaultsAndRepeatsAreCollected) {
   auto parsed = Parse({"--drop-reply", "3", "--drop-reply", "7", "--delay-reply", "5:250",
                        "--delay-reply", "5:50", "--delay-reply", "9:0", "--hang-after", "12",
                        "--hangup-after", "1023", "--noise", "--flash-ms", "0", "--baud", "0",
-                       "--once", "--link", "x/tty", "--dump", "x/flash.bin"});
+                       "--once", "--link", "x/tty", "--dump", "x/flash.bin", "--reply-latency-ms", "16"});
   ASSERT_TRUE(parsed.options);
   const McuConfig& c = parsed.options->mcu;
   EXPECT_EQ(c.dropReply, (std::set<std::size_t>{3, 7}));
@@ -58,14 +58,15 @@ TEST(SimOptions, FaultsAndRepeatsAreCollected) {
   EXPECT_TRUE(parsed.options->once);
   EXPECT_EQ(parsed.options->linkPath, "x/tty");
   EXPECT_EQ(parsed.options->dumpPath, "x/flash.bin");
+  EXPECT_EQ(parsed.options->replyLatency, Millis(16));
 }
 
 TEST(SimOptions, BadOptionsExitTwoWithAMessage) {
   const std::vector<std::vector<std::string>> cases = {
       {"--iap-reply", "#no"},
       {"--iap-reply", "\\x23escaped hash"},
-      {"--version", "bad \\q escape"},
-      {"--version", "trailing \\"},
+      {"--version-reply", "bad \\q escape"},
+      {"--version-reply", "trailing \\"},
       {"--description", "\\xZZ"},
       {"--description", "x", "--no-description"},
       {"--drop-reply", "1024"},
@@ -77,6 +78,7 @@ TEST(SimOptions, BadOptionsExitTwoWithAMessage) {
       {"--delay-reply", "2000:5"},
       {"--baud", "fast"},
       {"--flash-ms", "-3"},
+      {"--reply-latency-ms", "60001"},
       {"--link", ""},
       {"--dump", ""},
       {"--bogus"},
@@ -96,12 +98,20 @@ TEST(SimOptions, HelpNamesEveryOptionAndExitsZero) {
   auto parsed = Parse({"--help"}, &out);
   EXPECT_FALSE(parsed.options);
   EXPECT_EQ(parsed.exitCode, 0);
-  for (const char* name : {"--version", "--description", "--no-description", "--silent",
+  for (const char* name : {"--version-reply", "--description", "--no-description", "--silent",
                            "--iap-reply", "--refuse-iap", "--block-reply", "--flash-ms",
                            "--drop-reply", "--delay-reply", "--noise", "--hang-after",
                            "--hangup-after", "--baud", "--verbose", "--link", "--dump", "--once"}) {
     EXPECT_NE(out.find(name), std::string::npos) << name;
   }
+}
+
+TEST(SimOptions, VersionPrintsTheProgramsVersionAndExitsZero) {
+  std::string out;
+  auto parsed = Parse({"--version"}, &out);
+  EXPECT_FALSE(parsed.options);
+  EXPECT_EQ(parsed.exitCode, 0);
+  EXPECT_EQ(out.rfind("fennwick-mcu-sim ", 0), 0u) << out;
 }
 
 TEST(SimOptions, BlockReplyWithoutFinalDotIsKeptButWarned) {

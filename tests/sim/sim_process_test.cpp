@@ -184,16 +184,16 @@ TEST_F(SimProcessTest, TakesAFloodWithoutLosingWhatFollows) {
   EXPECT_EQ(sim.WaitExit(), 0);
 }
 
-TEST_F(SimProcessTest, PacesItsRepliesAtTheLineRate) {
-  SimProcess sim({"--baud", "9600", "--once"});
+TEST_F(SimProcessTest, PacesItsRepliesAtTheLineRateAndHoldsThemForTheAdaptersLatency) {
+  SimProcess sim({"--baud", "9600", "--reply-latency-ms", "150", "--once"});
   const int fd = OpenRaw(sim.FirstLine());
   ASSERT_GE(fd, 0);
   const auto start = SteadyClock::now();
   WriteAll(fd, BytesOf("$R\r\n"));
   EXPECT_EQ(ReadUntil(fd, "\r\n"), kVersion);
   const auto took = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-  // 4 bytes in and 37 out at 10 bits each: 42.7 ms at least.
-  EXPECT_GE(took, 42.0);
+  // 4 bytes in and 37 out at 10 bits each: 42.7 ms, and the reply held 150 ms.
+  EXPECT_GE(took, 192.0);
   EXPECT_LT(took, 1000.0);
   ::close(fd);
   EXPECT_EQ(sim.WaitExit(), 0);

@@ -17,6 +17,7 @@
 #include "cli/ports.h"
 #include "cli/run_report.h"
 #include "cli/terminal_console.h"
+#include "fakes/stream_capture.h"
 #include "fakes/temp_dir.h"
 #include "platform/text.h"
 
@@ -39,17 +40,6 @@ struct Tree {
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Capture(const std::function<void(std::FILE*)>& fn) {
-  char* buf = nullptr;
-  size_t len = 0;
-  std::FILE* f = open_memstream(&buf, &len);
-  fn(f);
-  std::fclose(f);
-  std::string s(buf, len);
-  free(buf);
-  return s;
 }
 
 // A directory tree laid out like /sys: class/tty/NAME with its `dev`, `type` and `device`

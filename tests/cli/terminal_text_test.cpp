@@ -9,6 +9,7 @@
 
 #include "cli/output_text.h"
 #include "cli/terminal_console.h"
+#include "fakes/stream_capture.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -45,17 +46,6 @@ TEST(OutputText, DeviceLogBecomesUnixTextInTheLocaleWithControlsEscaped) {
     out += text.End();
     EXPECT_EQ(out, c.expected) << c.name;
   }
-}
-
-std::string Capture(const std::function<void(std::FILE*)>& fn) {
-  char* buf = nullptr;
-  size_t len = 0;
-  std::FILE* f = open_memstream(&buf, &len);
-  fn(f);
-  std::fclose(f);
-  std::string s(buf, len);
-  free(buf);
-  return s;
 }
 
 // A whole run's redraws: every one fits in one row (no wrap leaves copies behind), the log

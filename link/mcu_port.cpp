@@ -12,6 +12,11 @@ char g_mcuVersion[kVersionSize] = {};
 
 namespace {
 constexpr uint32_t kEventMask = kEvRxChar | kEvRing;
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
 }  // namespace
 
 CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files)
@@ -39,6 +44,11 @@ void CMcuPort::LogOwnLine(const std::string& text) { Log("%s%s\r\n", lineOpen_ ?
 
 void CMcuPort::CloseOnFailure() {
   serial_.Close(m_hPort);
+  m_hPort = kInvalidHandle;
+}
+
+void CMcuPort::ClosePort() {
+  if (m_hPort != kInvalidHandle) serial_.Close(m_hPort);
   m_hPort = kInvalidHandle;
 }
 
@@ -107,6 +117,7 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
   m_reply[0] = '\0';
   uint32_t& held = replyHeld_;
   held = 0;
+  replyStopped_ = false;
   // Unsigned subtraction keeps the silence right across the tick counter's wrap.
   while (clock_.TickCount() - start <= timeoutMs) {
     const uint32_t room = static_cast<uint32_t>(kReplySize - 1) - held;
@@ -114,6 +125,12 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
     if (!serial_.Read(m_hPort, reinterpret_cast<uint8_t*>(m_reply) + held, room, got)) return 0;
     if (got > room) got = room;  // never trust a driver past the room it was given
     if (got == 0) {
+      // A stop request does not wait for a reply that may never come; what has already
+      // arrived is still taken.
+      if (StopRequested()) {
+        replyStopped_ = true;
+        return 0;
+      }
       // With room left, wake as soon as bytes come; with the buffer full there is nothing
       // to wake for, and the pause must not turn into a spin.
       if (room > 0) {
@@ -145,6 +162,7 @@ void CMcuPort::Identify() {
   WritePort(kVersionQuery, sizeof kVersionQuery);
   identify_.versionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
   identify_.versionTooLong = !identify_.versionReplied && replyHeld_ == kReplySize - 1;
+  const bool versionStopped = replyStopped_;
   // m_reply always ends in a NUL at its last index, so the copy is at most 1,020 bytes.
   // The rest is zeroed: the log shows the text from position 2 and the file check compares
   // positions 6 to 8, both past the end of a short reply, and an earlier identification's
@@ -154,6 +172,7 @@ void CMcuPort::Identify() {
   std::memcpy(mcuVersion_, m_reply + 3, len);
   // A reply longer than the log line's 1,023 bytes is cut there, line end included.
   Log("========Current MCU Information========\r\nVersion: %s", mcuVersion_ + 2);
+  identify_.version = WithoutLineEnd(mcuVersion_ + 2);
 
   WritePort(kDescriptionQuery, sizeof kDescriptionQuery);
   identify_.descriptionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
@@ -161,8 +180,10 @@ void CMcuPort::Identify() {
     Log("No description.\r\n");
   } else {
     Log("%s", m_reply + 3);
+    identify_.description = WithoutLineEnd(m_reply + 3);
   }
   identify_.ran = true;
+  identify_.stopped = versionStopped || replyStopped_;
   identify_.lineLost = LineLost();
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "firmware/examine.h"
+#include "firmware/firmware_file.h"
 #include "firmware/s19_loader.h"
 #include "link/protocol.h"
 #include "platform/clock.h"
@@ -31,6 +32,12 @@ struct IdentifyOutcome {
   // The version reply filled the reply buffer without its line end: the MCU answered, at
   // length, and the identification went on with what the buffer held.
   bool versionTooLong = false;
+  // What the MCU told: its version as the log shows it (after "Version: ", without the line
+  // end) and its description (from the reply's byte 3 on, without the line end; empty when
+  // it has none).
+  std::string version;
+  std::string description;
+  bool stopped = false;  // a stop request ended a wait for a reply
 };
 
 // What a programming run came to. Both front ends report it (ProgramVerdict).
@@ -88,8 +95,16 @@ class CMcuPort {
   int ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits, int dtrControl);
   int WritePort(const uint8_t* data, uint32_t length);
   int ReadReply(uint32_t timeoutMs, int logChunks, int terminator);
+  // Reads the file at `path` whole and programs it (ProgramFirmware) as S19.
   ProgramOutcome ProgramMcu(const char16_t* path, const ImageLoader& loader = {});
+  // Reads the file at `path` whole and examines it (ExamineFirmware) as S19: 1 after a
+  // complete examination, 0 when the file cannot be opened or no memory is left.
   int ExamineFile(const char16_t* path);
+  // The jobs on firmware read once: what is examined and checked is what gets flashed.
+  // S19 (and a file of no known format) is loaded and scanned from its bytes, the way a
+  // file is; Intel HEX and raw binaries are taken from the image their reading built.
+  ProgramOutcome ProgramFirmware(const FirmwareImage& firmware);
+  ExamineOutcome ExamineFirmware(const FirmwareImage& firmware);
   // The examination's report for an image read some other way (an Intel HEX file):
   // `flashImage` is the 131,072-byte image from MCU address 0x8000, `lineCount` the
   // file's lines. Logs as ExamineFile does and returns 1.
@@ -110,8 +125,13 @@ class CMcuPort {
   // A log line of our own, after the texts of the run: it starts on a line of its own and
   // ends with "\r\n".
   void LogOwnLine(const std::string& text);
-  // Asked between blocks of a programming run: true stops it after the block just sent.
+  // Asked while a reply is awaited and between blocks of a programming run: true ends the
+  // wait at once, and a run stops after the block in flight.
   void SetCancel(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+  // The port was open and has vanished (a pulled adapter, a hung-up line).
+  bool LineLost() const;
+  // Closes the port, so that OpenAndIdentify can open it again.
+  void ClosePort();
   char* McuVersion() const { return mcuVersion_; }
   const IdentifyOutcome& LastIdentify() const { return identify_; }
   const ExamineOutcome& LastExamine() const { return examine_; }
@@ -129,8 +149,7 @@ class CMcuPort {
   void Identify();
   void Describe(const DescriptionBlock& block);
   bool IapAnswered(ProgramOutcome& outcome);
-  // The port was open and has vanished (a pulled adapter, a hung-up line).
-  bool LineLost() const;
+  bool StopRequested() const { return cancelled_ && cancelled_(); }
   void ReportLineLost(ProgramOutcome& outcome);
   void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 
@@ -147,6 +166,7 @@ class CMcuPort {
   bool lineOpen_ = false;  // the last text logged did not end its line
   std::function<bool()> cancelled_;
   uint32_t replyHeld_ = 0;  // bytes of the latest reply
+  bool replyStopped_ = false;  // the latest reply's wait was ended by a stop request
 };
 
 // One sentence on how a programming run ended, for the window's log and the command line.

@@ -1,6 +1,8 @@
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "link/log_console.h"
 #include "link/mcu_port.h"
@@ -24,15 +26,43 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::FileNotOpened;
     return outcome;
   }
+  FirmwareImage firmware;
+  firmware.report.format = FirmwareFormat::S19;
+  std::string bytes;
+  const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
+  firmware.report.readError = readErrno != 0;
+  if (loader && readErrno == 0) {
+    // An image that the caller's reader builds from the file.
+    BytesFile copy(std::make_shared<const std::string>(bytes));
+    firmware.report.image.assign(kImageSize, 0);
+    const LoadStats stats = loader(copy, firmware.report.image.data(), packetBuffer_);
+    firmware.report.format = FirmwareFormat::IntelHex;
+    firmware.report.readError = stats.readError;
+    firmware.report.outOfRangeBytes = stats.outOfRangeBytes;
+    firmware.report.overlongLines = stats.overlongLines;
+  }
+  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
+  outcome = ProgramFirmware(firmware);
+  if (outcome.status == ProgramOutcome::Status::FileUnreadable) outcome.fileErrno = readErrno;
+  return outcome;
+}
+
+ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
+  ProgramOutcome outcome;
   auto write = [&](const uint8_t* data, uint32_t length) {
     if (WritePort(data, length) != static_cast<int>(length)) ++outcome.shortWrites;
   };
 
-  // The MCU is asked before the file is read.
+  // The MCU is asked before the image is built.
   static const uint8_t kIapRequest[] = {'$', 'w', 'I', 'A', 'P', '\r', '\n'};
   outcome.iapSent = WritePort(kIapRequest, sizeof kIapRequest) == static_cast<int>(sizeof kIapRequest);
   if (!outcome.iapSent) ++outcome.shortWrites;
   if (!IapAnswered(outcome)) return outcome;
+  if (StopRequested()) {
+    outcome.interrupted = true;
+    outcome.status = ProgramOutcome::Status::Completed;
+    return outcome;
+  }
 
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kImageSize]);
   if (!image) {
@@ -40,12 +70,23 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::OutOfMemory;
     return outcome;
   }
-  outcome.load = loader ? loader(*file, image.get(), packetBuffer_) : LoadS19Image(*file, image.get(), packetBuffer_);
+  const FirmwareFormat format = firmware.format();
+  if (format == FirmwareFormat::IntelHex || format == FirmwareFormat::Binary) {
+    const bool whole = firmware.image().size() == kImageSize;
+    if (whole) std::memcpy(image.get(), firmware.image().data(), kImageSize);
+    outcome.load.outOfRangeBytes = firmware.report.outOfRangeBytes;
+    outcome.load.overlongLines = firmware.report.overlongLines;
+    outcome.load.readError = firmware.report.readError || !whole;
+  } else {
+    // The loader fills the packet buffer too, and the end record carries what it leaves.
+    BytesFile file(firmware.bytes);
+    outcome.load = LoadS19Image(file, image.get(), packetBuffer_);
+    outcome.load.readError = outcome.load.readError || firmware.report.readError;
+  }
   if (outcome.load.readError) {
     // A half-read image must never reach the flash.
     Log("Read S19 File failed!\r\n");
     outcome.status = ProgramOutcome::Status::FileUnreadable;
-    outcome.fileErrno = file->LastErrno();
     return outcome;
   }
 
@@ -74,9 +115,10 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
       outcome.status = ProgramOutcome::Status::Completed;
       return outcome;
     }
-    if (cancelled_ && cancelled_()) {
+    if (replyStopped_ || StopRequested()) {
       // Stopped between blocks; an end record would close a session whose image is half sent.
-      if (!replied) ++outcome.blockTimeouts;
+      // A wait that the stop ended is no time-out.
+      if (!replied && !replyStopped_) ++outcome.blockTimeouts;
       outcome.interrupted = true;
       outcome.blocksSent = i + 1;
       outcome.status = ProgramOutcome::Status::Completed;
@@ -113,17 +155,20 @@ bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
     outcome.status = ProgramOutcome::Status::Refused;
     return false;
   }
-  // Nothing at all came back (a cable off, an unpowered board, a port that is not open):
-  // the blocks would only wait out their silences one by one. A reply that began but had
-  // no line end still shows a live MCU, as before.
+  // A port that never opened (or was closed) cannot carry a single block. A port that has
+  // vanished meanwhile neither. A live port whose MCU keeps silent goes on: a loader may
+  // enter IAP mode without answering, and block replies that keep timing out end the run.
   if (replied == 0 && m_reply[0] == '\0') {
+    if (m_hPort == kInvalidHandle) {
+      Log("MCU did not answer the IAP request!\r\n");
+      outcome.status = ProgramOutcome::Status::IapSilent;
+      return false;
+    }
     if (LineLost()) {
       ReportLineLost(outcome);
-    } else {
-      Log("MCU did not answer the IAP request!\r\n");
+      outcome.status = ProgramOutcome::Status::IapSilent;
+      return false;
     }
-    outcome.status = ProgramOutcome::Status::IapSilent;
-    return false;
   }
   return true;
 }

@@ -75,6 +75,12 @@ class BytesFileSystem final : public IFileSystem {
 // `whyNot` ("is a directory", "No such file or directory", ...).
 bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& whyNot);
 
+// The bytes of a file (opened, not yet read), as many as its length told at the start;
+// fewer if it shrank meanwhile. Returns 0, or the errno value of the failure: its length
+// or a read failed (`bytes` then holds what came before), or it is longer than `limit`
+// (EFBIG, nothing read).
+int ReadFileBytes(IFile& file, size_t limit, std::string& bytes);
+
 // Hands out a file's bytes one at a time from large reads, stopping after `limit` bytes
 // (the length taken at the start) like the byte-per-call loops it replaces.
 class ByteReader {

@@ -157,9 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
     FieldWindow, RunVerdict,
     testing::Values(VerdictCase{"Refused", "#no\r\n",
                                 "MCU.Current MCU don't support IAP feature!\r\nNothing was flashed: the MCU refused IAP mode.\r\n"},
+                    // Blocks follow a silent IAP request; the run is not called a success.
                     VerdictCase{"Silent", nullptr,
-                                "MCU.Response time out\r\nMCU did not answer the IAP request!\r\n"
-                                "Nothing was flashed: the MCU did not answer the IAP request.\r\n"}),
+                                "MCU: " + std::string(64, '.') +
+                                    "\r\nFinished with errors: the IAP request got no complete reply.\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

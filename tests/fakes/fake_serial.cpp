@@ -27,6 +27,7 @@ int32_t FakeSerial::Open(const std::u16string& name) {
   openedName = name;
   if (openFails) return kInvalidHandle;
   open_ = true;
+  lost_ = false;  // a line that is back
   return handle_;
 }
 

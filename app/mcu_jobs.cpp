@@ -24,7 +24,31 @@ void McuJobRunner::ReopenPortIfNeeded() {
   if (port_.m_hPort != kInvalidHandle && !lost) return;
   port_.LogOwnLine(lost ? "The MCU port was lost; opening it again." : "The MCU port is not open; opening it again.");
   port_.ClosePort();
+  Identify();
+}
+
+void McuJobRunner::Identify() {
   port_.OpenAndIdentify(portName_);
+  const IdentifyOutcome& id = port_.LastIdentify();
+  const std::string reason = id.portErrno != 0 ? std::string(": ") + std::strerror(id.portErrno) : std::string();
+  switch (id.status) {
+    case IdentifyOutcome::Status::PortNotOpened:
+      port_.LogOwnLine("The port " + id.portPath + " cannot be opened" +
+                       (id.openError == OpenError::ControllingTerminal ? ": it is this program's own terminal" : reason) +
+                       ".");
+      break;
+    case IdentifyOutcome::Status::PortNotSetUp:
+      port_.LogOwnLine("The port " + id.portPath + " cannot be set up" + reason + ".");
+      break;
+    case IdentifyOutcome::Status::LineLost:
+      port_.LogOwnLine("The port " + id.portPath + " was lost during the identification.");
+      break;
+    case IdentifyOutcome::Status::NotRun:
+    case IdentifyOutcome::Status::Interrupted:
+    case IdentifyOutcome::Status::Silent:  // the time-outs are in the log already
+    case IdentifyOutcome::Status::Identified:
+      break;
+  }
 }
 
 void McuJobRunner::Program(const char16_t* path) {

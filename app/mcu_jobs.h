@@ -17,6 +17,9 @@ class McuJobRunner final : public IJobRunner {
   explicit McuJobRunner(CMcuPort& port, IFileSystem& files = DefaultFileSystem(),
                         std::u16string portName = kMcuPortName)
       : port_(port), files_(files), portName_(std::move(portName)) {}
+  // Opens the port and identifies the MCU; a failure the system can explain gets its reason
+  // in a log line of our own.
+  void Identify();
   // The run of the file read at the last Open, then one log line of our own that says how
   // it ended.
   void Program(const char16_t* path) override;

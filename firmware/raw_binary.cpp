@@ -72,7 +72,7 @@ LoadStats LoadBinaryImage(IFile& file, uint8_t* image, uint32_t base) {
   const FirmwareReport report = CheckBinary(file, base);
   LoadStats stats;
   stats.outOfRangeBytes = report.outOfRangeBytes;
-  stats.readError = report.readError || report.outOfRangeBytes > 0;
+  stats.readError = report.HasProblems();  // too long or empty: never flashed
   std::memcpy(image, report.image.data(), kImageSize);
   return stats;
 }

@@ -72,13 +72,12 @@ void CMcuPort::Describe(const DescriptionBlock& block) {
   }
 }
 
-int CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
+void CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
   examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
   m_lineCount = lineCount;
   Describe(DescriptionOfImage(flashImage));
   SetProgressRangeOn(Progress(), m_lineCount);
-  return 1;
 }
 
 }  // namespace fennwick

@@ -1,5 +1,6 @@
 #include "link/mcu_port.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +58,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   m_hPort = serial_.Open(portName);
   identify_.portPath = serial_.LastOpenPath();
   if (m_hPort == kInvalidHandle) {
+    identify_.status = IdentifyOutcome::Status::PortNotOpened;
     identify_.openError = serial_.LastOpenError();
     identify_.portErrno = serial_.LastOpenErrno();
     Log("Open MCU COM port Error!!!\r\n");
@@ -64,12 +66,19 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   }
   serial_.SetupComm(m_hPort, kQueueSize, kQueueSize);
   serial_.Purge(m_hPort, kPurgeTxClear | kPurgeRxClear);
+  // The system's reason for a refused setting is the errno value the failed call leaves.
+  errno = 0;
   if (!serial_.SetCommMask(m_hPort, kEventMask)) {
+    identify_.status = IdentifyOutcome::Status::PortNotSetUp;
+    identify_.portErrno = errno;  // before the log line can change it
     Log("SetCommMask error!\r\n");
     CloseOnFailure();
     return -1;
   }
+  errno = 0;
   if (ConfigurePort(kBaudRate, 8, 0, 0, 0) == 0) {
+    identify_.status = IdentifyOutcome::Status::PortNotSetUp;
+    identify_.portErrno = errno;
     Log("Set COM baudrate Params error!\r\n");
     CloseOnFailure();
     return -2;
@@ -89,7 +98,9 @@ int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                             int dtrControl) {
   Dcb dcb;
   if (!serial_.GetCommState(m_hPort, dcb)) {
+    const int error = errno;  // the log line must not hide the system's reason
     Log("GetCommState error!\r\n");
+    errno = error;
     return 0;
   }
   dcb.BaudRate = baudRate;
@@ -98,7 +109,9 @@ int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity,
   dcb.StopBits = stopBits;
   dcb.fDtrControl = static_cast<uint8_t>(dtrControl & 3);
   if (!serial_.SetCommState(m_hPort, dcb)) {
+    const int error = errno;
     Log("SetCommState error!\r\n");
+    errno = error;
     return 0;
   }
   return 1;
@@ -183,8 +196,16 @@ void CMcuPort::Identify() {
     identify_.description = WithoutLineEnd(m_reply + 3);
   }
   identify_.ran = true;
-  identify_.stopped = versionStopped || replyStopped_;
-  identify_.lineLost = LineLost();
+  using Status = IdentifyOutcome::Status;
+  if (LineLost()) {
+    identify_.status = Status::LineLost;
+  } else if (versionStopped || replyStopped_) {
+    identify_.status = Status::Interrupted;
+  } else if (!identify_.versionTooLong && (!identify_.versionReplied || !identify_.descriptionReplied)) {
+    identify_.status = Status::Silent;
+  } else {
+    identify_.status = Status::Identified;
+  }
 }
 
 bool CMcuPort::LineLost() const { return m_hPort != kInvalidHandle && serial_.State(m_hPort) == LineState::Lost; }

@@ -14,7 +14,7 @@ namespace {
 constexpr uint32_t kDrainTimeoutMs = 5000;
 }  // namespace
 
-ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loader) {
+ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path) {
   ProgramOutcome outcome;
   if (path == nullptr) {
     outcome.status = ProgramOutcome::Status::NullPath;
@@ -31,16 +31,6 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
   std::string bytes;
   const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
   firmware.report.readError = readErrno != 0;
-  if (loader && readErrno == 0) {
-    // An image that the caller's reader builds from the file.
-    BytesFile copy(std::make_shared<const std::string>(bytes));
-    firmware.report.image.assign(kImageSize, 0);
-    const LoadStats stats = loader(copy, firmware.report.image.data(), packetBuffer_);
-    firmware.report.format = FirmwareFormat::IntelHex;
-    firmware.report.readError = stats.readError;
-    firmware.report.outOfRangeBytes = stats.outOfRangeBytes;
-    firmware.report.overlongLines = stats.overlongLines;
-  }
   firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
   outcome = ProgramFirmware(firmware);
   if (outcome.status == ProgramOutcome::Status::FileUnreadable) outcome.fileErrno = readErrno;
@@ -58,9 +48,8 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
   outcome.iapSent = WritePort(kIapRequest, sizeof kIapRequest) == static_cast<int>(sizeof kIapRequest);
   if (!outcome.iapSent) ++outcome.shortWrites;
   if (!IapAnswered(outcome)) return outcome;
-  if (StopRequested()) {
-    outcome.interrupted = true;
-    outcome.status = ProgramOutcome::Status::Completed;
+  if (replyStopped_ || StopRequested()) {
+    outcome.status = ProgramOutcome::Status::Interrupted;
     return outcome;
   }
 
@@ -111,17 +100,15 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     if (LineLost()) {
       // A vanished port (a pulled adapter) takes nothing more; waiting out the remaining
       // blocks would only hide the failure.
-      ReportLineLost(outcome);
-      outcome.status = ProgramOutcome::Status::Completed;
+      ReportLineLost(outcome, i + 1);
       return outcome;
     }
     if (replyStopped_ || StopRequested()) {
       // Stopped between blocks; an end record would close a session whose image is half sent.
       // A wait that the stop ended is no time-out.
       if (!replied && !replyStopped_) ++outcome.blockTimeouts;
-      outcome.interrupted = true;
       outcome.blocksSent = i + 1;
-      outcome.status = ProgramOutcome::Status::Completed;
+      outcome.status = ProgramOutcome::Status::Interrupted;
       return outcome;
     }
     if (replied) {
@@ -141,8 +128,12 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     }
   }
 
+  outcome.status = ProgramOutcome::Status::Programmed;
   SendEndRecord(outcome, write);
-  outcome.status = ProgramOutcome::Status::Completed;
+  if (outcome.status == ProgramOutcome::Status::Programmed &&
+      (!outcome.iapReplied || outcome.blockTimeouts > 0 || outcome.shortWrites > 0)) {
+    outcome.status = ProgramOutcome::Status::Flawed;
+  }
   return outcome;
 }
 
@@ -161,12 +152,11 @@ bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
   if (replied == 0 && m_reply[0] == '\0') {
     if (m_hPort == kInvalidHandle) {
       Log("MCU did not answer the IAP request!\r\n");
-      outcome.status = ProgramOutcome::Status::IapSilent;
+      outcome.status = ProgramOutcome::Status::PortNotOpen;
       return false;
     }
     if (LineLost()) {
-      ReportLineLost(outcome);
-      outcome.status = ProgramOutcome::Status::IapSilent;
+      ReportLineLost(outcome, 0);
       return false;
     }
   }
@@ -182,16 +172,17 @@ void CMcuPort::SendEndRecord(ProgramOutcome& outcome, const std::function<void(c
   // drains (after the last block's reply) swallows it, and that is a lost port.
   const DrainResult drained = LineLost() ? DrainResult::Lost : serial_.Drain(m_hPort, kDrainTimeoutMs);
   if (drained == DrainResult::Lost) {
-    ReportLineLost(outcome);
+    ReportLineLost(outcome, kBlockCount);
   } else if (drained == DrainResult::TimedOut) {
     Log("write error....\r\n");
     ++outcome.shortWrites;
   }
 }
 
-void CMcuPort::ReportLineLost(ProgramOutcome& outcome) {
+void CMcuPort::ReportLineLost(ProgramOutcome& outcome, uint32_t blocksSent) {
   Log("\r\nCOM port lost!\r\n");
-  outcome.lineLost = true;
+  outcome.status = ProgramOutcome::Status::LineLost;
+  outcome.blocksSent = blocksSent;
 }
 
 }  // namespace fennwick

@@ -18,7 +18,6 @@
 #include "app/options.h"
 #include "app/stop_signals.h"
 #include "app/window_report.h"
-#include "link/protocol.h"
 #include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
 
@@ -115,8 +114,8 @@ int main(int argc, char** argv) {
     return true;
   });
   WindowTimes times;
-  setup.identify = [&times] {
-    g_mcuPort.OpenAndIdentify(kMcuPortName);
+  setup.identify = [&times, &jobs] {
+    jobs.Identify();
     times.identifiedUs = WallClockUs();
   };
 

@@ -51,9 +51,8 @@ class NullConsole final : public ILogEdit, public IProgressCtrl {
 using SayFn = std::function<void(const std::string&)>;
 
 struct Board {
-  // `files` serves the firmware that the command read at its start.
   Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log, IProgressCtrl& progress,
-        SayFn say, IFileSystem& files);
+        SayFn say);
   void Say(const std::string& text) const { say_(text); }
   // The MCU's version as the log shows it (after "Version: "), without its line end.
   std::string VersionText() const;

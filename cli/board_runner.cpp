@@ -133,8 +133,7 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
         console.Finish();
         std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
         std::fflush(ctx.err);
-      },
-      *setup.files);
+      });
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
   const auto atOnce = ArmAtOnce(
@@ -158,7 +157,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
   for (size_t i = 0; i < n; ++i) {
     boards.push_back(std::make_unique<Board>(
         ctx.ports[i], ctx.wrapSerial, display.Log(i), display.Progress(i),
-        [&display, i](const std::string& text) { display.Say(i, text); }, *setup.files));
+        [&display, i](const std::string& text) { display.Say(i, text); }));
     boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
   std::vector<RunRecord> runs(n);

@@ -15,7 +15,6 @@ namespace fennwick {
 struct RunSetup {
   std::string command;  // for the log file, e.g. "program fw.s19"
   RunInfo info;         // the verb, the station, the file read at the start (its CRC-32 is the image every board gets)
-  IFileSystem* files = &DefaultFileSystem();  // serves the firmware read at the start
 };
 
 // Returns the ports' combined exit code.

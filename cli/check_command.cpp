@@ -124,7 +124,12 @@ PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const F
   if (r.format == FirmwareFormat::Binary && r.outOfRangeBytes > 0) {
     // Not even with --force: flashing part of an image is never what the file asks for.
     Say(err, file + " does not fit the flash: " + r.problems.front().text + "; not programmed");
-    return PrecheckResult::TooLong;
+    return PrecheckResult::Unflashable;
+  }
+  if (r.format == FirmwareFormat::Binary && r.ranges.empty()) {
+    // Not even with --force: an empty file would flash the whole flash with zeros.
+    Say(err, file + " is empty: nothing to program; not programmed");
+    return PrecheckResult::Unflashable;
   }
   for (const FileProblem& p : r.warnings) Say(err, "warning: " + file + " " + ProblemLine(p));
   if (!r.HasProblems()) return PrecheckResult::Clean;

@@ -39,20 +39,22 @@ int RunIdentify(const CliContext& ctx) {
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
   FirmwareImage firmware;
   if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "examine", kExitFile);
-  BytesFileSystem files(firmware.bytes);
-  const Examination examination = MakeExamination(firmware);
-  if (ExaminedFromImage(firmware) && firmware.report.HasProblems()) {
+  // Intel HEX and raw binaries are examined from the image of their strict reading, which
+  // says nothing of their problems.
+  const bool fromImage =
+      firmware.format() == FirmwareFormat::IntelHex || firmware.format() == FirmwareFormat::Binary;
+  if (fromImage && firmware.report.HasProblems()) {
     std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
                  file.c_str());
   }
   const FileFacts facts = FactsOf(file, firmware.report);
-  const RunSetup setup{"examine " + file, {"examine", ctx.station, &facts}, &files};
+  const RunSetup setup{"examine " + file, {"examine", ctx.station, &facts}};
   if (offline) {
     CliContext one = ctx;
     one.ports.clear();
-    return RunOnBoards(one, setup, [&](Board& b) { return Examine(b, examination, file, true, mcuVersion); });
+    return RunOnBoards(one, setup, [&](Board& b) { return Examine(b, firmware, file, true, mcuVersion); });
   }
-  return RunOnBoards(ctx, setup, [&](Board& b) { return Examine(b, examination, file, false, mcuVersion); });
+  return RunOnBoards(ctx, setup, [&](Board& b) { return Examine(b, firmware, file, false, mcuVersion); });
 }
 
 int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
@@ -64,30 +66,20 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
     case PrecheckResult::Refused:
       std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
       return StopEarly(ctx, "program", kExitFileProblems);
-    case PrecheckResult::TooLong:
+    case PrecheckResult::Unflashable:
       return StopEarly(ctx, "program", kExitFileProblems);
     case PrecheckResult::Clean:
     case PrecheckResult::Forced:
       break;
   }
-  BytesFileSystem files(firmware.bytes);
-  const Examination examination = MakeExamination(firmware);
-  const ImageLoader loader = [&firmware](IFile&, uint8_t* image, uint8_t*) {
-    std::memcpy(image, firmware.image().data(), kImageSize);
-    LoadStats stats;
-    stats.outOfRangeBytes = firmware.report.outOfRangeBytes;
-    stats.overlongLines = firmware.report.overlongLines;
-    return stats;
-  };
   ProgramSettings settings;
   settings.force = force;
   settings.dryRun = ctx.dryRun;
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
   const FileFacts facts = FactsOf(file, firmware.report);
-  const RunSetup setup{"program " + file, {"program", ctx.station, &facts}, &files};
-  return RunOnBoards(ctx, setup,
-                     [&](Board& b) { return Program(b, file, loader, firmware.crc32(), examination, settings); });
+  const RunSetup setup{"program " + file, {"program", ctx.station, &facts}};
+  return RunOnBoards(ctx, setup, [&](Board& b) { return Program(b, firmware, file, settings); });
 }
 
 int RunCheckFile(const CliContext& ctx, const std::string& file) {

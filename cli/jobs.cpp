@@ -20,6 +20,9 @@ std::string WithCommas(size_t n) {
   return text;
 }
 
+// ": " and the system's reason for `error`; nothing when there is none.
+std::string Reason(int error) { return error != 0 ? std::string(": ") + std::strerror(error) : std::string(); }
+
 // Why the port did not open, in words a person can act on.
 JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
   const std::string& path = id.portPath;
@@ -47,26 +50,24 @@ JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
     case OpenError::None:
       break;
   }
-  board.Say("cannot set up the serial port " + path);
-  return {kExitPort, "port not set up"};
+  board.Say("cannot open the serial port " + path + Reason(id.portErrno));
+  return {kExitPort, "port not opened"};
 }
 
-// What the examination that has just run on the board's port found, as an exit code.
-JobResult JudgeExamination(Board& board, const std::string& file) {
-  const ExamineOutcome& result = board.port.LastExamine();
-  if (result.verdict == ExamineOutcome::Verdict::FileNotOpened) {
-    board.Say("cannot read " + file);
-    return {kExitFile, "file not readable"};
-  }
-  if (result.verdict == ExamineOutcome::Verdict::OutOfMemory) {
-    board.Say("out of memory");
-    return {kExitFailure, "out of memory"};
-  }
+// What the examination found, as an exit code.
+JobResult JudgeExamination(Board& board, const ExamineOutcome& result, const std::string& file) {
   if (result.readError) {
-    board.Say("read error in " + file);
+    board.Say("read error in " + file + Reason(result.fileErrno));
     return {kExitFile, "file not readable"};
   }
   switch (result.verdict) {
+    case ExamineOutcome::Verdict::NotRun:
+    case ExamineOutcome::Verdict::FileNotOpened:
+      board.Say("cannot read " + file + Reason(result.fileErrno));
+      return {kExitFile, "file not readable"};
+    case ExamineOutcome::Verdict::OutOfMemory:
+      board.Say("out of memory");
+      return {kExitFailure, "out of memory"};
     case ExamineOutcome::Verdict::NoDescription:
       board.Say(file + " has no description block");
       return {kExitNoDescription, "no description"};
@@ -74,15 +75,14 @@ JobResult JudgeExamination(Board& board, const std::string& file) {
       board.Say(file + " does not suit the MCU attached");
       return {kExitUnsuitable, "unsuitable"};
     case ExamineOutcome::Verdict::Suitable:
-      return {kExitOk, "suitable"};
-    default:
-      return {kExitFailure, "not examined"};
+      break;
   }
+  return {kExitOk, "suitable"};
 }
 
 // Before the IAP request: a silent MCU, or a file that does not suit the MCU or carries
 // no description, gets nothing unless the operator insisted. Returns kExitOk to go on.
-JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const Examination& examination,
+JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const FirmwareImage& firmware,
                                const std::string& file, bool force) {
   const char* const kNothingSent = "nothing was sent; --force programs it all the same";
   if (identified.code == kExitSilent) {
@@ -94,9 +94,9 @@ JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const 
   }
   // It judges only: its texts are `examine`'s (and the window's Open's).
   board.Quiet(true);
-  examination(board.port);
+  const ExamineOutcome examined = board.port.ExamineFirmware(firmware);
   board.Quiet(false);
-  const JobResult judged = JudgeExamination(board, file);
+  const JobResult judged = JudgeExamination(board, examined, file);
   if (judged.code == kExitUnsuitable || judged.code == kExitNoDescription) {
     if (!force) {
       board.Say(kNothingSent + std::string(" (`fennwick-cli examine ") + file + "` shows the description)");
@@ -119,39 +119,56 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
     board.Say("warning: " + std::to_string(outcome.load.overlongLines) + " lines longer than " +
               WithCommas(kPacketBufferSize) + " characters were not loaded");
   }
-  if (outcome.status == Status::NullPath || outcome.status == Status::FileNotOpened) {
-    board.Say("cannot read " + file);
-  }
   board.Say(ProgramVerdict(outcome));
-  if (outcome.lineLost) {
-    board.Say("the port " + board.port.LastIdentify().portPath + " was lost during the run");
-    return {kExitPortLost, "port lost"};
-  }
   switch (outcome.status) {
     case Status::NullPath:
     case Status::FileNotOpened:
     case Status::FileUnreadable:
+      board.Say("cannot read " + file + Reason(outcome.fileErrno));
       return {kExitFile, "file not readable"};
+    case Status::PortNotOpen:
+      return {kExitPort, "port not open"};
     case Status::Refused:
       return {kExitRefused, "IAP refused"};
-    case Status::IapSilent:
-      return {kExitSilent, "no IAP answer"};
-    case Status::Stalled:
-      return {kExitIncomplete, "stopped: no replies"};
     case Status::OutOfMemory:
       return {kExitFailure, "out of memory"};
-    case Status::NotRun:
-      return {kExitFailure, "not run"};
-    case Status::Completed:
+    case Status::Interrupted:
+      return {kExitInterrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
+    case Status::LineLost:
+      board.Say("the port " + board.port.LastIdentify().portPath + " was lost during the run");
+      return {kExitPortLost, "port lost"};
+    case Status::Stalled:
+      return {kExitIncomplete, "stopped: no replies"};
+    case Status::Flawed:
+      return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
+                                                         : std::string("incomplete")};
+    case Status::Programmed:
       break;
-  }
-  if (outcome.interrupted) return {kExitInterrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
-  if (!outcome.Succeeded()) {
-    return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
-                                                       : std::string("incomplete")};
   }
   board.Say("flashed " + file + ", image crc32 " + Crc32Text(crc32));
   return {kExitOk, "programmed"};
+}
+
+// Blocks went out: the run reached them.
+bool BlocksWentOut(const ProgramOutcome& outcome) {
+  using Status = ProgramOutcome::Status;
+  switch (outcome.status) {
+    case Status::NullPath:
+    case Status::FileNotOpened:
+    case Status::PortNotOpen:
+    case Status::Refused:
+    case Status::OutOfMemory:
+    case Status::FileUnreadable:
+      return false;
+    case Status::Interrupted:
+    case Status::LineLost:
+      return outcome.blocksSent > 0;
+    case Status::Stalled:
+    case Status::Flawed:
+    case Status::Programmed:
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -162,36 +179,45 @@ JobResult Interrupted(Board& board, const std::string& when) {
 }
 
 JobResult Identify(Board& board) {
-  const int opened = board.port.OpenAndIdentify(kMcuPortName);
+  // A stop request ends the identification's waits too.
+  board.port.SetCancel(StopRequested);
+  board.port.OpenAndIdentify(kMcuPortName);
   const IdentifyOutcome& id = board.port.LastIdentify();
-  if (opened == -2) {
-    board.Say("the serial port " + id.portPath + " refused its line settings");
-    return {kExitPort, "line settings refused"};
-  }
-  if (opened != 0) return ExplainOpenFailure(board, id);
-  // A port that vanished (a pulled adapter, a hung-up line) is not a silent MCU, and
-  // nothing more can be sent on it.
-  if (id.lineLost) {
-    board.Say("the port " + id.portPath + " was lost during the identification");
-    return {kExitPortLost, "port lost"};
+  switch (id.status) {
+    case IdentifyOutcome::Status::NotRun:
+    case IdentifyOutcome::Status::PortNotOpened:
+      return ExplainOpenFailure(board, id);
+    case IdentifyOutcome::Status::PortNotSetUp:
+      board.Say("the serial port " + id.portPath + " refused its settings" + Reason(id.portErrno));
+      return {kExitPort, "port not set up"};
+    case IdentifyOutcome::Status::LineLost:
+      // A port that vanished (a pulled adapter, a hung-up line) is not a silent MCU, and
+      // nothing more can be sent on it.
+      board.Say("the port " + id.portPath + " was lost during the identification");
+      return {kExitPortLost, "port lost"};
+    case IdentifyOutcome::Status::Interrupted:
+      return Interrupted(board, "during the identification; nothing was flashed");
+    case IdentifyOutcome::Status::Silent:
+    case IdentifyOutcome::Status::Identified:
+      break;
   }
   if (StopRequested()) return Interrupted(board, "during the identification; nothing was flashed");
+  if (id.status == IdentifyOutcome::Status::Silent) {
+    board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
+              " query on " + id.portPath);
+    return {kExitSilent, "MCU silent"};
+  }
   if (id.versionTooLong) {
     // It answered; the buffer holds what fits, and the rest of the reply came as the
     // answer to the next query.
     board.Say("the MCU's version reply on " + id.portPath + " is longer than " + WithCommas(kReplySize - 1) +
               " bytes; only its beginning was read");
   }
-  if (!id.versionTooLong && (!id.versionReplied || !id.descriptionReplied)) {
-    board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
-              " query on " + id.portPath);
-    return {kExitSilent, "MCU silent"};
-  }
-  if (board.port.m_reply[1] != '#') board.description = board.port.m_reply + 3;
+  board.description = id.description;
   return {kExitOk, "ok"};
 }
 
-JobResult Examine(Board& board, const Examination& examination, const std::string& file, bool offline,
+JobResult Examine(Board& board, const FirmwareImage& firmware, const std::string& file, bool offline,
                   const std::string& mcuVersion) {
   JobResult identified{kExitOk, "ok"};
   if (offline) {
@@ -202,46 +228,31 @@ JobResult Examine(Board& board, const Examination& examination, const std::strin
     identified = Identify(board);
     if (identified.code == kExitPort || identified.code == kExitInterrupted) return identified;
   }
-  examination(board.port);
-  const JobResult judged = JudgeExamination(board, file);
+  const JobResult judged = JudgeExamination(board, board.port.ExamineFirmware(firmware), file);
   if (judged.code == kExitFile || judged.code == kExitFailure) return judged;
   return identified.code != kExitOk ? identified : judged;
 }
 
-JobResult Program(Board& board, const std::string& file, const ImageLoader& loader, uint32_t crc32,
-                  const Examination& examination, const ProgramSettings& settings) {
+JobResult Program(Board& board, const FirmwareImage& firmware, const std::string& file,
+                  const ProgramSettings& settings) {
   const JobResult identified = Identify(board);
   if (identified.code == kExitPort || identified.code == kExitPortLost || identified.code == kExitInterrupted) {
     return identified;
   }
-  const JobResult vetted = VetBeforeProgramming(board, identified, examination, file, settings.force);
+  const JobResult vetted = VetBeforeProgramming(board, identified, firmware, file, settings.force);
   if (vetted.code != kExitOk) return vetted;
   if (settings.dryRun) {
     board.Say("dry run: the MCU would be programmed now; nothing was sent");
     return {kExitOk, "dry run"};
   }
   board.port.SetBlockLimits(settings.limits);
-  board.port.SetCancel(StopRequested);
   if (board.onProgramming) board.onProgramming();
-  const ProgramOutcome outcome = board.port.ProgramMcu(kFirmwareName, loader);
-  JobResult result = ReportProgramming(board, outcome, file, crc32);
-  // Blocks went out only once the IAP request was answered and the file was read.
-  result.programmed =
-      outcome.status == ProgramOutcome::Status::Completed || outcome.status == ProgramOutcome::Status::Stalled;
+  const ProgramOutcome outcome = board.port.ProgramFirmware(firmware);
+  JobResult result = ReportProgramming(board, outcome, file, firmware.crc32());
+  result.programmed = BlocksWentOut(outcome);
   result.blocksAccepted = outcome.blocksReplied;
   result.timeouts = outcome.blockTimeouts;
   return result;
-}
-
-bool ExaminedFromImage(const FirmwareImage& firmware) {
-  return firmware.format() == FirmwareFormat::IntelHex || firmware.format() == FirmwareFormat::Binary;
-}
-
-Examination MakeExamination(const FirmwareImage& firmware) {
-  if (!ExaminedFromImage(firmware)) {
-    return [](CMcuPort& port) { port.ExamineFile(kFirmwareName); };
-  }
-  return [&firmware](CMcuPort& port) { port.ExamineImage(firmware.image().data(), firmware.report.lineCount); };
 }
 
 std::string VerdictWord(const Board& board) {
@@ -250,8 +261,11 @@ std::string VerdictWord(const Board& board) {
     case ExamineOutcome::Verdict::Suitable: return "suitable";
     case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
     case ExamineOutcome::Verdict::NoDescription: return "no-description";
-    default: return {};
+    case ExamineOutcome::Verdict::NotRun:
+    case ExamineOutcome::Verdict::FileNotOpened:
+    case ExamineOutcome::Verdict::OutOfMemory: return {};
   }
+  return {};
 }
 
 }  // namespace fennwick

@@ -81,6 +81,10 @@ struct FirmwareImage {
   uint32_t crc32() const { return report.crc32; }
 };
 
+// Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is a
+// mistake, and a firmware file is read into memory whole.
+constexpr size_t kFirmwareFileLimit = 64u << 20;
+
 // Checks `bytes` in `format` (Unknown: the one their content shows; Binary: raw bytes from
 // MCU address `base` on) and builds the image to flash.
 FirmwareImage MakeFirmwareImage(std::string bytes, FirmwareFormat format = FirmwareFormat::Unknown,

@@ -55,6 +55,8 @@ FirmwareReport CheckBinary(IFile& file, uint32_t base) {
     std::memcpy(&r.image[base - kFlashBase + taken], chunk, static_cast<size_t>(fits));
     taken += fits;
   }
+  // Nothing to flash: the image would be all zeros, which no binary asked for.
+  if (total == 0) r.problems.push_back({0, "the file is empty"});
   if (taken > 0) r.ranges.push_back({base, static_cast<uint32_t>(base + taken - 1)});
   if (total > room) {
     r.outOfRangeBytes = total - room;
@@ -70,7 +72,7 @@ LoadStats LoadBinaryImage(IFile& file, uint8_t* image, uint32_t base) {
   const FirmwareReport report = CheckBinary(file, base);
   LoadStats stats;
   stats.outOfRangeBytes = report.outOfRangeBytes;
-  stats.readError = report.readError || report.outOfRangeBytes > 0;
+  stats.readError = report.HasProblems();  // too long or empty: never flashed
   std::memcpy(image, report.image.data(), kImageSize);
   return stats;
 }

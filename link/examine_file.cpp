@@ -1,6 +1,7 @@
 // The examination's report on the port's console: the scan itself is firmware/'s.
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "firmware/examine.h"
 #include "link/log_console.h"
@@ -15,22 +16,43 @@ int CMcuPort::ExamineFile(const char16_t* path) {
     examine_.verdict = ExamineOutcome::Verdict::FileNotOpened;
     return 0;
   }
+  FirmwareImage firmware;
+  firmware.report.format = FirmwareFormat::S19;
+  std::string bytes;
+  const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
+  firmware.report.readError = readErrno != 0;
+  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
+  ExamineFirmware(firmware);
+  if (examine_.readError) examine_.fileErrno = readErrno;
+  const ExamineOutcome::Verdict verdict = examine_.verdict;
+  return verdict == ExamineOutcome::Verdict::OutOfMemory ? 0 : 1;
+}
+
+ExamineOutcome CMcuPort::ExamineFirmware(const FirmwareImage& firmware) {
+  const FirmwareFormat format = firmware.format();
+  if ((format == FirmwareFormat::IntelHex || format == FirmwareFormat::Binary) &&
+      firmware.image().size() == kImageSize) {
+    ExamineImage(firmware.image().data(), firmware.report.lineCount);
+    examine_.readError = firmware.report.readError;
+    return examine_;
+  }
+  examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
-  const ExaminationScan scan = ScanForExamination(*file);
+  BytesFile file(firmware.bytes);
+  const ExaminationScan scan = ScanForExamination(file);
   if (scan.outOfMemory) {
     Log("Out of memory to read file\r\n");
     examine_.verdict = ExamineOutcome::Verdict::OutOfMemory;
-    return 0;
+    return examine_;
   }
-  if (scan.readError) {
+  if (scan.readError || firmware.report.readError) {
     Log("Read S19 File failed!\r\n");
     examine_.readError = true;
-    examine_.fileErrno = file->LastErrno();
   }
   m_lineCount = scan.lineCount;
   Describe(scan.description);
   SetProgressRangeOn(Progress(), m_lineCount);
-  return 1;
+  return examine_;
 }
 
 void CMcuPort::Describe(const DescriptionBlock& block) {
@@ -50,13 +72,12 @@ void CMcuPort::Describe(const DescriptionBlock& block) {
   }
 }
 
-int CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
+void CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
   examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
   m_lineCount = lineCount;
   Describe(DescriptionOfImage(flashImage));
   SetProgressRangeOn(Progress(), m_lineCount);
-  return 1;
 }
 
 }  // namespace fennwick

@@ -1,5 +1,6 @@
 #include "link/mcu_port.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,11 @@ char g_mcuVersion[kVersionSize] = {};
 
 namespace {
 constexpr uint32_t kEventMask = kEvRxChar | kEvRing;
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
 }  // namespace
 
 CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files)
@@ -42,11 +48,17 @@ void CMcuPort::CloseOnFailure() {
   m_hPort = kInvalidHandle;
 }
 
+void CMcuPort::ClosePort() {
+  if (m_hPort != kInvalidHandle) serial_.Close(m_hPort);
+  m_hPort = kInvalidHandle;
+}
+
 int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   identify_ = IdentifyOutcome{};
   m_hPort = serial_.Open(portName);
   identify_.portPath = serial_.LastOpenPath();
   if (m_hPort == kInvalidHandle) {
+    identify_.status = IdentifyOutcome::Status::PortNotOpened;
     identify_.openError = serial_.LastOpenError();
     identify_.portErrno = serial_.LastOpenErrno();
     Log("Open MCU COM port Error!!!\r\n");
@@ -54,12 +66,19 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   }
   serial_.SetupComm(m_hPort, kQueueSize, kQueueSize);
   serial_.Purge(m_hPort, kPurgeTxClear | kPurgeRxClear);
+  // The system's reason for a refused setting is the errno value the failed call leaves.
+  errno = 0;
   if (!serial_.SetCommMask(m_hPort, kEventMask)) {
+    identify_.status = IdentifyOutcome::Status::PortNotSetUp;
+    identify_.portErrno = errno;  // before the log line can change it
     Log("SetCommMask error!\r\n");
     CloseOnFailure();
     return -1;
   }
+  errno = 0;
   if (ConfigurePort(kBaudRate, 8, 0, 0, 0) == 0) {
+    identify_.status = IdentifyOutcome::Status::PortNotSetUp;
+    identify_.portErrno = errno;
     Log("Set COM baudrate Params error!\r\n");
     CloseOnFailure();
     return -2;
@@ -79,7 +98,9 @@ int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                             int dtrControl) {
   Dcb dcb;
   if (!serial_.GetCommState(m_hPort, dcb)) {
+    const int error = errno;  // the log line must not hide the system's reason
     Log("GetCommState error!\r\n");
+    errno = error;
     return 0;
   }
   dcb.BaudRate = baudRate;
@@ -88,7 +109,9 @@ int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity,
   dcb.StopBits = stopBits;
   dcb.fDtrControl = static_cast<uint8_t>(dtrControl & 3);
   if (!serial_.SetCommState(m_hPort, dcb)) {
+    const int error = errno;
     Log("SetCommState error!\r\n");
+    errno = error;
     return 0;
   }
   return 1;
@@ -107,6 +130,7 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
   m_reply[0] = '\0';
   uint32_t& held = replyHeld_;
   held = 0;
+  replyStopped_ = false;
   // Unsigned subtraction keeps the silence right across the tick counter's wrap.
   while (clock_.TickCount() - start <= timeoutMs) {
     const uint32_t room = static_cast<uint32_t>(kReplySize - 1) - held;
@@ -114,6 +138,12 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
     if (!serial_.Read(m_hPort, reinterpret_cast<uint8_t*>(m_reply) + held, room, got)) return 0;
     if (got > room) got = room;  // never trust a driver past the room it was given
     if (got == 0) {
+      // A stop request does not wait for a reply that may never come; what has already
+      // arrived is still taken.
+      if (StopRequested()) {
+        replyStopped_ = true;
+        return 0;
+      }
       // With room left, wake as soon as bytes come; with the buffer full there is nothing
       // to wake for, and the pause must not turn into a spin.
       if (room > 0) {
@@ -145,6 +175,7 @@ void CMcuPort::Identify() {
   WritePort(kVersionQuery, sizeof kVersionQuery);
   identify_.versionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
   identify_.versionTooLong = !identify_.versionReplied && replyHeld_ == kReplySize - 1;
+  const bool versionStopped = replyStopped_;
   // m_reply always ends in a NUL at its last index, so the copy is at most 1,020 bytes.
   // The rest is zeroed: the log shows the text from position 2 and the file check compares
   // positions 6 to 8, both past the end of a short reply, and an earlier identification's
@@ -154,6 +185,7 @@ void CMcuPort::Identify() {
   std::memcpy(mcuVersion_, m_reply + 3, len);
   // A reply longer than the log line's 1,023 bytes is cut there, line end included.
   Log("========Current MCU Information========\r\nVersion: %s", mcuVersion_ + 2);
+  identify_.version = WithoutLineEnd(mcuVersion_ + 2);
 
   WritePort(kDescriptionQuery, sizeof kDescriptionQuery);
   identify_.descriptionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;
@@ -161,9 +193,19 @@ void CMcuPort::Identify() {
     Log("No description.\r\n");
   } else {
     Log("%s", m_reply + 3);
+    identify_.description = WithoutLineEnd(m_reply + 3);
   }
   identify_.ran = true;
-  identify_.lineLost = LineLost();
+  using Status = IdentifyOutcome::Status;
+  if (LineLost()) {
+    identify_.status = Status::LineLost;
+  } else if (versionStopped || replyStopped_) {
+    identify_.status = Status::Interrupted;
+  } else if (!identify_.versionTooLong && (!identify_.versionReplied || !identify_.descriptionReplied)) {
+    identify_.status = Status::Silent;
+  } else {
+    identify_.status = Status::Identified;
+  }
 }
 
 bool CMcuPort::LineLost() const { return m_hPort != kInvalidHandle && serial_.State(m_hPort) == LineState::Lost; }

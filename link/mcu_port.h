@@ -6,6 +6,7 @@
 #include <string>
 
 #include "firmware/examine.h"
+#include "firmware/firmware_file.h"
 #include "firmware/s19_loader.h"
 #include "link/protocol.h"
 #include "platform/clock.h"
@@ -19,26 +20,50 @@ namespace fennwick {
 extern char g_mcuVersion[kVersionSize];
 
 struct IdentifyOutcome {
+  enum class Status {
+    NotRun,           // no identification yet
+    PortNotOpened,    // openError says why
+    PortNotSetUp,     // the port opened but refused its event mask or line settings
+    LineLost,         // the port vanished while the queries ran
+    Interrupted,      // a stop request ended a wait for a reply
+    Silent,           // a query got no reply (versionReplied, descriptionReplied tell which)
+    Identified,       // both queries were answered (a version reply too long for the buffer included)
+  };
+  Status status = Status::NotRun;
   bool ran = false;  // the port opened and both queries were sent
   // The port, as the device named it, and when it did not open or could not be set up:
-  // why, with the errno value behind it (0 when no system call failed).
+  // why, with the errno value behind it (0 when no system call failed or none is known).
   std::string portPath;
   OpenError openError = OpenError::None;
   int portErrno = 0;
-  bool lineLost = false;  // the port vanished while the queries ran
   bool versionReplied = false;
   bool descriptionReplied = false;
   // The version reply filled the reply buffer without its line end: the MCU answered, at
   // length, and the identification went on with what the buffer held.
   bool versionTooLong = false;
+  // What the MCU told: its version as the log shows it (after "Version: ", without the line
+  // end) and its description (from the reply's byte 3 on, without the line end; empty when
+  // it has none).
+  std::string version;
+  std::string description;
 };
 
 // What a programming run came to. Both front ends report it (ProgramVerdict).
 struct ProgramOutcome {
-  enum class Status { NotRun, NullPath, FileNotOpened, Refused, OutOfMemory, FileUnreadable, Completed,
-                      IapSilent,  // nothing at all came back to "$wIAP": no block was sent
-                      Stalled };  // block replies timed out too many times in a row: no end record
-  Status status = Status::NotRun;
+  enum class Status {
+    NullPath,        // no file was chosen: nothing sent
+    FileNotOpened,   // nothing sent
+    PortNotOpen,     // the port never opened or was closed: nothing sent
+    Refused,         // the MCU answered "$wIAP" with '#'
+    OutOfMemory,     // after "$wIAP", before any block
+    FileUnreadable,  // after "$wIAP", before any block: a half-read image is never sent
+    Interrupted,     // a stop request: blocksSent blocks went out, no end record
+    LineLost,        // the port vanished: blocksSent blocks went out (0: before the first)
+    Stalled,         // block replies timed out too many times in a row: no end record
+    Flawed,          // every block and the end record went out, but not every exchange was whole
+    Programmed,      // every block accepted, the end record out of the port
+  };
+  Status status = Status::NullPath;
   bool iapSent = false;      // "$wIAP" was taken whole by the port
   bool iapReplied = false;   // a reply line to "$wIAP" came
   uint32_t stalledFrom = 0;  // Stalled: the first and the last block of the time-outs in a row
@@ -46,15 +71,10 @@ struct ProgramOutcome {
   uint32_t blockTimeouts = 0;
   uint32_t blocksReplied = 0;  // block packets the MCU answered
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
-  bool lineLost = false;     // the port stopped working during the run
   int fileErrno = 0;         // FileNotOpened, FileUnreadable: the errno value (0 when none applies)
-  bool interrupted = false;  // the run was told to stop; no end record was sent
-  uint32_t blocksSent = 0;   // when interrupted: the blocks sent and answered or timed out
+  uint32_t blocksSent = 0;   // Interrupted, LineLost: the blocks sent
   LoadStats load;
-  bool Succeeded() const {
-    return status == Status::Completed && iapReplied && blockTimeouts == 0 && shortWrites == 0 && !lineLost &&
-           !interrupted;
-  }
+  bool Succeeded() const { return status == Status::Programmed; }
 };
 
 // How long a block's reply may keep silent, and how many replies in a row may time out
@@ -72,10 +92,6 @@ struct ExamineOutcome {
   int fileErrno = 0;  // FileNotOpened or readError: the errno value (0 when none applies)
 };
 
-// Fills the flash image (MCU address 0x8000 + k at index k) from an opened file. The
-// programming run uses LoadS19Image unless it is given another reader (Intel HEX).
-using ImageLoader = std::function<LoadStats(IFile& file, uint8_t* image, uint8_t* packetBuffer)>;
-
 class CMcuPort {
  public:
   // The device, clock and file system are the platform's; tests pass fakes.
@@ -88,12 +104,16 @@ class CMcuPort {
   int ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits, int dtrControl);
   int WritePort(const uint8_t* data, uint32_t length);
   int ReadReply(uint32_t timeoutMs, int logChunks, int terminator);
-  ProgramOutcome ProgramMcu(const char16_t* path, const ImageLoader& loader = {});
+  // Reads the file at `path` whole and programs it (ProgramFirmware) as S19.
+  ProgramOutcome ProgramMcu(const char16_t* path);
+  // Reads the file at `path` whole and examines it (ExamineFirmware) as S19: 1 after a
+  // complete examination, 0 when the file cannot be opened or no memory is left.
   int ExamineFile(const char16_t* path);
-  // The examination's report for an image read some other way (an Intel HEX file):
-  // `flashImage` is the 131,072-byte image from MCU address 0x8000, `lineCount` the
-  // file's lines. Logs as ExamineFile does and returns 1.
-  int ExamineImage(const uint8_t* flashImage, int32_t lineCount);
+  // The jobs on firmware read once: what is examined and checked is what gets flashed.
+  // S19 (and a file of no known format) is loaded and scanned from its bytes, the way a
+  // file is; Intel HEX and raw binaries are taken from the image their reading built.
+  ProgramOutcome ProgramFirmware(const FirmwareImage& firmware);
+  ExamineOutcome ExamineFirmware(const FirmwareImage& firmware);
 
   // A port of its own for each board: its log, progress, version text and packet buffer.
   // Unset (null) they are the globals of the one window.
@@ -110,8 +130,13 @@ class CMcuPort {
   // A log line of our own, after the texts of the run: it starts on a line of its own and
   // ends with "\r\n".
   void LogOwnLine(const std::string& text);
-  // Asked between blocks of a programming run: true stops it after the block just sent.
+  // Asked while a reply is awaited and between blocks of a programming run: true ends the
+  // wait at once, and a run stops after the block in flight.
   void SetCancel(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+  // The port was open and has vanished (a pulled adapter, a hung-up line).
+  bool LineLost() const;
+  // Closes the port, so that OpenAndIdentify can open it again.
+  void ClosePort();
   char* McuVersion() const { return mcuVersion_; }
   const IdentifyOutcome& LastIdentify() const { return identify_; }
   const ExamineOutcome& LastExamine() const { return examine_; }
@@ -128,10 +153,11 @@ class CMcuPort {
   void CloseOnFailure();
   void Identify();
   void Describe(const DescriptionBlock& block);
+  // The examination's report for an image read some other way (Intel HEX, a raw binary).
+  void ExamineImage(const uint8_t* flashImage, int32_t lineCount);
   bool IapAnswered(ProgramOutcome& outcome);
-  // The port was open and has vanished (a pulled adapter, a hung-up line).
-  bool LineLost() const;
-  void ReportLineLost(ProgramOutcome& outcome);
+  bool StopRequested() const { return cancelled_ && cancelled_(); }
+  void ReportLineLost(ProgramOutcome& outcome, uint32_t blocksSent);
   void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 
   ISerialDevice& serial_;
@@ -147,6 +173,7 @@ class CMcuPort {
   bool lineOpen_ = false;  // the last text logged did not end its line
   std::function<bool()> cancelled_;
   uint32_t replyHeld_ = 0;  // bytes of the latest reply
+  bool replyStopped_ = false;  // the latest reply's wait was ended by a stop request
 };
 
 // One sentence on how a programming run ended, for the window's log and the command line.

@@ -1,6 +1,8 @@
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "link/log_console.h"
 #include "link/mcu_port.h"
@@ -12,7 +14,7 @@ namespace {
 constexpr uint32_t kDrainTimeoutMs = 5000;
 }  // namespace
 
-ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loader) {
+ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path) {
   ProgramOutcome outcome;
   if (path == nullptr) {
     outcome.status = ProgramOutcome::Status::NullPath;
@@ -24,15 +26,32 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::FileNotOpened;
     return outcome;
   }
+  FirmwareImage firmware;
+  firmware.report.format = FirmwareFormat::S19;
+  std::string bytes;
+  const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
+  firmware.report.readError = readErrno != 0;
+  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
+  outcome = ProgramFirmware(firmware);
+  if (outcome.status == ProgramOutcome::Status::FileUnreadable) outcome.fileErrno = readErrno;
+  return outcome;
+}
+
+ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
+  ProgramOutcome outcome;
   auto write = [&](const uint8_t* data, uint32_t length) {
     if (WritePort(data, length) != static_cast<int>(length)) ++outcome.shortWrites;
   };
 
-  // The MCU is asked before the file is read.
+  // The MCU is asked before the image is built.
   static const uint8_t kIapRequest[] = {'$', 'w', 'I', 'A', 'P', '\r', '\n'};
   outcome.iapSent = WritePort(kIapRequest, sizeof kIapRequest) == static_cast<int>(sizeof kIapRequest);
   if (!outcome.iapSent) ++outcome.shortWrites;
   if (!IapAnswered(outcome)) return outcome;
+  if (replyStopped_ || StopRequested()) {
+    outcome.status = ProgramOutcome::Status::Interrupted;
+    return outcome;
+  }
 
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kImageSize]);
   if (!image) {
@@ -40,12 +59,23 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     outcome.status = ProgramOutcome::Status::OutOfMemory;
     return outcome;
   }
-  outcome.load = loader ? loader(*file, image.get(), packetBuffer_) : LoadS19Image(*file, image.get(), packetBuffer_);
+  const FirmwareFormat format = firmware.format();
+  if (format == FirmwareFormat::IntelHex || format == FirmwareFormat::Binary) {
+    const bool whole = firmware.image().size() == kImageSize;
+    if (whole) std::memcpy(image.get(), firmware.image().data(), kImageSize);
+    outcome.load.outOfRangeBytes = firmware.report.outOfRangeBytes;
+    outcome.load.overlongLines = firmware.report.overlongLines;
+    outcome.load.readError = firmware.report.readError || !whole;
+  } else {
+    // The loader fills the packet buffer too, and the end record carries what it leaves.
+    BytesFile file(firmware.bytes);
+    outcome.load = LoadS19Image(file, image.get(), packetBuffer_);
+    outcome.load.readError = outcome.load.readError || firmware.report.readError;
+  }
   if (outcome.load.readError) {
     // A half-read image must never reach the flash.
     Log("Read S19 File failed!\r\n");
     outcome.status = ProgramOutcome::Status::FileUnreadable;
-    outcome.fileErrno = file->LastErrno();
     return outcome;
   }
 
@@ -70,16 +100,15 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     if (LineLost()) {
       // A vanished port (a pulled adapter) takes nothing more; waiting out the remaining
       // blocks would only hide the failure.
-      ReportLineLost(outcome);
-      outcome.status = ProgramOutcome::Status::Completed;
+      ReportLineLost(outcome, i + 1);
       return outcome;
     }
-    if (cancelled_ && cancelled_()) {
+    if (replyStopped_ || StopRequested()) {
       // Stopped between blocks; an end record would close a session whose image is half sent.
-      if (!replied) ++outcome.blockTimeouts;
-      outcome.interrupted = true;
+      // A wait that the stop ended is no time-out.
+      if (!replied && !replyStopped_) ++outcome.blockTimeouts;
       outcome.blocksSent = i + 1;
-      outcome.status = ProgramOutcome::Status::Completed;
+      outcome.status = ProgramOutcome::Status::Interrupted;
       return outcome;
     }
     if (replied) {
@@ -99,8 +128,12 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path, const ImageLoader& loa
     }
   }
 
+  outcome.status = ProgramOutcome::Status::Programmed;
   SendEndRecord(outcome, write);
-  outcome.status = ProgramOutcome::Status::Completed;
+  if (outcome.status == ProgramOutcome::Status::Programmed &&
+      (!outcome.iapReplied || outcome.blockTimeouts > 0 || outcome.shortWrites > 0)) {
+    outcome.status = ProgramOutcome::Status::Flawed;
+  }
   return outcome;
 }
 
@@ -113,17 +146,19 @@ bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
     outcome.status = ProgramOutcome::Status::Refused;
     return false;
   }
-  // Nothing at all came back (a cable off, an unpowered board, a port that is not open):
-  // the blocks would only wait out their silences one by one. A reply that began but had
-  // no line end still shows a live MCU, as before.
+  // A port that never opened (or was closed) cannot carry a single block. A port that has
+  // vanished meanwhile neither. A live port whose MCU keeps silent goes on: a loader may
+  // enter IAP mode without answering, and block replies that keep timing out end the run.
   if (replied == 0 && m_reply[0] == '\0') {
-    if (LineLost()) {
-      ReportLineLost(outcome);
-    } else {
+    if (m_hPort == kInvalidHandle) {
       Log("MCU did not answer the IAP request!\r\n");
+      outcome.status = ProgramOutcome::Status::PortNotOpen;
+      return false;
     }
-    outcome.status = ProgramOutcome::Status::IapSilent;
-    return false;
+    if (LineLost()) {
+      ReportLineLost(outcome, 0);
+      return false;
+    }
   }
   return true;
 }
@@ -137,16 +172,17 @@ void CMcuPort::SendEndRecord(ProgramOutcome& outcome, const std::function<void(c
   // drains (after the last block's reply) swallows it, and that is a lost port.
   const DrainResult drained = LineLost() ? DrainResult::Lost : serial_.Drain(m_hPort, kDrainTimeoutMs);
   if (drained == DrainResult::Lost) {
-    ReportLineLost(outcome);
+    ReportLineLost(outcome, kBlockCount);
   } else if (drained == DrainResult::TimedOut) {
     Log("write error....\r\n");
     ++outcome.shortWrites;
   }
 }
 
-void CMcuPort::ReportLineLost(ProgramOutcome& outcome) {
+void CMcuPort::ReportLineLost(ProgramOutcome& outcome, uint32_t blocksSent) {
   Log("\r\nCOM port lost!\r\n");
-  outcome.lineLost = true;
+  outcome.status = ProgramOutcome::Status::LineLost;
+  outcome.blocksSent = blocksSent;
 }
 
 }  // namespace fennwick

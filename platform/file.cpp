@@ -126,6 +126,18 @@ IFileSystem& DefaultFileSystem() {
   return fs;
 }
 
+int ReadFileBytes(IFile& file, size_t limit, std::string& bytes) {
+  bytes.clear();
+  const int64_t length = file.Length();
+  if (length < 0) return file.LastErrno() != 0 ? file.LastErrno() : EIO;
+  if (static_cast<uint64_t>(length) > limit) return EFBIG;
+  bytes.reserve(static_cast<size_t>(length));
+  ByteReader reader(file, length);
+  for (int c = reader.Next(); c >= 0; c = reader.Next()) bytes.push_back(static_cast<char>(c));
+  if (!reader.failed()) return 0;
+  return file.LastErrno() != 0 ? file.LastErrno() : EIO;
+}
+
 bool ByteReader::Fill() {
   if (failed_ || remaining_ <= 0) return false;
   const size_t want = remaining_ < static_cast<int64_t>(sizeof buf_) ? static_cast<size_t>(remaining_)

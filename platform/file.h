@@ -57,23 +57,16 @@ class BytesFile final : public IFile {
   size_t pos_ = 0;
 };
 
-// Serves one file's bytes, read once, under any name: a command that checks a file and
-// then examines or flashes it reads the same bytes each time, whatever happens on disk.
-class BytesFileSystem final : public IFileSystem {
- public:
-  explicit BytesFileSystem(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
-
- protected:
-  std::unique_ptr<IFile> Open(const std::u16string&, int&) override { return std::make_unique<BytesFile>(bytes_); }
-
- private:
-  std::shared_ptr<const std::string> bytes_;
-};
-
 // Reads a regular file whole, at most `limit` bytes. Anything else (a directory, a FIFO, a
 // device) is refused without blocking. False with a reason a person can act on in
 // `whyNot` ("is a directory", "No such file or directory", ...).
 bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& whyNot);
+
+// The bytes of a file (opened, not yet read), as many as its length told at the start;
+// fewer if it shrank meanwhile. Returns 0, or the errno value of the failure: its length
+// or a read failed (`bytes` then holds what came before), or it is longer than `limit`
+// (EFBIG, nothing read).
+int ReadFileBytes(IFile& file, size_t limit, std::string& bytes);
 
 // Hands out a file's bytes one at a time from large reads, stopping after `limit` bytes
 // (the length taken at the start) like the byte-per-call loops it replaces.

@@ -228,13 +228,13 @@ TEST_F(CheckCommand, RawBinaryFillsTheFlashFromItsBaseAndMustFit) {
     bool fits;
   };
   for (const Case& c : {Case{0x20000, 0x8000, true}, Case{0x20001, 0x8000, false}, Case{0x100, 0x27F00, true},
-                        Case{0x101, 0x27F00, false}}) {
+                        Case{0x101, 0x27F00, false}, Case{0, 0x8000, false}}) {
     options.base = c.base;
     const std::string path = Write("big.bin", std::string(c.size, '\x5A'));
     ASSERT_TRUE(ReadFirmware(path, firmware, whyNot, options));
     EXPECT_EQ(firmware.report.HasProblems(), !c.fits) << c.size;
     const PrecheckResult pre = PrecheckFirmware(err_, path, firmware.report, true);
-    EXPECT_EQ(pre, c.fits ? PrecheckResult::Clean : PrecheckResult::TooLong) << c.size;
+    EXPECT_EQ(pre, c.fits ? PrecheckResult::Clean : PrecheckResult::Unflashable) << c.size;
     std::vector<uint8_t> image(kImageSize, 1);
     std::u16string wide;
     ASSERT_TRUE(Utf8ToUtf16(path, wide));

@@ -241,15 +241,11 @@ class ProgramIntelHex : public PortTest {
       else if (w.size() == 128) serial.Deliver(".", 1);
     };
   }
-  ImageLoader loader = [](IFile& file, uint8_t* image, uint8_t* packet) {
-    return LoadIntelHexImage(file, image, packet);
-  };
 };
 
 TEST_F(ProgramIntelHex, CleanFileIsSentBlockByBlock) {
   const SdccFile f = MakeSdcc();
-  files.Add(u"fw.ihx", f.text);
-  const ProgramOutcome outcome = port.ProgramMcu(u"fw.ihx", loader);
+  const ProgramOutcome outcome = port.ProgramFirmware(MakeFirmwareImage(f.text));
   EXPECT_TRUE(outcome.Succeeded());
   ASSERT_EQ(serial.writes.size(), 1u + 2 * 1024 + 1);
   for (size_t i = 0; i < 1024; ++i) {
@@ -259,22 +255,18 @@ TEST_F(ProgramIntelHex, CleanFileIsSentBlockByBlock) {
   }
 }
 
-TEST_F(ProgramIntelHex, BrokenFileIsNotFlashed) {
-  std::string text = MakeSdcc().text;
-  text[text.size() / 2 + 3] = text[text.size() / 2 + 3] == '0' ? '1' : '0';  // a checksum breaks
-  files.Add(u"fw.ihx", text);
-  const ProgramOutcome outcome = port.ProgramMcu(u"fw.ihx", loader);
+TEST_F(ProgramIntelHex, FileThatCouldNotBeReadWholeIsNotFlashed) {
+  FirmwareImage firmware = MakeFirmwareImage(MakeSdcc().text);
+  firmware.report.readError = true;
+  const ProgramOutcome outcome = port.ProgramFirmware(firmware);
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileUnreadable);
   EXPECT_EQ(serial.writes.size(), 1u) << "only the IAP request";
   EXPECT_EQ(Log(), "Read S19 File failed!\r\n");
 }
 
 TEST_F(ProgramIntelHex, ExaminationOfTheImage) {
-  const SdccFile f = MakeSdcc();
-  MemoryFile file(f.text, -1);
-  const FirmwareReport r = CheckFirmware(file);
   std::memcpy(version, "xxxxxx107", 10);
-  port.ExamineImage(r.image.data(), r.lineCount);
+  EXPECT_EQ(port.ExamineFirmware(MakeFirmwareImage(MakeSdcc().text)).verdict, ExamineOutcome::Verdict::Suitable);
   EXPECT_EQ(Log(), "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
                    "Version: $FNWK-107 SDCC buildbuilt with sdcc\r\nPlease click \"Start\" to update current MCU.");
   EXPECT_EQ(port.m_lineCount, 0x902);

@@ -44,7 +44,7 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
   };
 
   const ProgramOutcome outcome = port.ProgramMcu(u"fw.s19");
-  EXPECT_TRUE(outcome.lineLost);
+  EXPECT_EQ(outcome.status, ProgramOutcome::Status::LineLost);
   EXPECT_FALSE(outcome.Succeeded());
   EXPECT_EQ(outcome.blockTimeouts, 0u);
   EXPECT_EQ(serial.written.size(), 7u + 1024u * 134u);  // every block, no end record

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,9 @@ TEST_P(OpenFailures, LogTheirLinesAndLeaveThePortClosed) {
   EXPECT_TRUE(serial.written.empty()) << "no query goes out";
   EXPECT_EQ(version[0], '\0');
   EXPECT_FALSE(port.LastIdentify().ran);
+  EXPECT_EQ(port.LastIdentify().status, c.openFails ? IdentifyOutcome::Status::PortNotOpened
+                                                    : IdentifyOutcome::Status::PortNotSetUp);
+  EXPECT_EQ(port.LastIdentify().portErrno, c.openFails ? 0 : EIO) << "the system's reason of a refusal";
   EXPECT_FALSE(serial.open());
   const bool closeCalled = std::find(serial.calls.begin(), serial.calls.end(), "Close") != serial.calls.end();
   EXPECT_EQ(closeCalled, c.closed);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fakes/process.h"
@@ -250,7 +251,7 @@ TEST(CliLine, JsonOfAGangRunWithMixedFailures) {
   }
 }
 
-TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongIsRefused) {
+TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongOrEmptyIsRefused) {
   TempDir dir;
   {
     Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dir.path + "/flash.bin"});
@@ -273,15 +274,17 @@ TEST(CliLine, RawBinaryIsFlashedExactlyAndOneTooLongIsRefused) {
     expected.replace(0x1000, 0x200, std::string(0x200, '\x3C'));
     EXPECT_EQ(ReadFile(dir.path + "/flash2.bin"), expected);
   }
-  {
-    const std::string big = dir.path + "/big.bin";
-    WriteText(big, std::string(0x20001, '\x11'));
+  // One too long for the flash, and an empty one: neither is flashed, not even with --force.
+  for (const auto& [size, message] : {std::pair<size_t, std::string>{0x20001, "does not fit the flash: 131073 bytes "
+                                                                                "from 0x08000 run past the flash's end"},
+                                      std::pair<size_t, std::string>{0, "is empty: nothing to program"}}) {
+    const std::string bad = dir.path + "/bad.bin";
+    WriteText(bad, std::string(size, '\x11'));
     Simulator sim({"--baud", "0", "--flash-ms", "0"});
-    const RunResult r = RunProgram(Argv({"-p", sim.path(), "program", "--force", "--json", big}), 60);
+    const RunResult r = RunProgram(Argv({"-p", sim.path(), "program", "--force", "--json", bad}), 60);
     EXPECT_EQ(r.exitCode, 11);
-    EXPECT_NE(r.err.find("does not fit the flash: 131073 bytes from 0x08000 run past the flash's end"),
-              std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Done"), std::string::npos) << r.err;
     // Nothing reached the board, not even the identification; the script still gets a document.
     const json doc = Parse(r);
     EXPECT_EQ(doc["exit_code"], 11);

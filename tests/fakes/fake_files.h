@@ -28,6 +28,7 @@ class MemoryFileSystem final : public IFileSystem {
   void Add(const std::u16string& path, std::string data, int64_t failAt = -1) {
     files_[path] = {std::move(data), failAt};
   }
+  void Remove(const std::u16string& path) { files_.erase(path); }
   int opens = 0;
 
  protected:

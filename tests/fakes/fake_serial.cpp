@@ -1,6 +1,7 @@
 #include "fakes/fake_serial.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace fennwick {
 
@@ -27,6 +28,7 @@ int32_t FakeSerial::Open(const std::u16string& name) {
   openedName = name;
   if (openFails) return kInvalidHandle;
   open_ = true;
+  lost_ = false;  // a line that is back
   return handle_;
 }
 
@@ -42,19 +44,20 @@ bool FakeSerial::Purge(int32_t h, uint32_t) {
 
 bool FakeSerial::SetCommMask(int32_t h, uint32_t) {
   calls.push_back("SetCommMask");
-  return Valid(h) && !failCommMask;
+  if (!Valid(h) || failCommMask) return Refuse();
+  return true;
 }
 
 bool FakeSerial::GetCommState(int32_t h, Dcb& dcb) {
   calls.push_back("GetCommState");
-  if (!Valid(h) || failGetState) return false;
+  if (!Valid(h) || failGetState) return Refuse();
   dcb = state;
   return true;
 }
 
 bool FakeSerial::SetCommState(int32_t h, const Dcb& dcb) {
   calls.push_back("SetCommState");
-  if (!Valid(h) || failSetState) return false;
+  if (!Valid(h) || failSetState) return Refuse();
   applied = dcb;
   return true;
 }

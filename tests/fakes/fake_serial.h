@@ -69,6 +69,11 @@ class FakeSerial final : public ISerialDevice {
     std::vector<uint8_t> bytes;
   };
   bool Valid(int32_t h) const { return open_ && h == handle_; }
+  // A refused setting leaves its reason in errno, as the system's calls do.
+  static bool Refuse() {
+    errno = EIO;
+    return false;
+  }
   FakeClock& clock_;
   std::deque<Arrival> arrivals_;
   int32_t handle_ = 7;

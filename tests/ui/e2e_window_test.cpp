@@ -57,12 +57,16 @@ void AnswerFileDialog(const QString& path, QString& filterSeen) {
   timer->start(50);
 }
 
-TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
-  const std::string sample = std::filesystem::weakly_canonical(kSamples + "/fennwick-sample.s19").string();
+// The file examined at Open is replaced on disk before Start: Start says so and asks;
+// Cancel sends nothing, and after the operator's word the examined bytes are flashed.
+TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheExaminedBytesIntoTheSimulatedMcu) {
   ASSERT_TRUE(std::filesystem::exists(kBinDir + "/fennwick-mcu-sim")) << "build fennwick-mcu-sim first";
-  ASSERT_TRUE(std::filesystem::exists(sample)) << "build the samples first";
-  const TempDir dir;
-  const std::string dump = dir / "flash.bin";
+  ASSERT_TRUE(std::filesystem::exists(kSamples + "/fennwick-sample.s19")) << "build the samples first";
+  TempDir tempDir;
+  const std::string dir = std::filesystem::weakly_canonical(tempDir.path).string();
+  const std::string sample = dir + "/fw.s19";
+  std::filesystem::copy_file(kSamples + "/fennwick-sample.s19", sample);
+  const std::string dump = dir + "/flash.bin";
 
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
   ASSERT_FALSE(sim.path().empty());
@@ -76,6 +80,12 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
   s.fullScreen = false;
   s.jobs = &jobs;
   s.identify = [&] { port.OpenAndIdentify(u"COM2:"); };
+  bool confirm = false;
+  std::vector<std::string> asked;
+  s.confirmStart = [&](QWidget*, const std::vector<std::string>& concerns) {
+    asked = concerns;
+    return confirm;
+  };
   CFlasherDlg dlg(s);
   dlg.OnInitDialog();
   dlg.show();
@@ -98,13 +108,25 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
   EXPECT_EQ(dlg.ProgressControl().High(), std::count(text.begin(), text.end(), '\n'));
   EXPECT_EQ(dlg.ProgressControl().Pos(), 0);
 
+  // Another build under the same name.
+  std::filesystem::copy_file(kSamples + "/fennwick-other.s19", sample, std::filesystem::copy_options::overwrite_existing);
+  Button(dlg, IDC_START)->click();
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked.front(), "The file on disk has changed since it was examined.");
+  EXPECT_TRUE(log.endsWith("The file on disk has changed since it was examined; Start programs the examined file.\r\n"))
+      << log.right(300).toStdString();
+  PumpFor(300);
+  EXPECT_EQ(dlg.State(), CFlasherDlg::JobState::Idle) << "Cancel starts nothing";
+  EXPECT_FALSE(log.contains("Programming...")) << log.right(300).toStdString();
+  confirm = true;
+
   // Start: programming, the bar advancing, then back at 0.
   std::vector<int> positions;
   QObject::connect(&dlg.ProgressControl(), &QProgressBar::valueChanged, [&](int v) { positions.push_back(v); });
   Button(dlg, IDC_START)->click();
   ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Running; }, 5000));
   ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Idle; }, 240000)) << log.toStdString();
-  EXPECT_TRUE(log.endsWith("Programming...\r\nMCU: " + QString(64, u'.') +
+  EXPECT_TRUE(log.endsWith("examined file.\r\nProgramming...\r\nMCU: " + QString(64, u'.') +
                            "\r\nDone: programmed 1024 blocks, every one accepted.\r\n"))
       << log.right(200).toStdString();
   ASSERT_GE(positions.size(), 3u);
@@ -118,6 +140,7 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsTheSimulatedMcu) {
   ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(dump) && std::filesystem::file_size(dump) == 0x20000; },
                         5000));
   EXPECT_TRUE(ReadFile(dump) == ReadFile(kSamples + "/fennwick-sample.bin"));
+  EXPECT_FALSE(ReadFile(dump) == ReadFile(kSamples + "/fennwick-other.bin"));
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // virtual time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "app/mcu_jobs.h"
 #include "core/srec_text.h"
@@ -34,7 +36,11 @@ class FieldWindow : public testing::Test {
     port.SetBuffers(version, packet);
     port.m_hPort = serial.Open(u"COM2:");
     serial.onWrite = [this](const std::vector<uint8_t>& w) {
-      if (w.size() == 7) {
+      if (w == std::vector<uint8_t>{'$', 'R', '\r', '\n'}) {
+        serial.Deliver("$R 01FNW-107 simulated\r\n", 3);
+      } else if (w == std::vector<uint8_t>{'$', 'e', '\r', '\n'}) {
+        serial.Deliver("$e board\r\n", 3);
+      } else if (w.size() == 7) {
         if (iapReply) serial.Deliver(iapReply, 3);
       } else if (w.size() == 128) {
         serial.Deliver(".", 2);
@@ -157,10 +163,86 @@ INSTANTIATE_TEST_SUITE_P(
     FieldWindow, RunVerdict,
     testing::Values(VerdictCase{"Refused", "#no\r\n",
                                 "MCU.Current MCU don't support IAP feature!\r\nNothing was flashed: the MCU refused IAP mode.\r\n"},
+                    // Blocks follow a silent IAP request; the run is not called a success.
                     VerdictCase{"Silent", nullptr,
-                                "MCU.Response time out\r\nMCU did not answer the IAP request!\r\n"
-                                "Nothing was flashed: the MCU did not answer the IAP request.\r\n"}),
+                                "MCU: " + std::string(64, '.') +
+                                    "\r\nFinished with errors: the IAP request got no complete reply.\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct SwapCase {
+  const char* name;
+  std::optional<std::string> onDisk;  // what the file holds at Start; none: it is gone
+  std::string concern;
+};
+
+class FileSwappedAfterOpen : public FieldWindow, public testing::WithParamInterface<SwapCase> {};
+
+TEST_P(FileSwappedAfterOpen, StartSaysSoAsksAndProgramsOnlyTheExaminedBytes) {
+  Open(Firmware());
+  if (GetParam().onDisk) {
+    files.Add(kPath, *GetParam().onDisk);
+  } else {
+    files.Remove(kPath);
+  }
+  confirm = false;
+  EXPECT_FALSE(Start());
+  ASSERT_EQ(concerns.size(), 1u);
+  EXPECT_EQ(concerns[0].front(), GetParam().concern);
+  EXPECT_TRUE(Log().ends_with(GetParam().concern.substr(0, GetParam().concern.size() - 1) +
+                              "; Start programs the examined file.\r\n"))
+      << Log();
+  PumpFor(250);
+  EXPECT_TRUE(serial.written.empty()) << "Cancel sends nothing";
+
+  confirm = true;
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(Log().ends_with("Done: programmed 1024 blocks, every one accepted.\r\n")) << Log();
+  ASSERT_GE(serial.writes.size(), 3u);
+  EXPECT_EQ(std::vector<uint8_t>(serial.writes[2].begin(), serial.writes[2].begin() + 4),
+            (std::vector<uint8_t>{1, 2, 3, 4}))
+      << "the first block holds the examined file's bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FieldWindow, FileSwappedAfterOpen,
+    testing::Values(SwapCase{"Changed", S1(0x8000, {9, 9, 9, 9}) + "\r\n",
+                             "The file on disk has changed since it was examined."},
+                    SwapCase{"Gone", std::nullopt,
+                             "The file on disk cannot be read (No such file or directory) since it was examined."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ReopenCase {
+  const char* name;
+  bool lost;  // else: not open since the start
+  const char* logLine;
+};
+
+class PortBack : public FieldWindow, public testing::WithParamInterface<ReopenCase> {};
+
+TEST_P(PortBack, OpenAndStartOpenThePortAgainAndIdentifyFirst) {
+  if (GetParam().lost) {
+    serial.LoseLine();
+  } else {
+    port.m_hPort = kInvalidHandle;
+  }
+  Open(Firmware());
+  EXPECT_TRUE(Log().starts_with(std::string(GetParam().logLine) +
+                                "\r\n========Current MCU Information========\r\nVersion: FNW-107 simulated\r\nboard\r\n"))
+      << Log();
+  EXPECT_TRUE(Log().ends_with("Please click \"Start\" to update current MCU.")) << Log();
+  // Lost again before Start: Start opens it once more.
+  serial.LoseLine();
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(Log().ends_with("Done: programmed 1024 blocks, every one accepted.\r\n")) << Log();
+  EXPECT_EQ(std::count(serial.calls.begin(), serial.calls.end(), "Open"), 3) << "the fixture's, at Open, at Start";
+}
+
+INSTANTIATE_TEST_SUITE_P(FieldWindow, PortBack,
+                         testing::Values(ReopenCase{"NotOpenSinceTheStart", false,
+                                                    "The MCU port is not open; opening it again."},
+                                         ReopenCase{"LostSinceTheLastJob", true,
+                                                    "The MCU port was lost; opening it again."}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 

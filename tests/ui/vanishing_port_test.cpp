@@ -1,8 +1,11 @@
 // The window when its port vanishes during a job: a real programming run on the simulated
-// MCU, whose line hangs up mid-run as a pulled USB adapter would.
+// MCU, whose line hangs up mid-run as a pulled USB adapter would, and which later comes back.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/mcu_jobs.h"
 #include "platform/posix_serial.h"
@@ -24,9 +27,12 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   ASSERT_TRUE(std::filesystem::exists(sample)) << "build the samples first";
 
   // The line hangs up after the reply to block 40: blocks 0, 16 and 32 have logged theirs.
-  Simulator sim({"--baud", "0", "--flash-ms", "0", "--hangup-after", "40"});
-  ASSERT_FALSE(sim.path().empty());
-  PosixSerialDevice device(sim.path());
+  TempDir dir;
+  const std::string link = dir.path + "/mcu";
+  auto sim = std::make_unique<Simulator>(
+      std::vector<std::string>{"--baud", "0", "--flash-ms", "0", "--hangup-after", "40", "--link", link});
+  ASSERT_FALSE(sim->path().empty());
+  PosixSerialDevice device(link);
   CMcuPort port(device, DefaultClock());
   McuJobRunner jobs(port);
   g_jobKind = kJobExamine;
@@ -80,17 +86,31 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   EXPECT_TRUE(buttonsBack());
   EXPECT_EQ(dlg.ProgressControl().Pos(), 0);
 
-  // Still usable: Open examines again (no port needed), and Start on the lost port ends at
-  // once with the same line instead of sending into the void.
+  // Still usable: Open tries the port again and examines all the same; Start on the missing
+  // port sends nothing.
   ASSERT_TRUE(examine()) << log.right(400).toStdString();
+  const QString missing = QString::fromStdString("Open MCU COM port Error!!!\r\nThe port " + link +
+                                                 " cannot be opened: No such file or directory.\r\n");
+  EXPECT_TRUE(log.contains("The MCU port was lost; opening it again.\r\n" + missing)) << log.right(400).toStdString();
   EXPECT_TRUE(log.endsWith("Please click \"Start\" to update current MCU.")) << log.right(400).toStdString();
   EXPECT_TRUE(buttonsBack());
   ASSERT_TRUE(program()) << log.right(400).toStdString();
-  EXPECT_TRUE(log.endsWith("\r\nCOM port lost!\r\nNothing was flashed: the port was lost before the first block.\r\n"))
+  EXPECT_TRUE(log.endsWith("The MCU port is not open; opening it again.\r\n" + missing +
+                           "MCU did not answer the IAP request!\r\n"
+                           "Nothing was flashed: the IAP request could not be sent.\r\n"))
       << log.right(400).toStdString();
-  EXPECT_EQ(Count(log, "COM port lost!"), 2);
   EXPECT_TRUE(buttonsBack());
   EXPECT_EQ(dlg.ProgressControl().Pos(), 0);
+
+  // The MCU back on the same path: Start opens it, identifies it and programs it.
+  sim->Stop();
+  sim = std::make_unique<Simulator>(std::vector<std::string>{"--baud", "0", "--flash-ms", "0", "--link", link});
+  ASSERT_TRUE(program()) << log.right(400).toStdString();
+  EXPECT_TRUE(log.contains("The MCU port is not open; opening it again.\r\n========Current MCU Information========\r\n"
+                           "Version: FNW-107"))
+      << log.right(600).toStdString();
+  EXPECT_TRUE(log.endsWith("\r\nDone: programmed 1024 blocks, every one accepted.\r\n")) << log.right(400).toStdString();
+  EXPECT_TRUE(buttonsBack());
 
   // And Quit still ends the window.
   Button(dlg, IDOK)->click();

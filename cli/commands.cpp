@@ -25,7 +25,7 @@ bool ReadOnce(const CliContext& ctx, const std::string& file, FirmwareImage& fir
 
 std::string FlashWindowText() {
   char text[32];
-  std::snprintf(text, sizeof text, "0x%X to 0x%X", kFlashBase, kFlashBase + static_cast<uint32_t>(kImageSize) - 1);
+  std::snprintf(text, sizeof text, "0x%X to 0x%X", kFlashBase, kFlashLast);
   return text;
 }
 

@@ -11,7 +11,6 @@ namespace fennwick {
 
 namespace {
 constexpr size_t kScratchSize = 0x20000;  // scratch byte k is MCU address k
-constexpr uint32_t kRecordLimit = 0x8A00;
 
 // The texts of a description block: each runs to its zero byte, at most to the end of the
 // `avail` bytes that `block` offers (the last of which is zero).
@@ -76,7 +75,7 @@ void ExaminationScanner::EndLine() {
   uint32_t address = 0;
   for (size_t p = 4; p <= 7; ++p) address = (address << 4) + HexNibble(line_[p]);
   address &= 0xFFFF;
-  if (address >= kRecordLimit) return;
+  if (address >= kExaminedRecordLimit) return;
   // Not truncated to a byte: non-hex digits give nibbles above 15, and so larger counts.
   const int length = (HexNibble(line_[2]) << 4) + HexNibble(line_[3]) - 3;
   for (int i = 0; i < length; ++i) {

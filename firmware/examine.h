@@ -9,14 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "firmware/flash_geometry.h"
 #include "platform/file.h"
 
 namespace fennwick {
-
-constexpr uint32_t kDescriptionAddress = 0x8100;
-constexpr uint32_t kSecondTextAddress = 0x8120;
-// The part of the block that an image of the flash is read from: 0x8100 to 0x81FF.
-constexpr size_t kDescriptionWindow = 0x100;
 
 // The description block at MCU address 0x8100.
 struct DescriptionBlock {
@@ -64,7 +60,6 @@ class ExaminationScanner {
  private:
   void EndLine();
 
-  static constexpr size_t kLineBufferSize = 1024;
   std::unique_ptr<uint8_t[]> scratch_;  // scratch byte k is MCU address k
   std::array<uint8_t, kLineBufferSize> line_{};
   size_t pos_ = 0;

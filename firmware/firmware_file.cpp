@@ -17,10 +17,8 @@ namespace fennwick {
 
 namespace {
 
-constexpr uint64_t kFlashEnd = kFlashBase + kImageSize;  // exclusive
 // Longer than any S-record (514 characters) or Intel HEX record (521); the flashing
 // path's line buffer has the same size.
-constexpr size_t kMaxLineLength = 1024;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -126,7 +124,7 @@ class Reader {
         if (lineNo < std::numeric_limits<uint32_t>::max()) ++lineNo;
         continue;
       }
-      if (line.size() < kMaxLineLength) {
+      if (line.size() < kLineBufferSize) {
         line.push_back(static_cast<char>(c));
       } else {
         overlong = true;
@@ -202,8 +200,9 @@ class Reader {
       auto outside = [&](uint64_t from, uint64_t to) {  // [from, to)
         if (from >= to) return;
         r_.outOfRangeBytes += to - from;
-        Problem(lineNo, Format("data at 0x%05llX-0x%05llX lies outside the flash (0x08000-0x27FFF)",
-                               static_cast<unsigned long long>(from), static_cast<unsigned long long>(to - 1)));
+        Problem(lineNo, Format("data at 0x%05llX-0x%05llX lies outside the flash (0x%05X-0x%05X)",
+                               static_cast<unsigned long long>(from), static_cast<unsigned long long>(to - 1),
+                               kFlashBase, kFlashLast));
       };
       outside(address, std::min<uint64_t>(end, kFlashBase));
       outside(std::max<uint64_t>(address, kFlashEnd), end);
@@ -240,7 +239,7 @@ class Reader {
     if (overlong || !IsBlank(line)) sawContent_ = true;
     if (overlong) {
       ++r_.overlongLines;
-      if (ReportsLines()) Problem(lineNo, Format("longer than %zu characters; not read", kMaxLineLength));
+      if (ReportsLines()) Problem(lineNo, Format("longer than %zu characters; not read", kLineBufferSize));
       return;
     }
     if (IsBlank(line)) return;
@@ -259,8 +258,9 @@ class Reader {
     // The flash gets what the file says; only the operator's advice differs, so warn.
     const uint32_t line = owner_[kDescriptionAddress - kFlashBase];
     if (flashed.present && !seen.present) {
-      r_.warnings.push_back({line, "the image has a description block at 0x8100 that the file examination does "
-                                   "not find (it reads S1 records below 0x8A00 in lines ended by LF only)"});
+      r_.warnings.push_back({line, Format("the image has a description block at 0x%X that the file examination does "
+                                          "not find (it reads S1 records below 0x%X in lines ended by LF only)",
+                                          kDescriptionAddress, kExaminedRecordLimit)});
     } else {
       r_.warnings.push_back({line, "the file examination finds a description block other than the one in the image"});
     }

@@ -11,7 +11,6 @@ namespace fennwick {
 
 namespace {
 
-constexpr uint64_t kFlashEnd = kFlashBase + kImageSize;  // exclusive
 
 std::string Hex(uint64_t value) {
   char buf[24];
@@ -60,7 +59,7 @@ FirmwareReport CheckBinary(IFile& file, uint32_t base) {
   if (taken > 0) r.ranges.push_back({base, static_cast<uint32_t>(base + taken - 1)});
   if (total > room) {
     r.outOfRangeBytes = total - room;
-    r.problems.push_back({0, std::to_string(total) + " bytes from " + Hex(base) + " run past the flash's end at 0x27FFF; " +
+    r.problems.push_back({0, std::to_string(total) + " bytes from " + Hex(base) + " run past the flash's end at " + Hex(kFlashLast) + "; " +
                                  std::to_string(room) + " bytes fit"});
   }
   r.description = DescriptionOfImage(r.image.data());

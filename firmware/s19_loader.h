@@ -4,13 +4,12 @@
 #include <cstdint>
 #include <functional>
 
+#include "firmware/flash_geometry.h"
 #include "platform/file.h"
 
 namespace fennwick {
 
-constexpr uint32_t kFlashBase = 0x8000;
-constexpr size_t kImageSize = 0x20000;  // MCU addresses 0x8000 to 0x27FFF
-constexpr size_t kPacketBufferSize = 1024;
+constexpr size_t kPacketBufferSize = kLineBufferSize;
 
 // All zero at start and never cleared: the loader assembles lines in it and the
 // programming run builds its packets in it, so the end record carries the remains.
@@ -21,7 +20,7 @@ uint8_t HexNibble(uint8_t c);
 
 // What loading had to leave out, so that callers can warn.
 struct LoadStats {
-  uint64_t outOfRangeBytes = 0;  // data for addresses outside 0x8000..0x27FFF, not written
+  uint64_t outOfRangeBytes = 0;  // data for addresses outside the flash, not written
   uint32_t overlongLines = 0;    // lines longer than the line buffer, not applied
   bool readError = false;        // the file failed mid-read; the image is incomplete
 };

@@ -248,15 +248,7 @@ int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
 }
 
 int WriteDocument(const CliContext& ctx, const std::string& document, int code) {
-  int error = 0;
-  errno = 0;
-  if (std::fwrite(document.data(), 1, document.size(), ctx.out) != document.size()) error = errno != 0 ? errno : EIO;
-  if (std::fflush(ctx.out) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  if (error == 0 && std::ferror(ctx.out)) error = EIO;
-  if (error == 0) return code;
-  std::fprintf(ctx.err, "fennwick-cli: cannot write the JSON document: %s\n", std::strerror(error));
-  std::fflush(ctx.err);
-  return code == kExitOk ? kExitLogFile : code;
+  return WriteJsonDocument(ctx.out, ctx.err, document, code);
 }
 
 }  // namespace fennwick

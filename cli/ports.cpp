@@ -197,9 +197,7 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
     return kExitOk;
   }
   if (format == PortsFormat::Json) {
-    std::fputs(PortsJsonDocument(ports, mapped).c_str(), out);
-    std::fflush(out);
-    return kExitOk;
+    return WriteJsonDocument(out, err, PortsJsonDocument(ports, mapped), kExitOk);
   }
   if (ports.empty()) std::fputs("no serial ports found\n", out);
   for (const auto& p : ports) {

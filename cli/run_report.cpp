@@ -1,5 +1,6 @@
 #include "cli/run_report.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -154,6 +155,18 @@ std::string SummaryLine(const RunInfo& info, const RunRecord& run) {
   line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
           " exit=" + std::to_string(run.exitCode) + " seconds=" + seconds;
   return line;
+}
+
+int WriteJsonDocument(std::FILE* out, std::FILE* err, const std::string& document, int code) {
+  int error = 0;
+  errno = 0;
+  if (std::fwrite(document.data(), 1, document.size(), out) != document.size()) error = errno != 0 ? errno : EIO;
+  if (std::fflush(out) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (error == 0 && std::ferror(out)) error = EIO;
+  if (error == 0) return code;
+  std::fprintf(err, "fennwick-cli: cannot write the JSON document: %s\n", std::strerror(error));
+  std::fflush(err);
+  return code == kExitOk ? kExitLogFile : code;
 }
 
 }  // namespace fennwick

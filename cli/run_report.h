@@ -2,6 +2,7 @@
 // What a run tells a production line besides the log file: one JSON document per command
 // (--json) and one summary line per port in the system log (--syslog).
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ std::string CheckJsonDocument(const FileFacts& file, const FirmwareReport& repor
 // `ports --json`: each port with its kind, USB details and stable names, and what "COM2:" maps to.
 struct SerialPortInfo;
 std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const std::string& com2);
+
+// Writes a JSON document whole to `out`, or says on `err` why it could not and turns a
+// success (`code` 0) into kExitLogFile; returns the exit code.
+int WriteJsonDocument(std::FILE* out, std::FILE* err, const std::string& document, int code);
 
 // 'program station="line-3" unit="SN-0" port="/dev/ttyUSB0" file="/srv/fw.s19" crc32=0x1A2B3C4D
 // mcu="FNW-107 ..." result=ok exit=0 seconds=12.3': text values quoted as the records quote

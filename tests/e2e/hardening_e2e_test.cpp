@@ -178,6 +178,7 @@ TEST(Shell, ARunWhoseRecordCannotBeKeptExitsThirteenWithTheRealReason) {
        "fennwick-cli: cannot write the JSON document: File too large\n"},
       {"ulimit -f 0; exec " + Cli() + " check --json " + Sample() + " >" + dir.path + "/check.json",
        "fennwick-cli: cannot write the JSON document: File too large\n"},
+      {"exec " + Cli() + " ports --json >/dev/full", "fennwick-cli: cannot write the JSON document: No space left on device\n"},
       {"FENNWICK_SYSLOG_SOCKET=" + dir.path + "/no-log exec " + cli + " --syslog identify",
        "fennwick-cli: cannot write to the system log: " + dir.path + "/no-log: No such file or directory\n"},
   };

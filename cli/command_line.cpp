@@ -9,6 +9,7 @@
 #include "cli/check_command.h"
 #include "cli/commands.h"
 #include "cli/config_file.h"
+#include "cli/host.h"
 #include "cli/interrupt.h"
 #include "cli/ports.h"
 #include "cli/run_report.h"
@@ -54,6 +55,9 @@ int CheckCombination(const CliContext& ctx, const std::string& file, bool baseGi
     if (unit.empty() || HasControlBytes(unit)) return Usage("--unit needs a name without control characters");
   }
   if (HasControlBytes(ctx.station)) return Usage("--station needs a name without control characters");
+  if (ctx.syslog && !SystemLogAvailable()) {
+    return Usage("--syslog: this system has no system log to send to; --log-file and --json keep the record");
+  }
   const bool binary = ctx.file.format == FirmwareFormat::Binary ||
                       (ctx.file.format == FirmwareFormat::Unknown && HasBinaryName(file));
   if (baseGiven && !file.empty() && !binary) {

@@ -12,7 +12,7 @@
 #include "cli/exit_codes.h"
 #include "firmware/firmware_file.h"
 #include "link/protocol.h"
-#include "platform/posix_serial.h"
+#include "platform/system.h"
 
 namespace fennwick {
 

@@ -8,7 +8,7 @@
 namespace {
 
 // Every file the runtime opens is binary: a record's line ends are the log's own.
-const int g_binary = _set_fmode(_O_BINARY);
+const int g_binary = (_fmode = _O_BINARY);
 
 }  // namespace
 

@@ -90,8 +90,8 @@ ok=1
 for n in 2 3 4; do cmp -s "$work/gang$n.bin" "$image" || ok=0; done
 if [[ $code -eq 0 && $ok -eq 1 ]]; then pass "three ports at once"
 else fail "three ports at once" "exit $code $(tail -3 "$work/err")"; fi
-if python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["result"] == "programmed" and len(d["ports"]) == 3' \
-     <"$work/out" 2>/dev/null; then pass "--json: one valid document"
+if python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["result"] == "ok" and d["exit_code"] == 0 and len(d["ports"]) == 3' \
+     <"$work/out"; then pass "--json: one valid document"
 else fail "--json: one valid document" "$(head -c 400 "$work/out")"; fi
 stop_sims
 

@@ -1,0 +1,15 @@
+#pragma once
+// What the command line finds differently on each system: one source file per system,
+// chosen by the build (host_posix.cpp, win32_host.cpp).
+#include <string>
+#include <vector>
+
+namespace fennwick {
+
+// The configuration files read when --config is not given: the user's, then the site's.
+std::vector<std::string> DefaultConfigPaths();
+
+// Whether --syslog has a system log to write to.
+bool SystemLogAvailable();
+
+}  // namespace fennwick

@@ -1,0 +1,38 @@
+#include <windows.h>
+
+#include "cli/host.h"
+#include "platform/text.h"
+
+namespace fennwick {
+
+namespace {
+
+// A folder from the environment, as UTF-8; empty when it is not set or not absolute.
+std::string Folder(const wchar_t* variable) {
+  wchar_t buf[MAX_PATH * 4];
+  const DWORD n = ::GetEnvironmentVariableW(variable, buf, sizeof buf / sizeof buf[0]);
+  if (n == 0 || n >= sizeof buf / sizeof buf[0]) return {};
+  std::string utf8;
+  if (!Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n), utf8)) return {};
+  // "C:\..." or "\\server\...": a relative folder would depend on where the program starts.
+  const bool absolute = (utf8.size() > 2 && utf8[1] == ':' && (utf8[2] == '\\' || utf8[2] == '/')) ||
+                        utf8.rfind("\\\\", 0) == 0;
+  return absolute ? utf8 : std::string();
+}
+
+}  // namespace
+
+// %APPDATA%\fennwick\fennwick.ini (the user's roaming settings), then
+// %PROGRAMDATA%\fennwick\fennwick.ini (the machine's, as /etc is on Linux).
+std::vector<std::string> DefaultConfigPaths() {
+  std::vector<std::string> paths;
+  for (const wchar_t* variable : {L"APPDATA", L"PROGRAMDATA"}) {
+    const std::string folder = Folder(variable);
+    if (!folder.empty()) paths.push_back(folder + "\\fennwick\\fennwick.ini");
+  }
+  return paths;
+}
+
+bool SystemLogAvailable() { return false; }
+
+}  // namespace fennwick

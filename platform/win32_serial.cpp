@@ -89,6 +89,7 @@ void RestoreOpenPortsNow() {
 
 std::optional<std::string> PortFromEnvironment() {
   wchar_t buf[1024];
+  ::SetLastError(ERROR_SUCCESS);  // an empty variable returns 0 too, without an error
   const DWORD n = ::GetEnvironmentVariableW(L"FENNWICK_PORT", buf, 1024);
   if (n == 0) {
     if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
@@ -392,7 +393,7 @@ uint32_t Win32SerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) 
       break;
     }
     done += n;
-    if (n == 0 && RemainingMs(deadline) == 0) break;
+    if (done < len && RemainingMs(deadline) == 0) break;
     if (n == 0) ::Sleep(1);
   }
   return done;

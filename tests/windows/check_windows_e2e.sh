@@ -130,6 +130,12 @@ for signals in 1 2; do
   stop_sims
 done
 
+# Names beyond the ANSI code page: a firmware file and a log file.
+cp "$samples/fennwick-sample.s19" "$work/fw-é€中.s19"
+run --log-file "$(windows_path "$work/runs-é中.log")" --port COM9 examine "$(windows_path "$work/fw-é€中.s19")"
+if [[ $code -eq 3 ]] && grep -q "^=====.*examine" "$work/runs-é中.log" 2>/dev/null; then pass "Unicode file names"
+else fail "Unicode file names" "exit $code $(cat "$work/err")"; fi
+
 # A port that does not exist.
 run --port COM9 identify
 if [[ $code -eq 3 ]]; then pass "missing port"; else fail "missing port" "exit $code"; fi

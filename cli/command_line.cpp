@@ -196,8 +196,8 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
     std::fprintf(ctx.err, "fennwick-cli: interrupted before any port was opened; nothing was sent\n");
     return kExitInterrupted;
   }
-  ctx.progressBar = ::isatty(STDERR_FILENO) != 0 && !ctx.json;
-  ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
+  ctx.progressBar = IsProgressTerminal(STDERR_FILENO) && !ctx.json;
+  ctx.sameScreen = ctx.progressBar && IsProgressTerminal(STDOUT_FILENO);
 
   if (*ports) {
     return RunPorts(ctx.out, ctx.FirstPort(), "/sys", "/dev", ctx.json);

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "cli/host.h"
@@ -16,6 +18,8 @@ std::vector<std::string> DefaultConfigPaths() {
   paths.push_back("/etc/fennwick/fennwick.ini");
   return paths;
 }
+
+bool IsProgressTerminal(int fd) { return ::isatty(fd) != 0; }
 
 bool SystemLogAvailable() { return true; }
 

@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include "cli/host.h"
@@ -31,6 +32,14 @@ std::vector<std::string> DefaultConfigPaths() {
     if (!folder.empty()) paths.push_back(folder + "\\fennwick\\fennwick.ini");
   }
   return paths;
+}
+
+// A console whose virtual-terminal mode is on (PrepareProcess asks for it); the runtime's
+// isatty would also say yes for the NUL device and for a console that shows the sequences raw.
+bool IsProgressTerminal(int fd) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 bool SystemLogAvailable() { return false; }

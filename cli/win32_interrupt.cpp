@@ -58,4 +58,6 @@ bool PrepareProcess() {
 
 bool StopRequested() { return g_signals.load() > 0; }
 
+void RequestStop(bool stop) { g_signals.store(stop ? 1 : 0); }
+
 }  // namespace fennwick

@@ -17,3 +17,11 @@
 // Locks or unlocks the whole file against other processes (LockFileEx); 0 or -1 with errno.
 int flock(int fd, int operation);
 inline int fsync(int fd) { return _commit(fd); }
+
+// The runtime's stat knows files, folders, character devices and pipes only.
+#ifndef S_ISSOCK
+#define S_ISSOCK(mode) 0
+#endif
+#ifndef S_ISLNK
+#define S_ISLNK(mode) 0
+#endif

@@ -7,6 +7,7 @@ namespace fennwick {
 void CaptureEdit::ReplaceSel(const std::u16string& text) {
   text_ += Utf16ToCp1252(text);
   inner_.ReplaceSel(text);
+  if (onChange) onChange();
 }
 
 Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log,

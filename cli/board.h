@@ -24,6 +24,8 @@ class CaptureEdit final : public ILogEdit {
   void Clear() override { inner_.Clear(); }
   void ReplaceSel(const std::u16string& text) override;
   const std::string& text() const { return text_; }
+  // Called after each new text, in the thread that logs it.
+  std::function<void()> onChange;
 
  private:
   ILogEdit& inner_;

@@ -1,5 +1,6 @@
 #include "cli/board_runner.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,14 +13,22 @@
 #include <thread>
 
 #include "cli/interrupt.h"
+#include "cli/line_trace.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
 #include "cli/run_report.h"
+#include "cli/system_log.h"
 #include "cli/terminal_console.h"
 
 namespace fennwick {
 
 namespace {
+
+bool SameFile(std::FILE* a, std::FILE* b) {
+  struct stat sa {}, sb {};
+  return ::fstat(fileno(a), &sa) == 0 && ::fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
 
 JobResult RunJob(const BoardJob& job, Board& board) {
   // A signal before the board's turn: nothing has been sent.
@@ -31,11 +40,9 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Gathers one board's run into its record, and keeps it where the line keeps its records. A
-// record that could not be written turns a success into kExitLogFile, since a production line
-// relies on it.
-RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
-                 const std::string& started, const Board& board, const JobResult& result, double secs) {
+// One board's run as its record says it.
+RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+                     const std::string& started, const Board& board, const JobResult& result, double secs) {
   RunRecord run;
   run.command = setup.command;
   run.tool = std::string("fennwick-cli ") + ToolVersion();
@@ -60,63 +67,93 @@ RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, con
   run.timeouts = result.timeouts;
   run.seconds = secs;
   run.log = board.log();
+  return run;
+}
+
+// With a log file, a stop at once still leaves each running board's record: prepared now
+// and kept up to date with every new log text.
+std::unique_ptr<AtOnceRecord> ArmAtOnce(const CliContext& ctx, const RunSetup& setup, size_t index,
+                                        std::function<std::string()> port, const std::string& started, Board& board) {
+  if (!ctx.log) return nullptr;
+  auto record = std::make_unique<AtOnceRecord>(ctx.log->fd());
+  AtOnceRecord* armed = record.get();
+  board.capture.onChange = [&ctx, &setup, index, port = std::move(port), started, &board, armed] {
+    const JobResult atOnce{kExitInterrupted, "interrupted at once"};
+    armed->Update(RecordBody(MakeRecord(ctx, setup, index, port(), started, board, atOnce, 0)));
+  };
+  board.capture.onChange();
+  return record;
+}
+
+// Gathers one board's run into its record, and keeps it where the line keeps its records. A
+// record that could not be written turns a success into kExitLogFile, since a production line
+// relies on it.
+RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+                 const std::string& started, Board& board, const JobResult& result, double secs,
+                 AtOnceRecord* atOnce) {
+  RunRecord run = MakeRecord(ctx, setup, index, port, started, board, result, secs);
+  board.capture.onChange = nullptr;
+  auto failed = [&](const std::string& what, const std::string& whyNot, const char* result) {
+    std::fprintf(ctx.err, "fennwick-cli: cannot write %s: %s\n", what.c_str(), whyNot.c_str());
+    std::fflush(ctx.err);
+    if (run.exitCode == kExitOk) {
+      run.exitCode = kExitLogFile;
+      run.result = result;
+    }
+  };
   if (ctx.log) {
     std::string whyNot;
-    if (!ctx.log->Append(run, whyNot)) {
-      std::fprintf(ctx.err, "fennwick-cli: cannot write the log file %s: %s\n", ctx.log->path().c_str(),
-                   whyNot.c_str());
-      std::fflush(ctx.err);
-      if (run.exitCode == kExitOk) {
-        run.exitCode = kExitLogFile;
-        run.result = "log file not written";
-      }
+    if (!ctx.log->Append(run, whyNot)) failed("the log file " + ctx.log->path(), whyNot, "log file not written");
+  }
+  if (atOnce != nullptr) atOnce->Disarm();
+  if (ctx.syslog) {
+    std::string whyNot;
+    if (!SendToSystemLog(ctx.logSockets, setup.info, run, whyNot)) {
+      failed("to the system log", whyNot, "system log not written");
     }
   }
-  if (ctx.syslog) SyslogSummary(setup.info, run);
   return run;
 }
 
 RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  TerminalConsole console(ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, kPacketSize);
+  TerminalConsole::Options options;
+  options.showBar = ctx.progressBar;
+  options.sameScreen = ctx.sameScreen;
+  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); where
+  // messages show among them (a terminal, or 2>&1), they start on a line of their own.
+  options.messagesBetween = ::isatty(fileno(ctx.out)) != 0 || SameFile(ctx.out, ctx.err);
+  options.quiet = ctx.quiet;
+  options.style = ctx.style;
+  options.bytesPerStep = kPacketSize;
+  TerminalConsole console(ctx.out, ctx.err, options);
   const std::optional<std::string> port = ctx.FirstPort();
-  // The log's lines have no line end of their own at times ("MCU: ", the verdicts); on a
-  // terminal, messages and the prompt start on a line of their own, while a pipe gets the
-  // log text exactly.
-  const bool terminal = ::isatty(fileno(ctx.out)) != 0;
-  const Board* self = nullptr;
-  size_t ended = 0;  // the log length at the last line end we added
-  auto endLine = [&] {
-    if (!terminal || self == nullptr) return;
-    const std::string& log = self->log();
-    if (!log.empty() && log.back() != '\n' && ended != log.size()) {
-      std::fputs("\n", ctx.out);
-      ended = log.size();
-    }
-    std::fflush(ctx.out);
-  };
   Board board(
       port, ctx.wrapSerial, console, console,
       [&](const std::string& text) {
         console.Finish();
-        endLine();
         std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
         std::fflush(ctx.err);
       },
       *setup.files);
-  self = &board;
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
+  const auto atOnce = ArmAtOnce(
+      ctx, setup, 0,
+      [&board, port] {
+        const std::string& identified = board.port.LastIdentify().portPath;
+        return identified.empty() ? port.value_or("") : identified;
+      },
+      started, board);
   JobResult result = RunJob(job, board);
-  console.Finish();
-  endLine();
-  std::fflush(ctx.out);
-  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start));
+  console.End();
+  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start),
+                atOnce.get());
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
 std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   const size_t n = ctx.ports.size();
-  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports);
+  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports, ctx.style, ctx.quiet);
   std::vector<std::unique_ptr<Board>> boards;
   for (size_t i = 0; i < n; ++i) {
     boards.push_back(std::make_unique<Board>(
@@ -125,16 +162,18 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
     boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
   std::vector<RunRecord> runs(n);
+  std::vector<std::unique_ptr<AtOnceRecord>> atOnce(n);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
     const std::string started = UtcNow();
     const auto start = std::chrono::steady_clock::now();
+    atOnce[i] = ArmAtOnce(ctx, setup, i, [&ctx, i] { return ctx.ports[i]; }, started, *boards[i]);
     auto run = [&, i, started, start] {
       display.SetStatus(i, "running");
       const JobResult result = RunJob(job, *boards[i]);
       const double secs = Since(start);
       display.SetStatus(i, result.text);
-      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs, atOnce[i].get());
     };
     try {
       threads.push_back(ctx.startThread ? ctx.startThread(run) : std::thread(run));
@@ -143,22 +182,32 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
       const JobResult result{kExitThread, "thread not started"};
       display.SetStatus(i, result.text);
-      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0);
+      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0, atOnce[i].get());
     }
   }
   for (auto& t : threads) t.join();
   display.Finish();
 
-  size_t portWidth = 4, versionWidth = 11;
+  // The MCU's versions are its text: shown as the log is.
+  std::vector<std::string> versions;
   for (const RunRecord& run : runs) {
-    portWidth = std::max(portWidth, run.port.size());
-    versionWidth = std::max(versionWidth, run.mcuVersion.size());
+    OutputText text(ctx.style);
+    versions.push_back(text.Put(run.mcuVersion));
   }
-  const int pw = static_cast<int>(portWidth), vw = static_cast<int>(versionWidth);
-  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", vw, "MCU version", "result", "time");
-  for (const RunRecord& run : runs) {
-    std::fprintf(ctx.out, "%-*s  %-*s  %-22s  %7.1fs\n", pw, run.port.c_str(), vw, run.mcuVersion.c_str(),
-                 run.result.c_str(), run.seconds);
+  size_t portWidth = 4, versionWidth = 11;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    portWidth = std::max(portWidth, runs[i].port.size());
+    versionWidth = std::max(versionWidth, ctx.style.raw ? versions[i].size() : TextColumns(versions[i]));
+  }
+  const int pw = static_cast<int>(portWidth);
+  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", static_cast<int>(versionWidth), "MCU version",
+               "result", "time");
+  for (size_t i = 0; i < runs.size(); ++i) {
+    // Padded by columns, not bytes: a UTF-8 character takes one column and several bytes.
+    const size_t shown = ctx.style.raw ? versions[i].size() : TextColumns(versions[i]);
+    const std::string version = versions[i] + std::string(versionWidth - shown, ' ');
+    std::fprintf(ctx.out, "%-*s  %s  %-22s  %7.1fs\n", pw, runs[i].port.c_str(), version.c_str(),
+                 runs[i].result.c_str(), runs[i].seconds);
   }
   std::fflush(ctx.out);
   return runs;
@@ -170,6 +219,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
 // document alone.
 int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
   CliContext view = ctx;
+  if (ctx.verbose) view.wrapSerial = TracedSerial(ctx.wrapSerial, ctx.err);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
   if (ctx.json) {
     sink.reset(std::fopen("/dev/null", "w"));
@@ -189,21 +239,25 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
   std::vector<int> codes;
   for (const RunRecord& run : runs) codes.push_back(run.exitCode);
   const int code = CombinedExitCode(codes);
-  if (ctx.json) {
-    std::fputs(JsonDocument(setup.info, runs, code).c_str(), ctx.out);
-    std::fflush(ctx.out);
-  }
-  return code;
+  return ctx.json ? WriteDocument(ctx, JsonDocument(setup.info, runs, code), code) : code;
 }
 
 // A command that ends before any board is reached; with --json it still leaves a document,
 // without ports, so that a script always has one to read.
 int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
-  if (ctx.json) {
-    std::fputs(JsonDocument({verb, ctx.station, nullptr}, {}, code).c_str(), ctx.out);
-    std::fflush(ctx.out);
-  }
-  return code;
+  return ctx.json ? WriteDocument(ctx, JsonDocument({verb, ctx.station, nullptr}, {}, code), code) : code;
+}
+
+int WriteDocument(const CliContext& ctx, const std::string& document, int code) {
+  int error = 0;
+  errno = 0;
+  if (std::fwrite(document.data(), 1, document.size(), ctx.out) != document.size()) error = errno != 0 ? errno : EIO;
+  if (std::fflush(ctx.out) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (error == 0 && std::ferror(ctx.out)) error = EIO;
+  if (error == 0) return code;
+  std::fprintf(ctx.err, "fennwick-cli: cannot write the JSON document: %s\n", std::strerror(error));
+  std::fflush(ctx.err);
+  return code == kExitOk ? kExitLogFile : code;
 }
 
 }  // namespace fennwick

@@ -1,5 +1,10 @@
 #include "cli/check_command.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/file.h"
 
 namespace fennwick {
@@ -30,6 +35,30 @@ std::string Quoted(const std::string& text) {
   return s + "\"";
 }
 
+// A firmware file piped in: read whole, with the limit that files have.
+bool ReadStandardInput(size_t limit, std::string& bytes, std::string& whyNot) {
+  if (::isatty(STDIN_FILENO) != 0) {
+    whyNot = "it is a terminal; pipe the file in (fennwick-cli program - < FILE)";
+    return false;
+  }
+  bytes.clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      whyNot = std::string("read error: ") + std::strerror(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    if (bytes.size() + static_cast<size_t>(got) > limit) {
+      whyNot = "is larger than " + std::to_string(limit) + " bytes, too large for a firmware file";
+      return false;
+    }
+    bytes.append(chunk, static_cast<size_t>(got));
+  }
+}
+
 void Say(std::FILE* err, const std::string& text) {
   std::fprintf(err, "fennwick-cli: %s\n", text.c_str());
   std::fflush(err);
@@ -39,8 +68,10 @@ void Say(std::FILE* err, const std::string& text) {
 
 bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot, const FileOptions& options) {
   std::string bytes;
-  if (!ReadRegularFile(file, kMaxFirmwareFileSize, bytes, whyNot)) {
-    whyNot = "cannot read " + file + ": " + whyNot;
+  const bool piped = file == kStandardInputName;
+  if (piped ? !ReadStandardInput(kMaxFirmwareFileSize, bytes, whyNot)
+            : !ReadRegularFile(file, kMaxFirmwareFileSize, bytes, whyNot)) {
+    whyNot = "cannot read " + std::string(piped ? "standard input" : file) + ": " + whyNot;
     return false;
   }
   const FirmwareFormat format =

@@ -43,11 +43,15 @@ enum class PrecheckResult {
 // The check that `program` runs on the file it has read. Problems are listed on `err`.
 PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const FirmwareReport& report, bool force);
 
+// The file name that stands for standard input.
+inline constexpr char kStandardInputName[] = "-";
+
 // Reads `file` once, whole, and checks it strictly in the format asked for (--format), else
 // as a raw binary when it is named *.bin, else in the format its content shows: the bytes
 // and the image that the examination and the programming run then use. Only a regular file
-// is read (a FIFO or a device is refused at once), of at most kMaxFirmwareFileSize. False, with a reason a
-// person can act on in `whyNot`, when it cannot be read.
+// is read (a FIFO or a device is refused at once), of at most kMaxFirmwareFileSize; "-" reads
+// standard input to its end, with the same limit. False, with a reason a person can act on in
+// `whyNot`, when it cannot be read.
 bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot,
                   const FileOptions& options = {});
 

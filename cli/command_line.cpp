@@ -9,6 +9,7 @@
 #include "cli/check_command.h"
 #include "cli/commands.h"
 #include "cli/config_file.h"
+#include "cli/console_parts.h"
 #include "cli/host.h"
 #include "cli/interrupt.h"
 #include "cli/ports.h"
@@ -82,14 +83,16 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
       "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
       "FILE must be a regular file of at most " + std::to_string(kMaxFirmwareFileSize >> 20) +
-          " MiB (not a FIFO or a device); it is read once,\n"
-          "and what was checked is what every board gets.",
+          " MiB (not a FIFO or a device), or \"-\" for standard input; it is read once,\n"
+          "and what was checked is what every board gets.\n"
+          "stdout gets the MCU's log as text in the locale (LF line ends, UTF-8, control bytes\n"
+          "shown escaped) unless --raw is given; a terminal's stderr shows the progress.",
       "fennwick-cli"};
   // A heading line of its own, so that a man page generator makes it a section.
   app.footer(ExitStatusHelp());
   CliContext ctx;
   ctx.wrapSerial = wrap;
-  app.set_version_flag("--version", std::string("fennwick-cli ") + ToolVersion());
+  app.set_version_flag("-V,--version", std::string("fennwick-cli ") + ToolVersion());
   std::string configFile;
   auto* configOpt =
       app.add_option("--config", configFile,
@@ -114,6 +117,12 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   app.add_option("--station", ctx.station, "this station's name, for the JSON document and the records")
       ->type_name("NAME");
   app.add_flag("--syslog", ctx.syslog, "also send a one-line summary per port to the system log");
+  app.add_flag("-q,--quiet", ctx.quiet, "no MCU log on stdout; messages and the verdict stay on stderr");
+  app.add_flag("-v,--verbose", ctx.verbose,
+               "trace the serial line on stderr: every byte sent (>) and received (<), with milliseconds");
+  app.add_flag("--raw", ctx.style.raw,
+               "write the MCU log to stdout as the device's bytes (CR LF, its 8-bit code page, control bytes) "
+               "instead of text in the locale");
   std::string format = "auto";
   app.add_option("--format", format, "read the file as this format; raw binaries are never guessed from content")
       ->check(CLI::IsMember({"auto", "s19", "hex", "bin"}))
@@ -130,7 +139,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   bool offline = false;
   std::string mcuVersion;
   auto* examine = app.add_subcommand("examine", "show a firmware file's description and whether it suits the MCU");
-  examine->add_option("FILE", examineFile, "S19, Intel HEX or raw binary file")->required();
+  examine->add_option("FILE", examineFile, "S19, Intel HEX or raw binary file; - reads standard input")->required();
   examine->add_flag("--offline", offline, "do not use a port; compare with --mcu-version");
   auto* versionOpt =
       examine->add_option("--mcu-version", mcuVersion, "the MCU's version line, as it answers \"$R\" (with --offline)");
@@ -139,10 +148,15 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   std::string programFile;
   bool force = false;
   auto* program = app.add_subcommand("program", "rewrite the MCU's flash from a firmware file");
-  program->add_option("FILE", programFile, "S19, Intel HEX or raw binary file")->required();
+  program->add_option("FILE", programFile, "S19, Intel HEX or raw binary file; - reads standard input")->required();
   program->add_flag("--force", force,
                     "program even when the MCU is silent, or the file does not suit it, has no description or has "
                     "problems");
+  program->add_flag("--dry-run", ctx.dryRun,
+                    "identify, examine and check, then stop before the IAP request; exit with the code the run "
+                    "would start with")
+      // Only on the line: a configured dry run would make every run exit 0 with nothing flashed.
+      ->configurable(false);
   program->add_option("--block-timeout", ctx.blockTimeoutMs, "silence allowed for each block's reply")
       ->type_name("MS")
       ->capture_default_str()
@@ -155,7 +169,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
 
   std::string checkFile;
   auto* check = app.add_subcommand("check", "read a firmware file strictly and list its problems");
-  check->add_option("FILE", checkFile, "S19, Intel HEX or raw binary file")->required();
+  check->add_option("FILE", checkFile, "S19, Intel HEX or raw binary file; - reads standard input")->required();
 
   auto* ports = app.add_subcommand(
       "ports", "list the machine's serial ports, their stable names and what \"COM2:\" maps to");
@@ -167,12 +181,15 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    // An unknown option is named first, whatever else is wrong with the line.
+    for (const std::string& arg : app.remaining(true)) {
+      if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg + " (--help lists the options)");
+    }
     const std::vector<std::string> rest = app.remaining();
     if (app.get_subcommands().empty() && !rest.empty() && !rest.front().empty() && rest.front()[0] != '-') {
       return Usage("unknown command \"" + rest.front() + "\" (the commands are " + kVerbs + "; --help explains them)");
     }
-    app.exit(e);
-    return kExitUsage;
+    return Usage(std::string(e.what()) + " (--help explains the options)");
   }
   if (const int rc = ApplyConfigFiles(app, ConfigSources(configOpt->count() > 0 ? &configFile : nullptr), ctx.err);
       rc != kExitOk) {
@@ -196,7 +213,9 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
     std::fprintf(ctx.err, "fennwick-cli: interrupted before any port was opened; nothing was sent\n");
     return kExitInterrupted;
   }
-  ctx.progressBar = IsProgressTerminal(STDERR_FILENO) && !ctx.json;
+  // The trace would tear a progress line apart.
+  ctx.progressBar = IsProgressTerminal(STDERR_FILENO) && !ctx.json && !ctx.verbose;
+  ctx.style.utf8 = LocaleIsUtf8();
   ctx.sameScreen = ctx.progressBar && IsProgressTerminal(STDOUT_FILENO);
 
   if (*ports) {

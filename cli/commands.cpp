@@ -81,6 +81,7 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   };
   ProgramSettings settings;
   settings.force = force;
+  settings.dryRun = ctx.dryRun;
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
   const FileFacts facts = FactsOf(file, firmware.report);
@@ -95,9 +96,7 @@ int RunCheckFile(const CliContext& ctx, const std::string& file) {
   if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "check", kExitFile);
   const FirmwareReport& report = firmware.report;
   const int code = report.ProblemCount() == 0 ? kExitOk : kExitFileProblems;
-  std::fputs(CheckJsonDocument(FactsOf(file, report), report, code).c_str(), ctx.out);
-  std::fflush(ctx.out);
-  return code;
+  return WriteDocument(ctx, CheckJsonDocument(FactsOf(file, report), report, code), code);
 }
 
 }  // namespace fennwick

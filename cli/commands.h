@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/output_text.h"
+#include "cli/system_log.h"
 #include "firmware/firmware_file.h"
 #include "link/protocol.h"
 #include "platform/system.h"
@@ -46,9 +48,14 @@ struct CliContext {
   std::function<std::thread(std::function<void()>)> startThread;
   bool json = false;         // --json: one JSON document on stdout instead of the log text
   bool syslog = false;       // --syslog: one summary line per port to the system log
+  SystemLogSockets logSockets;  // where --syslog sends it
   std::string station;       // --station: the line's name for this PC, in every record
   std::vector<std::string> units;  // --unit, one per port in order: the boards' serial numbers
   FileOptions file;          // --format, --base
+  OutputStyle style;         // --raw, and whether the locale writes UTF-8: how the log reaches stdout
+  bool quiet = false;        // -q: no log text on stdout
+  bool verbose = false;      // -v: the line traced on stderr
+  bool dryRun = false;       // program --dry-run: everything up to the IAP request, which is not sent
 
   // The one board's port override: the first --port, else FENNWICK_PORT, else none (COM2:).
   std::optional<std::string> FirstPort() const { return ports.empty() ? environmentPort : ports.front(); }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/console.h"
 
@@ -39,9 +42,34 @@ class StreamLogEdit : public ILogEdit {
   int32_t selEnd_ = 0;
 };
 
-// "[#####.....] done/total" for step `pos` of 0..high, then the byte rate when
-// `bytesPerStep` is given, and the time left.
-std::string ProgressText(int32_t pos, int32_t high, std::chrono::steady_clock::time_point started, int width,
-                         uint32_t bytesPerStep);
+// A job's pace over its last few seconds. A figure over the first milliseconds says
+// nothing (one step in a millisecond is not the line's speed), so there is none until the
+// steps span a second.
+class StepRate {
+ public:
+  using Clock = std::chrono::steady_clock;
+  void Add(int32_t pos, Clock::time_point at);
+  void Reset() { samples_.clear(); }
+  std::optional<double> PerSecond() const;
+
+ private:
+  std::deque<std::pair<Clock::time_point, int32_t>> samples_;
+};
+
+// "[#####.....] done/total  rate  m:ss left" for step `pos` of 0..high, in at most `columns`
+// columns: the byte rate only when `bytesPerStep` is given, "--" for what is not known yet,
+// the bar at most `maxBar` wide. What does not fit goes: the rate, the time left, the bar.
+std::string ProgressText(int32_t pos, int32_t high, std::optional<double> stepsPerSecond, size_t columns,
+                         size_t maxBar, uint32_t bytesPerStep);
+
+// Control sequences for `term` (the TERM variable, possibly unset): none for a dumb terminal.
+bool TerminalTakesControls(const char* term);
+
+// The width of the terminal on `fd`, 80 when it does not say.
+size_t TerminalColumns(int fd);
+// Watches for the terminal's resizes (SIGWINCH); safe to call more than once.
+void WatchTerminalSize();
+// Counts the resizes seen: a display asks the terminal again when the count moves.
+unsigned TerminalResizes();
 
 }  // namespace fennwick

@@ -21,9 +21,10 @@ constexpr std::array<ExitCodeInfo, 16> kTable{{
     {kExitPortLost, "port-lost", "the port was lost during the run or the identification"},
     {kExitFileProblems, "file-problems", "the file check found problems (or a raw binary does not fit the flash)"},
     {kExitMixed, "mixed", "several ports failed in different ways (when all failed the same way: that code)"},
-    {kExitLogFile, "log-file-failed", "a run record could not be written to the log file"},
+    {kExitLogFile, "log-file-failed",
+     "a run record could not be written to the log file or the system log, or the JSON document not whole"},
     {kExitInterrupted, "interrupted",
-     "stopped by SIGINT or SIGTERM after the current block (a second signal ends it at once)"},
+     "stopped by SIGINT, SIGTERM or SIGHUP after the current block (a second signal, or SIGQUIT, ends it at once)"},
     {kExitThread, "thread-failed", "a board's worker thread could not be started"},
 }};
 

@@ -1,10 +1,25 @@
+#include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 
+#include "cli/console_parts.h"
 #include "cli/host.h"
+#include "cli/output_text.h"
 
 namespace fennwick {
+
+namespace {
+
+bool NamesUtf8(const char* name) {
+  std::string lower;
+  for (const char* p = name; *p != '\0'; ++p) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
+}
+
+}  // namespace
 
 std::vector<std::string> DefaultConfigPaths() {
   std::vector<std::string> paths;
@@ -19,8 +34,24 @@ std::vector<std::string> DefaultConfigPaths() {
   return paths;
 }
 
-bool IsProgressTerminal(int fd) { return ::isatty(fd) != 0; }
+// A terminal without cursor control (TERM=dumb, or none) would show the sequences.
+bool IsProgressTerminal(int fd) { return ::isatty(fd) != 0 && TerminalTakesControls(std::getenv("TERM")); }
 
 bool SystemLogAvailable() { return true; }
+
+bool LocaleIsUtf8() {
+  // The locale the user asked for, not the program's own (which stays "C" for our formatting).
+  if (locale_t loc = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
+    const bool utf8 = NamesUtf8(::nl_langinfo_l(CODESET, loc));
+    ::freelocale(loc);
+    return utf8;
+  }
+  // A locale that is named but not installed: go by its name.
+  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (value != nullptr && value[0] != '\0') return NamesUtf8(value);
+  }
+  return false;
+}
 
 }  // namespace fennwick

@@ -1,11 +1,14 @@
 #include "cli/interrupt.h"
 
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "cli/commands.h"
+#include "cli/interrupt_records.h"
 #include "platform/posix_serial.h"
 #include "platform/std_descriptors.h"
 
@@ -13,27 +16,62 @@ namespace fennwick {
 
 namespace {
 
-std::atomic<int> g_signals{0};
-static_assert(std::atomic<int>::is_always_lock_free);
+// The first request: its time in milliseconds shifted left by 8, or'ed with its signal.
+std::atomic<int64_t> g_request{0};
+std::atomic<bool> g_stoppingAtOnce{false};
+
+int64_t NowMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 void Say(const char* text, size_t size) {
   const ssize_t ignored = ::write(STDERR_FILENO, text, size);
   (void)ignored;
 }
 
-extern "C" void OnStopSignal(int) {
-  if (g_signals.fetch_add(1) == 0) {
-    static const char kFirst[] = "fennwick-cli: stopping after the current block (another signal stops at once)\n";
-    Say(kFirst, sizeof kFirst - 1);
-    return;
+[[noreturn]] void StopAtOnce(const char* why, size_t size) {
+  Say(why, size);
+  // Several threads may take signals at once; one of them ends the program.
+  if (g_stoppingAtOnce.exchange(true)) {
+    for (;;) ::pause();
   }
-  static const char kAgain[] = "fennwick-cli: interrupted again; stopped at once\n";
-  Say(kAgain, sizeof kAgain - 1);
+  AppendPreparedRecords();
   RestoreOpenPortsNow();
   ::_exit(kExitInterrupted);
 }
 
+extern "C" void OnStopSignal(int sig) {
+  const int savedErrno = errno;
+  if (sig == SIGQUIT) {
+    static const char kQuit[] = "fennwick-cli: quit; stopped at once\n";
+    StopAtOnce(kQuit, sizeof kQuit - 1);
+  }
+  const int64_t now = NowMs();
+  int64_t first = 0;
+  if (g_request.compare_exchange_strong(first, (now << 8) | sig)) {
+    static const char kFirst[] = "fennwick-cli: stopping after the current block (another signal stops at once)\n";
+    Say(kFirst, sizeof kFirst - 1);
+    errno = savedErrno;
+    return;
+  }
+  if ((first & 0xFF) == sig && now - (first >> 8) < kSameRequestMs) {
+    errno = savedErrno;
+    return;  // the same request delivered twice
+  }
+  static const char kAgain[] = "fennwick-cli: interrupted again; stopped at once\n";
+  StopAtOnce(kAgain, sizeof kAgain - 1);
+}
+
 }  // namespace
+
+int64_t MonotonicMs() { return NowMs(); }
+
+void WriteWhole(int fd, const char* text, size_t size) {
+  const ssize_t ignored = ::write(fd, text, size);
+  (void)ignored;
+}
 
 bool PrepareProcess() {
   if (!EnsureStandardDescriptors()) return false;
@@ -46,13 +84,21 @@ bool PrepareProcess() {
   stop.sa_handler = OnStopSignal;
   stop.sa_flags = SA_RESTART;
   sigemptyset(&stop.sa_mask);
-  ::sigaction(SIGINT, &stop, nullptr);
-  ::sigaction(SIGTERM, &stop, nullptr);
+  // A stop at once must not be cut by another stop signal in the same thread.
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stop.sa_mask, sig);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    // nohup's SIGHUP and a background job's SIGQUIT stay ignored, as they were meant.
+    struct sigaction before {};
+    if ((sig == SIGHUP || sig == SIGQUIT) && ::sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) {
+      continue;
+    }
+    ::sigaction(sig, &stop, nullptr);
+  }
   return true;
 }
 
-bool StopRequested() { return g_signals.load() > 0; }
+bool StopRequested() { return g_request.load() != 0; }
 
-void RequestStop(bool stop) { g_signals.store(stop ? 1 : 0); }
+void RequestStop(bool stop) { g_request.store(stop ? (NowMs() << 8) | SIGTERM : 0); }
 
 }  // namespace fennwick

@@ -213,6 +213,10 @@ JobResult Program(Board& board, const std::string& file, const ImageLoader& load
   }
   const JobResult vetted = VetBeforeProgramming(board, identified, examination, file, settings.force);
   if (vetted.code != kExitOk) return vetted;
+  if (settings.dryRun) {
+    board.Say("dry run: the MCU would be programmed now; nothing was sent");
+    return {kExitOk, "dry run"};
+  }
   board.port.SetBlockLimits(settings.limits);
   board.port.SetCancel(StopRequested);
   if (board.onProgramming) board.onProgramming();

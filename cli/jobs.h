@@ -47,6 +47,7 @@ JobResult Examine(Board& board, const Examination& examination, const std::strin
 
 struct ProgramSettings {
   bool force = false;
+  bool dryRun = false;  // stop where the IAP request would go out
   BlockLimits limits;
 };
 // Identifies, examines, and programs the image that `loader` gives, unless the MCU or the

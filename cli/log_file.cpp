@@ -11,21 +11,45 @@
 #include <ctime>
 #include <mutex>
 
+#include "cli/record_text.h"
+
 namespace fennwick {
 
 namespace {
 
-// A text as one line of a record: trailing line ends dropped, other control bytes as '?'.
-std::string OneLine(const std::string& text) {
-  std::string s = text;
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-  for (char& c : s) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return s;
-}
+std::string Value(const std::string& text) { return text.empty() ? "(none)" : RecordQuoted(text); }
 
 }  // namespace
+
+std::string RecordBody(const RunRecord& record) {
+  std::string text = "===== " + record.startedUtc + " " + Value(record.port) + ": " + Value(record.command) + " =====\n";
+  auto field = [&](const char* name, const std::string& value) { text += std::string(name) + ": " + Value(value) + "\n"; };
+  field("tool", record.tool);
+  field("station", record.station);
+  field("unit", record.unit);
+  field("file", record.file);
+  field("image crc32", record.imageCrc32);
+  field("mcu version", DeviceTextUtf8(record.mcuVersion));
+  // Each line of the device's log set apart by "| ", so that none can pass for the record's own.
+  const std::string log = DeviceTextUtf8(record.log);
+  for (size_t at = 0; at < log.size();) {
+    const size_t end = log.find('\n', at);
+    text += "| " + RecordEscaped(std::string_view(log).substr(at, end == std::string::npos ? std::string::npos : end - at), false);
+    if (end == std::string::npos) {
+      text += "\\c\n";  // the log's last line had no line end
+      break;
+    }
+    text += "\n";
+    at = end + 1;
+  }
+  return text;
+}
+
+std::string RecordTail(const RunRecord& record) {
+  char tail[64];
+  std::snprintf(tail, sizeof tail, " (exit %d, %.1f s) =====\n", record.exitCode, record.seconds);
+  return "===== result: " + RecordEscaped(record.result, true) + tail;
+}
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
@@ -64,17 +88,7 @@ bool RunLogFile::Append(const RunRecord& record, std::string& whyNot) {
   static std::mutex mu;
   std::lock_guard lock(mu);
   ::flock(fd_, LOCK_EX);
-  char tail[160];
-  std::snprintf(tail, sizeof tail, "\n===== result: %s (exit %d, %.1f s) =====\n", record.result.c_str(),
-                record.exitCode, record.seconds);
-  auto field = [](const char* name, const std::string& value) {
-    return std::string(name) + ": " + (value.empty() ? "(none)" : OneLine(value)) + "\n";
-  };
-  const std::string text = "===== " + record.startedUtc + " " + record.port + ": " + record.command + " =====\n" +
-                           field("tool", record.tool) + field("station", record.station) +
-                           field("unit", record.unit) + field("file", record.file) +
-                           field("image crc32", record.imageCrc32) + field("mcu version", record.mcuVersion) +
-                           record.log + tail;
+  const std::string text = RecordBody(record) + RecordTail(record);
   size_t done = 0;
   int error = 0;
   while (done < text.size()) {

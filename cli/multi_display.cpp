@@ -23,9 +23,21 @@ class MultiDisplay::PortConsole final : public StreamLogEdit, public IProgressCt
   size_t port_;
 };
 
-MultiDisplay::MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels)
-    : out_(out), err_(err), bars_(bars), labels_(std::move(labels)), ports_(labels_.size()) {
-  for (size_t i = 0; i < labels_.size(); ++i) consoles_.push_back(std::make_unique<PortConsole>(*this, i));
+namespace {
+
+constexpr size_t kMaxBar = 24;
+
+}  // namespace
+
+MultiDisplay::MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels,
+                           OutputStyle style, bool quiet)
+    : out_(out), err_(err), bars_(bars), quiet_(quiet), labels_(std::move(labels)) {
+  ports_.reserve(labels_.size());
+  for (size_t i = 0; i < labels_.size(); ++i) {
+    ports_.emplace_back(style);
+    consoles_.push_back(std::make_unique<PortConsole>(*this, i));
+  }
+  if (bars_) WatchTerminalSize();
 }
 
 MultiDisplay::~MultiDisplay() { Finish(); }
@@ -42,9 +54,10 @@ void MultiDisplay::EmitLine(size_t port, const std::string& line) {
 }
 
 void MultiDisplay::Text(size_t port, const std::string& bytes) {
+  if (quiet_) return;
   std::lock_guard lock(mu_);
   PortState& st = ports_[port];
-  st.partial += bytes;
+  st.partial += st.text.Put(bytes);
   // A line ends at its line feed; a lone carriage return ends one too (the device's
   // own texts use CR LF).
   size_t start = 0;
@@ -72,6 +85,7 @@ void MultiDisplay::SetRange(size_t port, int32_t high) {
   ports_[port].high = high;
   ports_[port].pos = -1;
   ports_[port].rangeJustSet = true;
+  ports_[port].rate.Reset();
 }
 
 void MultiDisplay::SetPos(size_t port, int32_t pos) {
@@ -79,10 +93,10 @@ void MultiDisplay::SetPos(size_t port, int32_t pos) {
   PortState& st = ports_[port];
   // Setting a range puts the position to 0 too; that is no step of a job yet.
   if (std::exchange(st.rangeJustSet, false) && pos == 0) return;
-  if (st.pos < 0 && pos >= 0) st.started = std::chrono::steady_clock::now();
+  const auto now = std::chrono::steady_clock::now();
+  st.rate.Add(pos, now);
   st.pos = pos;
   if (st.programming) st.status = "programming";
-  const auto now = std::chrono::steady_clock::now();
   if (now - lastDraw_ < std::chrono::milliseconds(100) && pos < st.high) return;
   lastDraw_ = now;
   ClearBars();
@@ -109,11 +123,11 @@ void MultiDisplay::Say(size_t port, const std::string& text) {
 }
 
 void MultiDisplay::ClearBars() {
-  if (!bars_ || !shown_) return;
+  if (!bars_ || shown_ == 0) return;
   // Up to the first progress line, then clear to the end of the screen.
-  std::fprintf(err_, "\033[%zuF\033[J", ports_.size());
+  std::fprintf(err_, "\033[%zuF\033[J", shown_);
   std::fflush(err_);
-  shown_ = false;
+  shown_ = 0;
 }
 
 void MultiDisplay::DrawBars() {
@@ -121,14 +135,25 @@ void MultiDisplay::DrawBars() {
     std::fflush(err_);
     return;
   }
+  if (columns_ == 0 || TerminalResizes() != resizes_) {
+    resizes_ = TerminalResizes();
+    columns_ = TerminalColumns(fileno(err_));
+  }
+  // Each progress line stays one column short of the width, so that it never wraps and
+  // the cursor goes back up exactly one row per port.
+  const size_t width = columns_ > 1 ? columns_ - 1 : 1;
   for (size_t i = 0; i < ports_.size(); ++i) {
     const PortState& st = ports_[i];
     std::string line = Tag(i) + st.status;
-    if (st.pos >= 0 && st.high > 0) line.append(" ").append(ProgressText(st.pos, st.high, st.started, 24, 0));
-    std::fprintf(err_, "%s\033[K\n", line.c_str());
+    const size_t used = TextColumns(line) + 1;
+    if (st.pos >= 0 && st.high > 0 && used < width) {
+      const std::string progress = ProgressText(st.pos, st.high, st.rate.PerSecond(), width - used, kMaxBar, 0);
+      if (!progress.empty()) line.append(" ").append(progress);
+    }
+    std::fprintf(err_, "%s\033[K\n", TextHead(line, width).c_str());
   }
   std::fflush(err_);
-  shown_ = true;
+  shown_ = ports_.size();
 }
 
 void MultiDisplay::Finish() {
@@ -137,7 +162,8 @@ void MultiDisplay::Finish() {
   for (size_t i = 0; i < ports_.size(); ++i) {
     if (ports_[i].partial.empty()) continue;
     if (!wrote) ClearBars();
-    EmitLine(i, ports_[i].partial + "\n");
+    const std::string end = ports_[i].text.End();
+    EmitLine(i, ports_[i].partial + (end.empty() ? "\n" : end));
     ports_[i].partial.clear();
     wrote = true;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Several boards' logs on one terminal: each complete log line goes to stdout with the
-// port's name before it; on a terminal, one progress line per port stays at the bottom.
+// port's name before it; on a terminal that takes control sequences, one progress line per
+// port stays at the bottom, redrawn in place.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -9,13 +10,16 @@
 #include <vector>
 
 #include "cli/console_parts.h"
+#include "cli/output_text.h"
 #include "platform/console.h"
 
 namespace fennwick {
 
 class MultiDisplay {
  public:
-  MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels);
+  // `bars`: draw the progress lines on `err`; `quiet`: the log text goes nowhere.
+  MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vector<std::string> labels, OutputStyle style = {},
+               bool quiet = false);
   ~MultiDisplay();
   MultiDisplay(const MultiDisplay&) = delete;
   MultiDisplay& operator=(const MultiDisplay&) = delete;
@@ -33,13 +37,15 @@ class MultiDisplay {
  private:
   class PortConsole;
   struct PortState {
+    explicit PortState(OutputStyle style) : text(style) {}
+    OutputText text;
     std::string partial;
     std::string status = "starting";
     int32_t high = 100;
     int32_t pos = -1;
     bool rangeJustSet = false;
     bool programming = false;
-    std::chrono::steady_clock::time_point started;
+    StepRate rate;
   };
   void Text(size_t port, const std::string& bytes);
   void SetRange(size_t port, int32_t high);
@@ -53,11 +59,14 @@ class MultiDisplay {
   std::FILE* out_;
   std::FILE* err_;
   bool bars_;
+  bool quiet_;
   std::vector<std::string> labels_;
   std::vector<PortState> ports_;
   std::vector<std::unique_ptr<PortConsole>> consoles_;
   std::mutex mu_;
-  bool shown_ = false;
+  size_t shown_ = 0;  // progress lines on the screen
+  size_t columns_ = 0;
+  unsigned resizes_ = 0;
   std::chrono::steady_clock::time_point lastDraw_;
 };
 

@@ -1,14 +1,14 @@
 #include "cli/run_report.h"
 
-#include <syslog.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "cli/check_command.h"
 #include "cli/exit_codes.h"
 #include "cli/ports.h"
+#include "cli/record_text.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -37,22 +37,16 @@ ordered_json FileJson(const FileFacts& f) {
 }
 
 ordered_json Text(const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(Utf8(s)); }
+// Command-line and configuration text is UTF-8 already.
+ordered_json Given(const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(s); }
 
 std::string Dump(const ordered_json& doc) {
   // Paths need not be UTF-8; a byte that is not becomes U+FFFD rather than an exception.
   return doc.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string Quoted(const std::string& s) {
-  std::string q = "\"";
-  for (const char c : s) {
-    if (c == '"' || c == '\\') q += '\\';
-    q += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-  }
-  return q + "\"";
-}
-
-std::string OrDash(const std::string& s) { return s.empty() ? "-" : s; }
+// A text value of the summary: quoted, or "-" when there is none.
+std::string OrDash(const std::string& s) { return s.empty() ? "-" : RecordQuoted(s); }
 
 }  // namespace
 
@@ -68,7 +62,8 @@ FileFacts FactsOf(const std::string& file, const FirmwareReport& report) {
   FileFacts f;
   std::error_code ec;
   const std::filesystem::path abs = std::filesystem::absolute(file, ec);
-  f.path = ec ? file : abs.lexically_normal().string();
+  // "-" is standard input, not a file of that name.
+  f.path = ec || file == kStandardInputName ? file : abs.lexically_normal().string();
   f.format = report.format;
   f.crc32 = report.crc32;
   f.description = report.description;
@@ -80,15 +75,15 @@ std::string JsonDocument(const RunInfo& info, const std::vector<RunRecord>& port
   doc["format_version"] = kJsonFormatVersion;
   doc["tool"] = {{"name", "fennwick-cli"}, {"version", ToolVersion()}};
   doc["command"] = info.verb;
-  doc["station"] = Text(info.station);
+  doc["station"] = Given(info.station);
   doc["file"] = info.file ? FileJson(*info.file) : ordered_json(nullptr);
   doc["result"] = ResultWord(exitCode);
   doc["exit_code"] = exitCode;
   ordered_json list = ordered_json::array();
   for (const RunRecord& p : ports) {
     ordered_json j;
-    j["port"] = Text(p.port);  // none for examine --offline
-    j["unit"] = Text(p.unit);
+    j["port"] = Given(p.port);  // none for examine --offline
+    j["unit"] = Given(p.unit);
     j["mcu_version"] = Text(p.mcuVersion);
     j["mcu_description"] = Text(p.mcuDescription);
     j["verdict"] = Text(p.verdict);
@@ -154,17 +149,11 @@ std::string SummaryLine(const RunInfo& info, const RunRecord& run) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", run.seconds);
   std::string line = info.verb + " station=" + OrDash(info.station) + " unit=" + OrDash(run.unit) +
-                     " port=" + run.port;
-  if (info.file) line += " file=" + info.file->path + " crc32=" + Crc32Text(info.file->crc32);
-  line += " mcu=" + Quoted(Utf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
+                     " port=" + OrDash(run.port);
+  if (info.file) line += " file=" + RecordQuoted(info.file->path) + " crc32=" + Crc32Text(info.file->crc32);
+  line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
           " exit=" + std::to_string(run.exitCode) + " seconds=" + seconds;
   return line;
-}
-
-void SyslogSummary(const RunInfo& info, const RunRecord& run) {
-  // Threads may finish at once; openlog and syslog are safe to call from several of them.
-  ::openlog("fennwick-cli", LOG_PID, LOG_USER);
-  ::syslog(run.exitCode == 0 ? LOG_INFO : LOG_ERR, "%s", SummaryLine(info, run).c_str());
 }
 
 }  // namespace fennwick

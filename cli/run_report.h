@@ -29,9 +29,9 @@ std::string CheckJsonDocument(const FileFacts& file, const FirmwareReport& repor
 struct SerialPortInfo;
 std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const std::string& com2);
 
-// "station=... unit=... port=... file=... crc32=... mcu=\"...\" result=programmed exit=0 seconds=12.3"
+// 'program station="line-3" unit="SN-0" port="/dev/ttyUSB0" file="/srv/fw.s19" crc32=0x1A2B3C4D
+// mcu="FNW-107 ..." result=ok exit=0 seconds=12.3': text values quoted as the records quote
+// them ("-" for none), the others words of our own.
 std::string SummaryLine(const RunInfo& info, const RunRecord& run);
-// Sends the summary to syslog (facility user; errors at LOG_ERR, success at LOG_INFO).
-void SyslogSummary(const RunInfo& info, const RunRecord& run);
 
 }  // namespace fennwick

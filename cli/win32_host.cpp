@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "cli/host.h"
+#include "cli/output_text.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -43,5 +44,9 @@ bool IsProgressTerminal(int fd) {
 }
 
 bool SystemLogAvailable() { return false; }
+
+// The program's code page is UTF-8 (its manifest) and so is its console's output
+// (PrepareProcess): Windows has no locale setting that would ask for less.
+bool LocaleIsUtf8() { return true; }
 
 }  // namespace fennwick

@@ -7,6 +7,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
+#include "cli/interrupt_records.h"
 #include "platform/win32_serial.h"
 
 namespace fennwick {
@@ -14,6 +15,7 @@ namespace fennwick {
 namespace {
 
 std::atomic<int> g_signals{0};
+std::atomic<bool> g_stoppingAtOnce{false};
 
 void Say(const char* text) {
   DWORD written = 0;
@@ -30,6 +32,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
   }
   Say("fennwick-cli: interrupted again; stopped at once\n");
+  // Each event comes on a thread of its own; one of them ends the program.
+  if (g_stoppingAtOnce.exchange(true)) {
+    for (;;) ::Sleep(INFINITE);
+  }
+  AppendPreparedRecords();
   RestoreOpenPortsNow();
   ::ExitProcess(kExitInterrupted);
 }
@@ -44,6 +51,13 @@ void PrepareConsole(DWORD which) {
 }
 
 }  // namespace
+
+int64_t MonotonicMs() { return static_cast<int64_t>(::GetTickCount64()); }
+
+void WriteWhole(int fd, const char* text, size_t size) {
+  const int ignored = ::_write(fd, text, static_cast<unsigned>(size));
+  (void)ignored;
+}
 
 bool PrepareProcess() {
   // Our texts are UTF-8 and our line ends are the log's own: no translation on the way out.

@@ -13,8 +13,10 @@
 #include "cli/console_parts.h"
 #include "cli/log_file.h"
 #include "cli/multi_display.h"
+#include "cli/output_text.h"
 #include "cli/ports.h"
 #include "cli/run_report.h"
+#include "cli/terminal_console.h"
 #include "fakes/temp_dir.h"
 #include "platform/text.h"
 
@@ -143,16 +145,16 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {
   for (auto& t : threads) t.join();
   const std::string text = Slurp(path);
   for (int i = 0; i < 8; ++i) {
-    const std::string head = "===== 2026-12-07T12:00:00Z /dev/ttyUSB" + std::to_string(i) +
-                             ": program fw.s19 =====\n"
-                             "tool: fennwick-cli 9.9.9\nstation: (none)\nunit: SN-" + std::to_string(i) +
-                             "?forged: line\nfile: /srv/fw.s19\nimage crc32: 0x1A2B3C4D\nmcu version: FNW-107 X\n";
+    const std::string head = "===== 2026-12-07T12:00:00Z \"/dev/ttyUSB" + std::to_string(i) +
+                             "\": \"program fw.s19\" =====\n"
+                             "tool: \"fennwick-cli 9.9.9\"\nstation: (none)\nunit: \"SN-" + std::to_string(i) +
+                             "\\nforged: line\"\nfile: \"/srv/fw.s19\"\nimage crc32: \"0x1A2B3C4D\"\nmcu version: \"FNW-107 X\\n\"\n";
     const size_t at = text.find(head);
     ASSERT_NE(at, std::string::npos) << text.substr(0, 400);
     // Each record is contiguous: its log and result follow its head directly.
-    EXPECT_EQ(text.compare(at + head.size(), 21, "Programming...\r\nMCU: "), 0);
-    const std::string tail = "\n===== result: programmed (exit 0, 1.5 s) =====\n";
-    EXPECT_EQ(text.compare(at + head.size() + 21 + 2000, tail.size(), tail), 0);
+    EXPECT_EQ(text.compare(at + head.size(), 24, "| Programming...\n| MCU: "), 0);
+    const std::string tail = "\\c\n===== result: programmed (exit 0, 1.5 s) =====\n";
+    EXPECT_EQ(text.compare(at + head.size() + 24 + 2000, tail.size(), tail), 0);
   }
 }
 
@@ -167,7 +169,7 @@ TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtThe
     EXPECT_EQ(display.Log(0).GetWindowTextLength(), 10);
     display.Finish();
   });
-  EXPECT_EQ(out, "[A] one\r\n[A] two\r\n[B] MCU: ....\n");
+  EXPECT_EQ(out, "[A] one\n[A] two\n[B] MCU: ....\n");
 }
 
 }  // namespace
@@ -175,13 +177,45 @@ TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtThe
 namespace {
 
 TEST(ProgressText, BarCountRateAndTimeLeft) {
-  const auto now = std::chrono::steady_clock::now();
-  EXPECT_EQ(ProgressText(1023, 1023, now, 30, 0), "[" + std::string(30, '#') + "] 1024/1024 0:00 left");
-  const std::string half = ProgressText(511, 1023, now, 24, 134);
-  EXPECT_EQ(half.rfind("[" + std::string(12, '#') + std::string(12, '.') + "] 512/1024  ", 0), 0u) << half;
-  EXPECT_NE(half.find(" kB/s  0:00 left"), std::string::npos) << half;
+  EXPECT_EQ(ProgressText(1023, 1023, std::nullopt, 80, 30, 0), "[" + std::string(30, '#') + "] 1024/1024  0:00 left");
+  EXPECT_EQ(ProgressText(511, 1023, 10.0, 80, 24, 134),
+            "[" + std::string(12, '#') + std::string(12, '.') + "] 512/1024  1.3 kB/s  0:51 left");
   // Past the range the bar stays full.
-  EXPECT_EQ(ProgressText(5000, 99, now, 10, 0), "[##########] 100/100 0:00 left");
+  EXPECT_EQ(ProgressText(5000, 99, std::nullopt, 80, 10, 0), "[##########] 100/100  0:00 left");
+}
+
+// The progress line never wraps, however narrow the terminal: a wrapped line leaves a copy
+// of itself on the screen at every redraw.
+TEST(ProgressText, FitsEveryWidthDroppingRateThenTimeThenBar) {
+  for (size_t columns = 0; columns <= 120; ++columns) {
+    const std::string text = ProgressText(511, 1023, 10.0, columns, 30, 134);
+    EXPECT_LE(TextColumns(text), columns) << text;
+    if (columns >= 12) {
+      EXPECT_NE(text.find("512/1024"), std::string::npos) << columns;
+    }
+  }
+  EXPECT_EQ(ProgressText(511, 1023, 10.0, 32, 30, 134), "[#####.....] 512/1024  0:51 left");
+  EXPECT_EQ(ProgressText(511, 1023, 10.0, 30, 30, 134), "[#########..........] 512/1024");
+  EXPECT_EQ(ProgressText(511, 1023, 10.0, 15, 30, 134), "512/1024");
+}
+
+// A rate over the first moments of a job is no measure of the line: a figure appears only
+// once the steps span a second, and then follows the last few seconds.
+TEST(StepRate, NoFigureBeforeASecondThenTheRecentPace) {
+  using namespace std::chrono_literals;
+  StepRate rate;
+  const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
+  rate.Add(0, t0);
+  rate.Add(1, t0 + 1ms);
+  EXPECT_FALSE(rate.PerSecond());
+  EXPECT_NE(ProgressText(1, 1023, rate.PerSecond(), 80, 30, 134).find("2/1024  -- kB/s  -:-- left"),
+            std::string::npos);
+  for (int i = 2; i <= 100; ++i) rate.Add(i, t0 + i * 10ms);  // 100 steps a second
+  ASSERT_TRUE(rate.PerSecond());
+  EXPECT_NEAR(*rate.PerSecond(), 100.0, 1.0);
+  for (int i = 1; i <= 100; ++i) rate.Add(100 + i, t0 + 1s + i * 100ms);  // then 10 a second
+  ASSERT_TRUE(rate.PerSecond());
+  EXPECT_NEAR(*rate.PerSecond(), 10.0, 0.5);
 }
 
 }  // namespace
@@ -220,8 +254,8 @@ TEST(RunReport, SummaryLineIsOneLineOfKeysAndValues) {
   run.exitCode = 8;
   run.seconds = 2.5;
   EXPECT_EQ(SummaryLine(info, run),
-            "program station=line-3 unit=SN1 port=/dev/ttyUSB0 file=/srv/fw.s19 crc32=0x1A2B3C4D "
-            "mcu=\"FNW \\\"107\\\"?\" result=iap-refused exit=8 seconds=2.5");
+            "program station=\"line-3\" unit=\"SN1\" port=\"/dev/ttyUSB0\" file=\"/srv/fw.s19\" crc32=0x1A2B3C4D "
+            "mcu=\"FNW \\\"107\\\"\\n\" result=iap-refused exit=8 seconds=2.5");
 }
 
 }  // namespace

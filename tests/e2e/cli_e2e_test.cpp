@@ -13,9 +13,9 @@ namespace fennwick {
 namespace {
 
 const std::string kIdentified =
-    "========Current MCU Information========\r\n"
-    "Version: FNW-107 Fennwick simulated MCU\r\n"
-    "Fennwick MCU simulator, 128 KiB flash at 0x8000\r\n";
+    "========Current MCU Information========\n"
+    "Version: FNW-107 Fennwick simulated MCU\n"
+    "Fennwick MCU simulator, 128 KiB flash at 0x8000\n";
 
 RunResult Cli(const std::string& port, std::vector<std::string> args, int timeoutSec = 60) {
   args.insert(args.begin(), {BinPath("fennwick-cli"), "--port", port});
@@ -29,9 +29,9 @@ TEST(CliIdentify, AnsweringMcuPrintsTheLogTextExactly) {
   EXPECT_EQ(r.out, kIdentified);
 }
 
-TEST(CliIdentify, CustomRepliesPassEightBitBytesUntouched) {
+TEST(CliIdentify, CustomRepliesPassEightBitBytesUntouchedWhenRaw) {
   Simulator sim({"--baud", "0", "--version", "$R:01AB\\xE9CD\\r\\n", "--no-description"});
-  const RunResult r = Cli(sim.path(), {"identify"});
+  const RunResult r = Cli(sim.path(), {"identify", "--raw"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "========Current MCU Information========\r\nVersion: AB\xE9" "CD\r\nNo description.\r\n");
 }
@@ -48,7 +48,7 @@ TEST(CliIdentify, SilentMcuPrintsBothTimeOutsAndFailsAndProgramSendsNothingMore)
   const RunResult identify = Cli(identifySim.path(), {"identify"});
   programming.join();
   const std::string timedOut =
-      "Response time out\r\n========Current MCU Information========\r\nVersion: Response time out\r\n";
+      "Response time out\n========Current MCU Information========\nVersion: Response time out\n";
   for (const RunResult* r : {&identify, static_cast<const RunResult*>(&program)}) {
     EXPECT_EQ(r->exitCode, 4) << r->err;
     EXPECT_TRUE(r->out.starts_with(timedOut)) << r->out;
@@ -63,7 +63,7 @@ TEST(CliIdentify, MissingPortIsExplained) {
   TempDir dir;
   const RunResult r = Cli(dir.path + "/no-such-port", {"identify"});
   EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.out, "Open MCU COM port Error!!!\r\n");
+  EXPECT_EQ(r.out, "Open MCU COM port Error!!!\n");
   EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
 }
 
@@ -93,17 +93,17 @@ TEST(CliExamine, SuitableUnsuitableAndMissingFiles) {
   const RunResult good = Cli(sim.path(), {"examine", SamplePath("fennwick-sample.s19")});
   EXPECT_EQ(good.exitCode, 0) << good.err;
   EXPECT_EQ(good.out, kIdentified +
-                          "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
-                          "Version: $FNWK-107 Fennwick sample firmware for the simulated MCU\r\n"
-                          "Please click \"Start\" to update current MCU.");
+                          "\nReading file information....\n-----Selected S19 File Desc-----\n"
+                          "Version: $FNWK-107 Fennwick sample firmware for the simulated MCU\n"
+                          "Please click \"Start\" to update current MCU.\n");
 
   const RunResult other = Cli(sim.path(), {"examine", SamplePath("fennwick-other.s19")});
   EXPECT_EQ(other.exitCode, 5);
   EXPECT_EQ(other.out, kIdentified +
-                           "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
-                           "Version: $FNWK-208 Fennwick other board firmware for the simulated MCU\r\n"
-                           "!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! "
-                           "Please confirm it before click \"Start\".");
+                           "\nReading file information....\n-----Selected S19 File Desc-----\n"
+                           "Version: $FNWK-208 Fennwick other board firmware for the simulated MCU\n"
+                           "!!!!!WARNNING!!!!!\nThe file you select is NOT suitable for current unit! "
+                           "Please confirm it before click \"Start\".\n");
 
   const RunResult missing = Cli(sim.path(), {"examine", "/nonexistent/fw.s19"});
   EXPECT_EQ(missing.exitCode, 7);
@@ -116,7 +116,7 @@ TEST(CliExamine, OfflineFileWithoutDescription) {
   ASSERT_EQ(std::system(("printf 'S1078000AABBCCDD6A\\n' > " + file).c_str()), 0);
   const RunResult r = RunProgram({BinPath("fennwick-cli"), "examine", "--offline", "--mcu-version", "$R:x", file});
   EXPECT_EQ(r.exitCode, 6);
-  EXPECT_EQ(r.out, "\r\nReading file information....\r\nThis file has no description.");
+  EXPECT_EQ(r.out, "\nReading file information....\nThis file has no description.\n");
 }
 
 TEST(CliProgram, FlashesTheSampleSoThatTheDumpEqualsTheImage) {
@@ -124,7 +124,7 @@ TEST(CliProgram, FlashesTheSampleSoThatTheDumpEqualsTheImage) {
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dir.path + "/flash.bin"});
   const RunResult r = Cli(sim.path(), {"program", SamplePath("fennwick-sample.s19")}, 120);
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, kIdentified + "Programming...\r\nMCU: " + std::string(64, '.'));
+  EXPECT_EQ(r.out, kIdentified + "Programming...\nMCU: " + std::string(64, '.') + "\n");
   EXPECT_NE(r.err.find("Done: programmed 1024 blocks, every one accepted."), std::string::npos) << r.err;
   ASSERT_TRUE(WaitForFile(dir.path + "/flash.bin", 0x20000, 5000));
   EXPECT_EQ(ReadFile(dir.path + "/flash.bin"), ReadFile(SamplePath("fennwick-sample.bin")));
@@ -152,7 +152,7 @@ TEST(CliProgram, RefusalExitsNonZeroAndSendsNoBlock) {
   Simulator sim({"--baud", "0", "--refuse-iap"});
   const RunResult r = Cli(sim.path(), {"program", SamplePath("fennwick-sample.s19")});
   EXPECT_EQ(r.exitCode, 8);
-  EXPECT_EQ(r.out, kIdentified + "Current MCU don't support IAP feature!\r\n");
+  EXPECT_EQ(r.out, kIdentified + "Current MCU don't support IAP feature!\n");
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
 }
 
@@ -190,7 +190,7 @@ TEST(CliProgram, FlashesIntelHexWithoutConversion) {
 
   const RunResult examined = Cli(sim.path(), {"examine", hex});
   EXPECT_EQ(examined.exitCode, 0) << examined.err;
-  EXPECT_NE(examined.out.find("Version: $FNWK-107 Fennwick sample firmware for the simulated MCU\r\n"
+  EXPECT_NE(examined.out.find("Version: $FNWK-107 Fennwick sample firmware for the simulated MCU\n"
                               "Please click \"Start\" to update current MCU."),
             std::string::npos)
       << examined.out;

@@ -36,7 +36,7 @@ TEST(CliField, HungMcuEndsAfterThreeBlockTimeOutsInARow) {
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--hang-after", "10", "--dump", dir.path + "/flash.bin"});
   const Timed t = Program(sim.path(), {"--block-timeout", "400", SamplePath("fennwick-sample.s19")});
   EXPECT_EQ(t.r.exitCode, 9) << t.r.err;
-  EXPECT_TRUE(t.r.out.ends_with("Response time out\r\n3 block replies in a row timed out, programming stopped!\r\n"))
+  EXPECT_TRUE(t.r.out.ends_with("Response time out\n3 block replies in a row timed out, programming stopped!\n"))
       << t.r.out;
   EXPECT_TRUE(Has(t.r.err, "Stopped: 3 block replies in a row timed out (blocks 11 to 13); the flash is incomplete."))
       << t.r.err;

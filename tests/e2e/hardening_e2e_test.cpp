@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -158,14 +159,34 @@ TEST(Shell, ClosedDescriptorsAndADeadPipeNeitherCorruptTheRunNorHideItsResult) {
   EXPECT_EQ(records, 4u) << log;
 }
 
-// A record that cannot be written (here a file size limit, as a full disk) is no success.
-TEST(Shell, ARunWhoseRecordCannotBeWrittenExitsThirteenWithTheRealReason) {
+// A record or a document that cannot be kept whole (a full disk, a file size limit, no
+// system log) is no success: the system's reason on stderr and exit 13.
+TEST(Shell, ARunWhoseRecordCannotBeKeptExitsThirteenWithTheRealReason) {
   TempDir dir;
   Simulator sim({"--baud", "460800"});
   const std::string log = dir.path + "/runs.log";
-  const RunResult r = Shell("ulimit -f 0; exec " + Cli() + " --port " + sim.path() + " --log-file " + log + " identify");
-  EXPECT_EQ(r.exitCode, 13) << r.err;
-  EXPECT_TRUE(Has(r.err, "fennwick-cli: cannot write the log file " + log + ": File too large\n")) << r.err;
+  const std::string cli = Cli() + " --port " + sim.path();
+  struct Case {
+    std::string script;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"ulimit -f 0; exec " + cli + " --log-file " + log + " identify",
+       "fennwick-cli: cannot write the log file " + log + ": File too large\n"},
+      {"exec " + cli + " --json identify >/dev/full", "fennwick-cli: cannot write the JSON document: No space left on device\n"},
+      {"ulimit -f 0; exec " + cli + " --json identify >" + dir.path + "/doc.json",
+       "fennwick-cli: cannot write the JSON document: File too large\n"},
+      {"ulimit -f 0; exec " + Cli() + " check --json " + Sample() + " >" + dir.path + "/check.json",
+       "fennwick-cli: cannot write the JSON document: File too large\n"},
+      {"FENNWICK_SYSLOG_SOCKET=" + dir.path + "/no-log exec " + cli + " --syslog identify",
+       "fennwick-cli: cannot write to the system log: " + dir.path + "/no-log: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    const RunResult r = Shell(c.script);
+    EXPECT_EQ(r.exitCode, 13) << r.err;
+    EXPECT_TRUE(Has(r.err, c.err)) << r.err;
+  }
 }
 
 // The file is read once: replaced while the boards are identified, what every board gets
@@ -200,27 +221,53 @@ TEST(Shell, AFileReplacedDuringTheIdentificationIsNotWhatGetsFlashed) {
     const std::string crc = "image crc32 0x190979AC";  // the sample's, as `check` prints it
     EXPECT_TRUE(Has(Shell(Cli() + " check " + Sample()).out, "crc32: 0x190979AC"));
     EXPECT_TRUE(Has(r.err, crc)) << r.err;
-    EXPECT_TRUE(Has(ReadFile(dir.path + "/runs.log"), "image crc32: 0x190979AC"));
+    EXPECT_TRUE(Has(ReadFile(dir.path + "/runs.log"), "image crc32: \"0x190979AC\""));
   }
 }
 
-// SIGINT stops the run after the current block with its message, its record and exit 14;
-// a second signal, while the first waits for a block's reply, ends it at once.
-TEST(Shell, ASignalStopsAfterTheCurrentBlockAndASecondOneAtOnce) {
-  for (const bool twice : {false, true}) {
-    SCOPED_TRACE(twice ? "twice" : "once");
+// A stop request (SIGINT, SIGTERM, SIGHUP; the same signal twice at once, as `timeout`
+// delivers it) stops the run after the current block with its message, its record and exit
+// 14. A second signal well after the first, or SIGQUIT,, while a block's reply is awaited, ends it at once:
+// the record still comes, and the port has its settings back.
+TEST(Shell, StopSignalsEndTheRunWithItsRecordAndThePortRestored) {
+  struct Case {
+    const char* name;
+    std::vector<int> atBlock;  // sent back to back when block 9 arrives
+    std::vector<int> later;    // sent a second on, with block 9 left unanswered
+    std::string err;
+    std::string result;  // the record's closing line
+  };
+  const Case cases[] = {
+      {"SIGINT", {SIGINT}, {}, "fennwick-cli: Stopped: interrupted after block 10 of 1024; the flash is incomplete.\n",
+       "===== result: interrupted after block 10 (exit 14,"},
+      {"SIGHUP", {SIGHUP}, {}, "fennwick-cli: Stopped: interrupted after block 10 of 1024", "===== result: interrupted after block 10 (exit 14,"},
+      {"SIGTERM twice at once", {SIGTERM, SIGTERM}, {}, "fennwick-cli: Stopped: interrupted after block 10 of 1024",
+       "===== result: interrupted after block 10 (exit 14,"},
+      {"a second SIGINT", {SIGINT}, {SIGINT}, "interrupted again; stopped at once", "===== result: interrupted at once (exit 14,"},
+      {"SIGTERM then SIGHUP", {SIGTERM}, {SIGHUP}, "interrupted again; stopped at once", "===== result: interrupted at once (exit 14,"},
+      {"SIGQUIT", {}, {SIGQUIT}, "quit; stopped at once", "===== result: interrupted at once (exit 14,"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string pidFile = dir.path + "/pid";
     TestMcu mcu;
-    auto signal = [&] {
+    termios before{};
+    {
+      const int fd = ::open(mcu.path().c_str(), O_RDWR | O_NOCTTY);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::tcgetattr(fd, &before), 0);
+      ::close(fd);
+    }
+    auto send = [&](const std::vector<int>& signals) {
       const std::string pid = ReadFile(pidFile);
       ASSERT_FALSE(pid.empty());
-      ::kill(std::stoi(pid), SIGINT);
+      for (const int sig : signals) ::kill(std::stoi(pid), sig);
     };
     mcu.onBlock = [&](int block) {
       if (block != 9) return true;
-      signal();
-      return !twice;  // the second case leaves the block unanswered
+      send(c.atBlock);
+      return c.later.empty();  // a stop at once is tried on a block that gets no answer
     };
     mcu.Start();
     RunResult r;
@@ -229,22 +276,28 @@ TEST(Shell, ASignalStopsAfterTheCurrentBlockAndASecondOneAtOnce) {
       r = Shell("echo $$ >" + pidFile + "; exec " + Cli() + " --port " + mcu.path() + " --log-file " + dir.path +
                 "/runs.log program " + Sample());
     });
-    if (twice) {
+    if (!c.later.empty()) {
       while (mcu.blocks < 10 && std::chrono::steady_clock::now() - start < 30s) std::this_thread::sleep_for(10ms);
-      std::this_thread::sleep_for(300ms);
-      signal();
+      std::this_thread::sleep_for(1s);  // well apart from the first: a second request
+      send(c.later);
     }
     cli.join();
     EXPECT_EQ(r.exitCode, 14) << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     EXPECT_FALSE(mcu.ended);  // no end record closes a half-sent image
     EXPECT_EQ(mcu.blocks, 10);
-    if (twice) {
-      EXPECT_TRUE(Has(r.err, "interrupted again")) << r.err;
-    } else {
-      EXPECT_TRUE(Has(r.err, "fennwick-cli: Stopped: interrupted after block 10 of 1024; the flash is incomplete.\n")) << r.err;
-      EXPECT_TRUE(Has(ReadFile(dir.path + "/runs.log"), "===== result: interrupted after block 10 (exit 14"));
-    }
+    EXPECT_TRUE(Has(r.err, c.err)) << r.err;
+    const std::string log = ReadFile(dir.path + "/runs.log");
+    EXPECT_TRUE(Has(log, c.result)) << log;
+    EXPECT_EQ(log.find("===== result", log.find("===== result") + 1), std::string::npos) << log;  // one record
+    termios after{};
+    const int fd = ::open(mcu.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::tcgetattr(fd, &after), 0);
+    ::close(fd);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
   }
 }
 

@@ -1,5 +1,9 @@
 // The command line as a production line's scripts use it: options on either side of the
 // command, a configuration file, the JSON document, the run records and raw binary images.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -142,15 +146,34 @@ TEST(CliLine, JsonOfAGangRunWithMixedFailures) {
     ports.push_back(sims.back()->path());
   }
   ports.push_back(dir.path + "/no-such-port");
-  std::vector<std::string> args = {"--json", "--syslog", "--station", "line-3", "--log-file", dir.path + "/runs.log"};
+  // The system log, played by the test.
+  const std::string logSocket = dir.path + "/log";
+  const int syslogFd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", logSocket.c_str());
+  ASSERT_EQ(::bind(syslogFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::setenv("FENNWICK_SYSLOG_SOCKET", logSocket.c_str(), 1);
+  std::vector<std::string> args = {"--json", "--syslog", "--station", "Linie Süd", "--log-file", dir.path + "/runs.log"};
   for (size_t i = 0; i < ports.size(); ++i) {
     args.insert(args.end(), {"-p", ports[i], "--unit", "SN-" + std::to_string(i)});
   }
   const std::string s19 = std::filesystem::path(SamplePath("fennwick-sample.s19")).lexically_normal().string();
   args.insert(args.end(), {"program", s19});
   const RunResult r = RunProgram(Argv(args), 300);
+  ::unsetenv("FENNWICK_SYSLOG_SOCKET");
   EXPECT_EQ(r.exitCode, 12) << r.err;
   const json doc = Parse(r);
+  std::string syslog;
+  char line[2048];
+  for (ssize_t n; (n = ::recv(syslogFd, line, sizeof line, MSG_DONTWAIT)) > 0;) syslog.append(line, n) += '\n';
+  ::close(syslogFd);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_NE(syslog.find("]: program station=\"Linie Süd\" unit=\"SN-" + std::to_string(i) + "\" port=\"" + ports[i] + "\""),
+              std::string::npos)
+        << syslog;
+  }
+  EXPECT_NE(syslog.find("<14>"), std::string::npos) << syslog;  // user.info for a port that succeeded
   const RunResult check = RunProgram(Argv({"check", s19}));
   const size_t at = check.out.find("crc32: ");
   ASSERT_NE(at, std::string::npos);
@@ -159,7 +182,7 @@ TEST(CliLine, JsonOfAGangRunWithMixedFailures) {
   EXPECT_EQ(doc["format_version"], 1);
   EXPECT_EQ(doc["tool"]["name"], "fennwick-cli");
   EXPECT_EQ(doc["command"], "program");
-  EXPECT_EQ(doc["station"], "line-3");
+  EXPECT_EQ(doc["station"], "Linie Süd");  // command-line text is UTF-8 already
   EXPECT_EQ(doc["result"], "mixed");
   EXPECT_EQ(doc["exit_code"], 12);
   EXPECT_EQ(doc["file"]["path"], s19);
@@ -211,14 +234,14 @@ TEST(CliLine, JsonOfAGangRunWithMixedFailures) {
   // The same facts in each run record.
   const std::string log = ReadFile(dir.path + "/runs.log");
   for (size_t i = 0; i < 4; ++i) {
-    const size_t head = log.find(" " + ports[i] + ": program ");
+    const size_t head = log.find(" \"" + ports[i] + "\": \"program ");
     ASSERT_NE(head, std::string::npos) << log;
     const std::string record = log.substr(head, log.find("===== result", head) - head);
-    EXPECT_NE(record.find("\nstation: line-3\nunit: SN-" + std::to_string(i) + "\nfile: " + s19 +
-                          "\nimage crc32: " + crc + "\n"),
+    EXPECT_NE(record.find("\nstation: \"Linie Süd\"\nunit: \"SN-" + std::to_string(i) + "\"\nfile: \"" + s19 +
+                          "\"\nimage crc32: \"" + crc + "\"\n"),
               std::string::npos)
         << record;
-    EXPECT_NE(record.find("\ntool: fennwick-cli "), std::string::npos) << record;
+    EXPECT_NE(record.find("\ntool: \"fennwick-cli "), std::string::npos) << record;
   }
 }
 

@@ -158,7 +158,7 @@ TEST(Contention, TwoRunsStartedAtOnceOnOnePortOneGetsItTheOtherIsToldItIsBusy) {
     EXPECT_EQ(winner.exitCode, 0) << winner.err;
     EXPECT_EQ(loser.exitCode, 3) << loser.out << loser.err;
     EXPECT_NE(loser.err.find("busy"), std::string::npos) << loser.err;
-    EXPECT_EQ(loser.out, "Open MCU COM port Error!!!\r\n");  // and nothing more: it never reached the line
+    EXPECT_EQ(loser.out, "Open MCU COM port Error!!!\n");  // and nothing more: it never reached the line
     ASSERT_TRUE(WaitForFile(dump, 0x20000, 5000));
     EXPECT_EQ(ReadFile(dump), ReadFile(SamplePath("fennwick-sample.bin")));
     std::remove(dump.c_str());

@@ -62,11 +62,14 @@ sample=$(windows_path "$samples/fennwick-sample.s19")
 image=$samples/fennwick-sample.bin
 identified=$'========Current MCU Information========\r\nVersion: FNW-107 Fennwick simulated MCU\r\nFennwick MCU simulator, 128 KiB flash at 0x8000\r\n'
 
-# The default port, the exact text.
+# The default port, the exact text: Unix text on standard output, the device's own with --raw.
 start_sim 2
 run identify
-if [[ $code -eq 0 && $(cat "$work/out"; echo x) == "${identified}x" ]]; then pass "identify on the default port"
+if [[ $code -eq 0 && $(cat "$work/out"; echo x) == "${identified//$'\r'/}x" ]]; then pass "identify on the default port"
 else fail "identify on the default port" "exit $code, output: $(cat -A "$work/out")"; fi
+run --raw identify
+if [[ $code -eq 0 && $(cat "$work/out"; echo x) == "${identified}x" ]]; then pass "identify --raw"
+else fail "identify --raw" "exit $code, output: $(cat -A "$work/out")"; fi
 
 # Other spellings of the same port.
 for port in COM2 'COM2:' '\\.\COM2'; do
@@ -80,11 +83,18 @@ else fail "examine" "exit $code $(cat "$work/out" "$work/err")"; fi
 stop_sims
 
 # Programming: the simulator's flash equals the file's image, byte for byte.
+# A quiet dry run first: nothing on standard output, and no IAP request (no dump).
+# Then the file from standard input, which must come through unchanged (binary mode).
 start_sim 2 --flash-ms 0 --dump "$work/flash2.bin"
-run program "$sample"
+run -q program --dry-run "$sample"
+sleep 0.3
+if [[ $code -eq 0 && ! -s $work/out && ! -e $work/flash2.bin ]] && grep -q "dry run" "$work/err"; then pass "-q program --dry-run"
+else fail "-q program --dry-run" "exit $code $(head -c 300 "$work/out") $(tail -3 "$work/err")"; fi
+"$wine" "$exe" program - <"$samples/fennwick-sample.s19" >"$work/out" 2>"$work/err"
+code=$?
 sleep 0.5
-if [[ $code -eq 0 ]] && cmp -s "$work/flash2.bin" "$image"; then pass "program"
-else fail "program" "exit $code $(tail -3 "$work/err")"; fi
+if [[ $code -eq 0 ]] && cmp -s "$work/flash2.bin" "$image"; then pass "program - (standard input)"
+else fail "program - (standard input)" "exit $code $(tail -3 "$work/err")"; fi
 stop_sims
 
 # Three COM ports at once, with one JSON document for them all.
@@ -113,11 +123,13 @@ if [[ $code -eq 10 ]]; then pass "vanished port"; else fail "vanished port" "exi
 stop_sims
 
 # Ctrl+C (SIGINT, which wine hands to the console's handler): stops after the block in
-# flight, exit 14; a second one ends the run at once, with exit 14 as well.
+# flight, exit 14; a second one ends the run at once, with exit 14 as well, and the log file
+# gets the run's record all the same.
 # (Slow blocks in the second case, so that the first signal finds one in flight.)
 for signals in 1 2; do
   start_sim 2 --flash-ms "$((signals == 1 ? 20 : 3000))"
-  "$wine" "$exe" program "$sample" >"$work/out" 2>"$work/err" &
+  rm -f "$work/stop$signals.log"
+  "$wine" "$exe" --log-file "$(windows_path "$work/stop$signals.log")" program "$sample" >"$work/out" 2>"$work/err" &
   cli=$!
   sleep 4
   kill -INT "$cli"
@@ -125,8 +137,10 @@ for signals in 1 2; do
   wait "$cli"
   code=$?
   said=$([[ $signals == 1 ]] && echo "stopping after the current block" || echo "interrupted again")
-  if [[ $code -eq 14 ]] && grep -q "$said" "$work/err"; then pass "interrupted run ($signals signals)"
-  else fail "interrupted run ($signals signals)" "exit $code $(tail -3 "$work/err")"; fi
+  closing=$([[ $signals == 1 ]] && echo "result: interrupted after block" || echo "result: interrupted at once (exit 14")
+  if [[ $code -eq 14 ]] && grep -q "$said" "$work/err" && grep -qF "$closing" "$work/stop$signals.log"; then
+    pass "interrupted run ($signals signals)"
+  else fail "interrupted run ($signals signals)" "exit $code $(tail -3 "$work/err") $(tail -2 "$work/stop$signals.log")"; fi
   stop_sims
 done
 

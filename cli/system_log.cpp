@@ -1,0 +1,136 @@
+#include "cli/system_log.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "cli/record_text.h"
+#include "cli/run_report.h"
+
+#ifdef FENNWICK_JOURNAL
+#include <systemd/sd-journal.h>
+#endif
+
+namespace fennwick {
+
+namespace {
+
+constexpr int kSendWaitMs = 2000;  // a system log that takes longer is not there for us
+
+#ifdef FENNWICK_JOURNAL
+bool IsSocket(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+bool SendToJournal(const RunInfo& info, const RunRecord& run, const std::string& message, std::string& whyNot) {
+  std::vector<std::string> fields = {
+      "MESSAGE=" + message,
+      "PRIORITY=" + std::to_string(run.exitCode == 0 ? LOG_INFO : LOG_ERR),
+      "SYSLOG_IDENTIFIER=fennwick-cli",
+      "SYSLOG_FACILITY=" + std::to_string(LOG_USER >> 3),
+      "FENNWICK_COMMAND=" + info.verb,
+      "FENNWICK_RESULT=" + std::string(ResultWord(run.exitCode)),
+      "FENNWICK_EXIT_CODE=" + std::to_string(run.exitCode),
+      "FENNWICK_DETAIL=" + run.result,
+      "FENNWICK_SECONDS=" + std::to_string(run.seconds),
+  };
+  auto add = [&](const char* name, const std::string& value) {
+    if (!value.empty()) fields.push_back(std::string(name) + "=" + value);
+  };
+  add("FENNWICK_STATION", info.station);
+  add("FENNWICK_UNIT", run.unit);
+  add("FENNWICK_PORT", run.port);
+  if (info.file != nullptr) {
+    add("FENNWICK_FILE", info.file->path);
+    add("FENNWICK_CRC32", Crc32Text(info.file->crc32));
+  }
+  add("FENNWICK_MCU_VERSION", DeviceTextUtf8(run.mcuVersion));
+  std::vector<iovec> iov;
+  for (std::string& f : fields) iov.push_back({f.data(), f.size()});
+  const int rc = sd_journal_sendv(iov.data(), static_cast<int>(iov.size()));
+  if (rc < 0) whyNot = std::strerror(-rc);
+  return rc >= 0;
+}
+#endif
+
+bool SendToSyslog(const std::string& path, int priority, const std::string& message, std::string& whyNot) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) {
+    whyNot = std::strerror(ENAMETOOLONG);
+    return false;
+  }
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    whyNot = std::strerror(errno);
+    return false;
+  }
+  // The traditional line: "<PRI>Mmm dd hh:mm:ss TAG[PID]: MESSAGE".
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &tm);
+  char head[96];
+  std::snprintf(head, sizeof head, "<%d>%s fennwick-cli[%d]: ", LOG_USER | priority, stamp, static_cast<int>(::getpid()));
+  std::string line = head;
+  line += message;
+  int error = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (::sendto(fd, line.data(), line.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) >= 0) {
+      error = 0;
+      break;
+    }
+    error = errno;
+    if (error != EAGAIN) break;
+    pollfd p{fd, POLLOUT, 0};  // a busy log: wait a little for room, once
+    ::poll(&p, 1, kSendWaitMs);
+  }
+  ::close(fd);
+  if (error != 0) whyNot = std::strerror(error);
+  return error == 0;
+}
+
+}  // namespace
+
+SystemLogSockets::SystemLogSockets() : syslog("/dev/log"), journal("/run/systemd/journal/socket") {
+  if (const char* path = std::getenv("FENNWICK_SYSLOG_SOCKET"); path != nullptr && path[0] != '\0') {
+    syslog = path;
+    journal.clear();
+  }
+}
+
+bool SendToSystemLog(const SystemLogSockets& sockets, const RunInfo& info, const RunRecord& run,
+                     std::string& whyNot) {
+  const std::string message = SummaryLine(info, run);
+#ifdef FENNWICK_JOURNAL
+  // The journal keeps the fields for `journalctl FENNWICK_UNIT=...` and passes the line on
+  // to a syslog daemon; sending both would show each run twice.
+  if (IsSocket(sockets.journal)) {
+    if (SendToJournal(info, run, message, whyNot)) return true;
+    whyNot = "the journal: " + whyNot;
+    return false;
+  }
+#endif
+  if (!SendToSyslog(sockets.syslog, run.exitCode == 0 ? LOG_INFO : LOG_ERR, message, whyNot)) {
+    whyNot = sockets.syslog + ": " + whyNot;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fennwick

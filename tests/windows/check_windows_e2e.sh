@@ -44,10 +44,12 @@ start_sim() {
   shift
   "$sim" --baud 0 "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
   sims+=($!)
-  for _ in $(seq 100); do
+  # A loaded machine may take seconds to start it.
+  for _ in $(seq 400); do
     [[ -s $work/sim$n.out ]] && break
     sleep 0.05
   done
+  [[ -s $work/sim$n.out ]] || { echo "windows e2e: the simulator for COM$n did not start: $(cat "$work/sim$n.err")" >&2; }
   ln -sfn "$(head -1 "$work/sim$n.out")" "$WINEPREFIX/dosdevices/com$n"
 }
 

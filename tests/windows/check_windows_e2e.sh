@@ -42,6 +42,9 @@ fail() { echo "FAIL  $1: $2" >&2; failures=$((failures + 1)); }
 start_sim() {
   local n=$1
   shift
+  # The last simulator's output goes first: the wait below could see it before the new one's
+  # redirection empties the file.
+  rm -f "$work/sim$n.out"
   "$sim" --baud 0 "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
   sims+=($!)
   # A loaded machine may take seconds to start it.

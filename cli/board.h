@@ -10,7 +10,7 @@
 
 #include "cli/commands.h"
 #include "link/mcu_port.h"
-#include "platform/posix_serial.h"
+#include "platform/system.h"
 
 namespace fennwick {
 
@@ -60,7 +60,7 @@ struct Board {
   // Quiet: the port's log and progress go nowhere until Quiet(false).
   void Quiet(bool quiet);
 
-  PosixSerialDevice serial;
+  SystemSerialDevice serial;
   std::unique_ptr<ISerialDevice> wrapped;  // between `port` and `serial`, when the command asked for it
   CaptureEdit capture;
   CMcuPort port;

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/config_file.h"
 #include "cli/console_parts.h"
+#include "cli/host.h"
 #include "cli/interrupt.h"
 #include "cli/ports.h"
 #include "cli/run_report.h"
@@ -55,6 +56,9 @@ int CheckCombination(const CliContext& ctx, const std::string& file, bool baseGi
     if (unit.empty() || HasControlBytes(unit)) return Usage("--unit needs a name without control characters");
   }
   if (HasControlBytes(ctx.station)) return Usage("--station needs a name without control characters");
+  if (ctx.syslog && !SystemLogAvailable()) {
+    return Usage("--syslog: this system has no system log to send to; --log-file and --json keep the record");
+  }
   const bool binary = ctx.file.format == FirmwareFormat::Binary ||
                       (ctx.file.format == FirmwareFormat::Unknown && HasBinaryName(file));
   if (baseGiven && !file.empty() && !binary) {
@@ -212,12 +216,10 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
     std::fprintf(ctx.err, "fennwick-cli: interrupted before any port was opened; nothing was sent\n");
     return kExitInterrupted;
   }
-  // A terminal without cursor control (TERM=dumb, or none) would show the sequences.
   // The trace would tear a progress line apart.
-  ctx.progressBar =
-      ::isatty(STDERR_FILENO) != 0 && !ctx.json && !ctx.verbose && TerminalTakesControls(std::getenv("TERM"));
+  ctx.progressBar = IsProgressTerminal(STDERR_FILENO) && !ctx.json && !ctx.verbose;
   ctx.style.utf8 = LocaleIsUtf8();
-  ctx.sameScreen = ctx.progressBar && ::isatty(STDOUT_FILENO) != 0;
+  ctx.sameScreen = ctx.progressBar && IsProgressTerminal(STDOUT_FILENO);
 
   if (*ports) {
     const UdevTtySource machine;

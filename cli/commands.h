@@ -14,7 +14,7 @@
 #include "cli/system_log.h"
 #include "firmware/firmware_file.h"
 #include "link/protocol.h"
-#include "platform/posix_serial.h"
+#include "platform/system.h"
 
 namespace fennwick {
 

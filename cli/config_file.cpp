@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "cli/commands.h"
+#include "cli/host.h"
 
 namespace fennwick {
 
@@ -320,14 +321,7 @@ std::vector<std::pair<CLI::Option*, int>> ApplyFile(CLI::App& app, const std::st
 std::vector<ConfigSource> ConfigSources(const std::string* named) {
   if (named != nullptr) return {{*named, true}};
   std::vector<ConfigSource> sources;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    sources.push_back({std::string(xdg) + "/fennwick/fennwick.ini", false});
-  } else if (home != nullptr && home[0] == '/') {
-    sources.push_back({std::string(home) + "/.config/fennwick/fennwick.ini", false});
-  }
-  sources.push_back({"/etc/fennwick/fennwick.ini", false});
+  for (const std::string& path : DefaultConfigPaths()) sources.push_back({path, false});
   return sources;
 }
 

@@ -1,12 +1,7 @@
 #include "cli/console_parts.h"
 
-#include <signal.h>
-#include <sys/ioctl.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace fennwick {
@@ -17,11 +12,6 @@ namespace {
 constexpr auto kRateWindow = std::chrono::seconds(5);
 constexpr auto kRateMinSpan = std::chrono::seconds(1);
 constexpr size_t kMinBar = 10;
-
-std::atomic<unsigned> g_resizes{0};
-static_assert(std::atomic<unsigned>::is_always_lock_free);
-
-extern "C" void OnResize(int) { g_resizes.fetch_add(1, std::memory_order_relaxed); }
 
 std::string Clock(double seconds) {
   const long s = static_cast<long>(seconds + 0.5);
@@ -80,24 +70,5 @@ std::string ProgressText(int32_t pos, int32_t high, std::optional<double> stepsP
 bool TerminalTakesControls(const char* term) {
   return term != nullptr && term[0] != '\0' && std::strcmp(term, "dumb") != 0;
 }
-
-size_t TerminalColumns(int fd) {
-  winsize size{};
-  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-  return size.ws_col;
-}
-
-void WatchTerminalSize() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction resize {};
-    resize.sa_handler = OnResize;
-    resize.sa_flags = SA_RESTART;
-    sigemptyset(&resize.sa_mask);
-    ::sigaction(SIGWINCH, &resize, nullptr);
-  });
-}
-
-unsigned TerminalResizes() { return g_resizes.load(std::memory_order_relaxed); }
 
 }  // namespace fennwick

@@ -1,24 +1,13 @@
 #include "cli/output_text.h"
 
 #include <array>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
-
-#include <langinfo.h>
-#include <locale.h>
 
 #include "platform/text.h"
 
 namespace fennwick {
 
 namespace {
-
-bool NamesUtf8(const char* name) {
-  std::string lower;
-  for (const char* p = name; *p != '\0'; ++p) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
-}
 
 // Each device byte's UTF-8 form, once.
 const std::array<std::string, 256>& Utf8Forms() {
@@ -36,21 +25,6 @@ const std::array<std::string, 256>& Utf8Forms() {
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 }  // namespace
-
-bool LocaleIsUtf8() {
-  // The locale the user asked for, not the program's own (which stays "C" for our formatting).
-  if (locale_t loc = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
-    const bool utf8 = NamesUtf8(::nl_langinfo_l(CODESET, loc));
-    ::freelocale(loc);
-    return utf8;
-  }
-  // A locale that is named but not installed: go by its name.
-  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* value = std::getenv(var);
-    if (value != nullptr && value[0] != '\0') return NamesUtf8(value);
-  }
-  return false;
-}
 
 std::string ShownByte(uint8_t byte, bool utf8) {
   const std::string& form = Utf8Forms()[byte];

@@ -12,7 +12,8 @@ struct OutputStyle {
   bool utf8 = true;   // the locale writes UTF-8; else ASCII, with other characters escaped
 };
 
-// Whether the environment's locale (LC_ALL, else LC_CTYPE, else LANG) writes UTF-8.
+// Whether the environment's locale (LC_ALL, else LC_CTYPE, else LANG) writes UTF-8; always on
+// Windows, whose program and console run in UTF-8 (host_posix.cpp, win32_host.cpp).
 bool LocaleIsUtf8();
 
 // One device byte (Windows-1252) as text shows it: itself when it is printable ASCII, its

@@ -92,13 +92,6 @@ std::unique_ptr<IFile> PosixFileSystem::Open(const std::u16string& path, int& er
   return std::make_unique<PosixFile>(fd);
 }
 
-int64_t BytesFile::Read(uint8_t* buf, size_t n) {
-  const size_t k = std::min(n, bytes_->size() - pos_);
-  std::memcpy(buf, bytes_->data() + pos_, k);
-  pos_ += k;
-  return static_cast<int64_t>(k);
-}
-
 bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, std::string& whyNot) {
   int error = 0;
   const int fd = OpenRegular(path, whyNot, error);
@@ -124,38 +117,6 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
 IFileSystem& DefaultFileSystem() {
   static PosixFileSystem fs;
   return fs;
-}
-
-int ReadFileBytes(IFile& file, size_t limit, std::string& bytes) {
-  bytes.clear();
-  const int64_t length = file.Length();
-  if (length < 0) return file.LastErrno() != 0 ? file.LastErrno() : EIO;
-  if (static_cast<uint64_t>(length) > limit) return EFBIG;
-  bytes.reserve(static_cast<size_t>(length));
-  ByteReader reader(file, length);
-  for (int c = reader.Next(); c >= 0; c = reader.Next()) bytes.push_back(static_cast<char>(c));
-  if (!reader.failed()) return 0;
-  return file.LastErrno() != 0 ? file.LastErrno() : EIO;
-}
-
-bool ByteReader::Fill() {
-  if (failed_ || remaining_ <= 0) return false;
-  const size_t want = remaining_ < static_cast<int64_t>(sizeof buf_) ? static_cast<size_t>(remaining_)
-                                                                      : sizeof buf_;
-  const int64_t got = file_.Read(buf_, want);
-  if (got < 0) {
-    failed_ = true;
-    return false;
-  }
-  if (got == 0) {
-    // The file shrank under us: what is left of the announced length never comes.
-    remaining_ = 0;
-    return false;
-  }
-  remaining_ -= got;
-  pos_ = 0;
-  len_ = static_cast<size_t>(got);
-  return true;
 }
 
 }  // namespace fennwick

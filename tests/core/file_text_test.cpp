@@ -8,7 +8,7 @@
 
 #include "fakes/fake_files.h"
 #include "fakes/temp_dir.h"
-#include "platform/file.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -76,7 +76,7 @@ class PosixFiles : public ::testing::Test {
 TEST_F(PosixFiles, OpensAndReadsANonAsciiName) {
   const std::string name = "fw-\xC3\xA9\xE2\x82\xAC.s19";  // UTF-8 on this side
   std::ofstream(dir_ / name, std::ios::binary) << std::string("S1\r\n\0\xFF", 6);
-  std::unique_ptr<IFile> file = PosixFileSystem().OpenRead(Path(name));
+  std::unique_ptr<IFile> file = SystemFileSystem().OpenRead(Path(name));
   ASSERT_TRUE(file);
   EXPECT_EQ(file->Length(), 6);
   uint8_t buf[16];
@@ -86,7 +86,7 @@ TEST_F(PosixFiles, OpensAndReadsANonAsciiName) {
 }
 
 TEST_F(PosixFiles, WhatCannotBeOpenedGivesNoFile) {
-  PosixFileSystem fsys;
+  SystemFileSystem fsys;
   EXPECT_FALSE(fsys.OpenRead(Path("missing.s19")));
   EXPECT_FALSE(fsys.OpenRead(Path(""))) << "a directory";
   EXPECT_FALSE(fsys.OpenRead(u""));

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fakes/temp_dir.h"
-#include "platform/posix_serial.h"
+#include "platform/system.h"
 #include "port_fixture.h"
 
 namespace fennwick {
@@ -34,7 +34,7 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeClock clock;
-    PosixSerialDevice serial(c.path);
+    SystemSerialDevice serial(c.path);
     MemoryLogEdit log;
     CMcuPort port(serial, clock);
     RecordingProgress progress;
@@ -54,7 +54,7 @@ class OutcomeErrnoFiles : public PortTest {};
 TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
   const std::string s19 = "S1078000AABBCCDD6A\r\nS9030000FC\r\n";
   files.Add(u"broken.s19", s19, 10);
-  PosixFileSystem disk;
+  SystemFileSystem disk;
   const TempDir dir;
   struct Case {
     const char* name;

@@ -1,0 +1,19 @@
+#pragma once
+// What the command line finds differently on each system: one source file per system,
+// chosen by the build (host_posix.cpp, win32_host.cpp).
+#include <string>
+#include <vector>
+
+namespace fennwick {
+
+// The configuration files read when --config is not given: the user's, then the site's.
+std::vector<std::string> DefaultConfigPaths();
+
+// Whether the descriptor is a terminal that takes the progress display's control sequences
+// (elsewhere progress goes out as plain lines).
+bool IsProgressTerminal(int fd);
+
+// Whether --syslog has a system log to write to.
+bool SystemLogAvailable();
+
+}  // namespace fennwick

@@ -1,0 +1,439 @@
+#include "platform/win32_serial.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+
+#include "platform/text.h"
+
+namespace fennwick {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+DWORD RemainingMs(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left < 0 ? 0 : static_cast<DWORD>(left);
+}
+
+// The settings found at each opening, where a console control handler (which runs on a
+// thread of its own while the others go on) can reach them without a lock.
+struct SavedSettings {
+  std::atomic<HANDLE> handle{nullptr};
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+};
+SavedSettings g_saved[64];
+
+void Remember(HANDLE h, const DCB& dcb, const COMMTIMEOUTS& timeouts) {
+  for (SavedSettings& slot : g_saved) {
+    HANDLE free = nullptr;
+    if (!slot.handle.compare_exchange_strong(free, INVALID_HANDLE_VALUE)) continue;
+    slot.dcb = dcb;
+    slot.timeouts = timeouts;
+    slot.handle.store(h);
+    return;
+  }
+}
+
+void Forget(HANDLE h) {
+  for (SavedSettings& slot : g_saved) {
+    HANDLE mine = h;
+    if (slot.handle.compare_exchange_strong(mine, nullptr)) return;
+  }
+}
+
+// The open errors that a person can act on, with the errno value that the front ends show.
+void ExplainOpenError(DWORD code, OpenError& error, int& errnoValue) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      error = OpenError::NoSuchDevice;
+      errnoValue = ENOENT;
+      break;
+    // A COM port that another program holds answers "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      error = OpenError::Busy;
+      errnoValue = EBUSY;
+      break;
+    default:
+      error = OpenError::Other;
+      errnoValue = EIO;
+  }
+}
+
+}  // namespace
+
+struct Win32SerialDevice::Port {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DCB original{};            // put back at the close
+  COMMTIMEOUTS originalTimeouts{};
+  std::atomic<bool> lost{false};
+};
+
+void RestoreOpenPortsNow() {
+  for (SavedSettings& slot : g_saved) {
+    HANDLE h = slot.handle.load();
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) continue;
+    ::SetCommState(h, &slot.dcb);
+    ::SetCommTimeouts(h, &slot.timeouts);
+  }
+}
+
+std::optional<std::string> PortFromEnvironment() {
+  wchar_t buf[1024];
+  ::SetLastError(ERROR_SUCCESS);  // an empty variable returns 0 too, without an error
+  const DWORD n = ::GetEnvironmentVariableW(L"FENNWICK_PORT", buf, 1024);
+  if (n == 0) {
+    if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return std::string();
+  }
+  if (n >= 1024) return std::string();  // longer than any port name: opens nothing
+  std::string utf8;
+  if (!Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n), utf8)) return std::string();
+  return utf8;
+}
+
+Win32SerialDevice::Win32SerialDevice(std::optional<std::string> overridePath) : override_(std::move(overridePath)) {}
+
+Win32SerialDevice::~Win32SerialDevice() {
+  std::map<int32_t, std::shared_ptr<Port>> left;
+  {
+    std::lock_guard lock(mu_);
+    left.swap(ports_);
+  }
+  for (auto& [h, port] : left) {
+    Forget(port->handle);
+    if (!port->lost) {
+      ::SetCommState(port->handle, &port->original);
+      ::SetCommTimeouts(port->handle, &port->originalTimeouts);
+    }
+    ::CloseHandle(port->handle);
+  }
+}
+
+void Win32SerialDevice::SetOverride(std::optional<std::string> overridePath) {
+  std::lock_guard lock(mu_);
+  override_ = std::move(overridePath);
+}
+
+std::string Win32SerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
+  std::string utf8;
+  if (overridePath && !overridePath->empty()) {
+    utf8 = *overridePath;
+  } else if (!Utf16ToUtf8(name, utf8)) {
+    return {};
+  }
+  if (utf8.size() >= 4 && (utf8[0] == 'C' || utf8[0] == 'c') && (utf8[1] == 'O' || utf8[1] == 'o') &&
+      (utf8[2] == 'M' || utf8[2] == 'm')) {
+    std::string digits = utf8.substr(3);
+    if (!digits.empty() && digits.back() == ':') digits.pop_back();
+    bool numeric = !digits.empty() && digits.size() <= 3 && digits[0] != '0';
+    for (char c : digits) numeric = numeric && c >= '0' && c <= '9';
+    if (numeric) return "\\\\.\\COM" + digits;
+  }
+  return utf8;
+}
+
+int32_t Win32SerialDevice::Open(const std::u16string& name) {
+  std::string path;
+  {
+    std::lock_guard lock(mu_);
+    path = MapPortName(name, override_);
+  }
+  OpenError error = OpenError::None;
+  int errnoValue = 0;
+  auto port = std::make_shared<Port>();
+  std::u16string wide;
+  if (path.empty() || !Utf8ToUtf16(path, wide)) {
+    error = OpenError::NoSuchDevice;
+    errnoValue = ENOENT;
+  } else {
+    // No sharing: the port is ours alone until we close it.
+    port->handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ | GENERIC_WRITE, 0,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port->handle == INVALID_HANDLE_VALUE) {
+      ExplainOpenError(::GetLastError(), error, errnoValue);
+      // A directory answers "access denied" too, and is no busy port.
+      const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = OpenError::Other;
+        errnoValue = EISDIR;
+      }
+    } else {
+      port->original.DCBlength = sizeof(DCB);
+      if (!::GetCommState(port->handle, &port->original) ||
+          !::GetCommTimeouts(port->handle, &port->originalTimeouts)) {
+        // A file or a device that is no serial port.
+        error = OpenError::NotSerial;
+        errnoValue = ENOTTY;
+      } else {
+        // Raw 8-bit line at 19,200 without flow control, and reads that return at once with
+        // what has arrived; the link sets the rest.
+        DCB raw = port->original;
+        raw.BaudRate = CBR_19200;
+        raw.ByteSize = 8;
+        raw.Parity = NOPARITY;
+        raw.StopBits = ONESTOPBIT;
+        raw.fBinary = TRUE;
+        raw.fParity = FALSE;
+        raw.fOutxCtsFlow = FALSE;
+        raw.fOutxDsrFlow = FALSE;
+        raw.fDsrSensitivity = FALSE;
+        raw.fOutX = FALSE;
+        raw.fInX = FALSE;
+        raw.fErrorChar = FALSE;
+        raw.fNull = FALSE;
+        raw.fAbortOnError = FALSE;
+        COMMTIMEOUTS now{MAXDWORD, 0, 0, 0, 5000};
+        if (!::SetCommState(port->handle, &raw) || !::SetCommTimeouts(port->handle, &now)) {
+          error = OpenError::NotSerial;
+          errnoValue = ENOTTY;
+        }
+      }
+      if (error != OpenError::None) {
+        ::CloseHandle(port->handle);
+        port->handle = INVALID_HANDLE_VALUE;
+      }
+    }
+  }
+  std::lock_guard lock(mu_);
+  lastPath_ = path;
+  lastError_ = error;
+  lastErrno_ = errnoValue;
+  if (error != OpenError::None) return kInvalidHandle;
+  const int32_t h = next_++;
+  ports_[h] = port;
+  Remember(port->handle, port->original, port->originalTimeouts);
+  return h;
+}
+
+OpenError Win32SerialDevice::LastOpenError() const {
+  std::lock_guard lock(mu_);
+  return lastError_;
+}
+
+int Win32SerialDevice::LastOpenErrno() const {
+  std::lock_guard lock(mu_);
+  return lastErrno_;
+}
+
+std::string Win32SerialDevice::LastOpenPath() const {
+  std::lock_guard lock(mu_);
+  return lastPath_;
+}
+
+void* Win32SerialDevice::Live(int32_t h) const {
+  std::lock_guard lock(mu_);
+  auto it = ports_.find(h);
+  if (it == ports_.end() || it->second->lost) return nullptr;
+  return it->second->handle;
+}
+
+void Win32SerialDevice::MarkLost(int32_t h) {
+  std::lock_guard lock(mu_);
+  if (auto it = ports_.find(h); it != ports_.end()) it->second->lost = true;
+}
+
+LineState Win32SerialDevice::State(int32_t h) const { return Live(h) ? LineState::Ok : LineState::Lost; }
+
+bool Win32SerialDevice::SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) {
+  HANDLE port = Live(h);
+  if (!port) return false;
+  // Only a recommendation to the driver; some drivers refuse it and work all the same.
+  ::SetupComm(port, rxQueue, txQueue);
+  return true;
+}
+
+bool Win32SerialDevice::Purge(int32_t h, uint32_t flags) {
+  HANDLE port = Live(h);
+  if (!port) return false;
+  const DWORD what = flags & (kPurgeTxClear | kPurgeRxClear);
+  return what == 0 || ::PurgeComm(port, what) != 0;
+}
+
+bool Win32SerialDevice::SetCommMask(int32_t h, uint32_t mask) {
+  HANDLE port = Live(h);
+  if (!port) return false;
+  ::SetCommMask(port, mask);
+  return true;
+}
+
+bool Win32SerialDevice::GetCommState(int32_t h, Dcb& dcb) {
+  HANDLE port = Live(h);
+  if (!port) return false;
+  DCB d{};
+  d.DCBlength = sizeof d;
+  if (!::GetCommState(port, &d)) return false;
+  dcb.BaudRate = d.BaudRate;
+  dcb.ByteSize = d.ByteSize;
+  dcb.Parity = d.Parity;
+  dcb.StopBits = d.StopBits;
+  dcb.fDtrControl = static_cast<uint8_t>(d.fDtrControl);
+  dcb.fRtsControl = static_cast<uint8_t>(d.fRtsControl);
+  dcb.fOutxCtsFlow = d.fOutxCtsFlow != 0;
+  dcb.fOutX = d.fOutX != 0;
+  dcb.fInX = d.fInX != 0;
+  return true;
+}
+
+bool Win32SerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
+  HANDLE port = Live(h);
+  if (!port) return false;
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2) return false;
+  DCB d{};
+  d.DCBlength = sizeof d;
+  if (!::GetCommState(port, &d)) return false;
+  const DCB before = d;
+  d.BaudRate = dcb.BaudRate;
+  d.ByteSize = dcb.ByteSize;
+  d.Parity = dcb.Parity;
+  d.fParity = dcb.Parity != NOPARITY;
+  d.StopBits = dcb.StopBits;
+  d.fDtrControl = dcb.fDtrControl & 3;
+  d.fRtsControl = dcb.fRtsControl & 3;
+  d.fOutxCtsFlow = dcb.fOutxCtsFlow;
+  d.fOutX = dcb.fOutX;
+  d.fInX = dcb.fInX;
+  if (!::SetCommState(port, &d)) return false;
+  // A driver may accept settings it does not keep: make sure the speed and the framing took,
+  // and take back a change that was only partly made.
+  DCB check{};
+  check.DCBlength = sizeof check;
+  if (!::GetCommState(port, &check) || check.BaudRate != d.BaudRate || check.ByteSize != d.ByteSize ||
+      check.Parity != d.Parity || check.StopBits != d.StopBits) {
+    DCB undo = before;
+    ::SetCommState(port, &undo);
+    return false;
+  }
+  return true;
+}
+
+bool Win32SerialDevice::SetCommTimeouts(int32_t h, const CommTimeouts& timeouts) {
+  HANDLE port = Live(h);
+  if (!port) return false;
+  // Reads stay non-waiting whatever the caller asks (WaitReadable does the waiting); the
+  // write time-out is the caller's.
+  // (A zero constant would mean no limit at all to the system.)
+  const DWORD writeMs = timeouts.WriteTotalTimeoutConstant == 0 ? 1 : timeouts.WriteTotalTimeoutConstant;
+  COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, writeMs};
+  return ::SetCommTimeouts(port, &t) != 0;
+}
+
+void Win32SerialDevice::ClearCommError(int32_t h) {
+  HANDLE port = Live(h);
+  if (!port) return;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(port, &errors, &stat)) MarkLost(h);
+}
+
+bool Win32SerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) {
+  got = 0;
+  HANDLE port = Live(h);
+  if (!port) return false;
+  if (max > 0) {
+    DWORD n = 0;
+    if (!::ReadFile(port, buf, max, &n, nullptr)) {
+      MarkLost(h);
+      return false;
+    }
+    got = n;
+    if (n > 0) return true;
+  }
+  // Nothing there: tell an idle line from one that has gone away (a pulled adapter fails
+  // every query from then on).
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(port, &errors, &stat)) {
+    MarkLost(h);
+    return false;
+  }
+  return true;
+}
+
+void Win32SerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(maxMs);
+  HANDLE port = Live(h);
+  if (!port) {
+    ::Sleep(maxMs);
+    return;
+  }
+  // The queue is polled in short steps, so that a reply wakes the caller within about a
+  // millisecond; a failing query is a lost line, which the next read reports.
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(port, &errors, &stat) || stat.cbInQue > 0) return;
+    const DWORD left = RemainingMs(deadline);
+    if (left == 0) return;
+    ::Sleep(1);
+  }
+}
+
+uint32_t Win32SerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) {
+  HANDLE port = Live(h);
+  if (!port) return 0;
+  COMMTIMEOUTS t{};
+  ::GetCommTimeouts(port, &t);
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(t.WriteTotalTimeoutConstant);
+  uint32_t done = 0;
+  // The driver's write time-out bounds each call; the loop bounds them all together.
+  while (done < len) {
+    DWORD n = 0;
+    if (!::WriteFile(port, data + done, len - done, &n, nullptr)) {
+      if (::GetLastError() != ERROR_TIMEOUT) MarkLost(h);
+      break;
+    }
+    done += n;
+    if (done < len && RemainingMs(deadline) == 0) break;
+    if (n == 0) ::Sleep(1);
+  }
+  return done;
+}
+
+DrainResult Win32SerialDevice::Drain(int32_t h, uint32_t maxMs) {
+  HANDLE port = Live(h);
+  if (!port) return DrainResult::Lost;
+  // FlushFileBuffers could wait without bound on a stalled line; the output queue is polled
+  // instead, so that the wait keeps its limit.
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(maxMs);
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(port, &errors, &stat)) {
+      MarkLost(h);
+      return DrainResult::Lost;
+    }
+    if (stat.cbOutQue == 0) return DrainResult::Drained;
+    if (RemainingMs(deadline) == 0) return DrainResult::TimedOut;
+    ::Sleep(2);
+  }
+}
+
+void Win32SerialDevice::Close(int32_t h) {
+  std::shared_ptr<Port> port;
+  {
+    std::lock_guard lock(mu_);
+    auto it = ports_.find(h);
+    if (it == ports_.end()) return;
+    port = it->second;
+    ports_.erase(it);
+  }
+  Forget(port->handle);
+  // The line is left as it was found; a lost line takes nothing more.
+  if (!port->lost) {
+    ::SetCommState(port->handle, &port->original);
+    ::SetCommTimeouts(port->handle, &port->originalTimeouts);
+  }
+  ::CloseHandle(port->handle);
+}
+
+}  // namespace fennwick

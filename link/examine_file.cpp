@@ -9,6 +9,16 @@
 
 namespace fennwick {
 
+FirmwareImage CMcuPort::ReadAsS19(IFile& file, int& readErrno) {
+  FirmwareImage firmware;
+  firmware.report.format = FirmwareFormat::S19;
+  std::string bytes;
+  readErrno = ReadFileBytes(file, kFirmwareFileLimit, bytes);
+  firmware.report.readError = readErrno != 0;
+  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
+  return firmware;
+}
+
 int CMcuPort::ExamineFile(const char16_t* path) {
   examine_ = ExamineOutcome{};
   std::unique_ptr<IFile> file = path != nullptr ? files_.OpenRead(path, examine_.fileErrno) : nullptr;
@@ -16,13 +26,8 @@ int CMcuPort::ExamineFile(const char16_t* path) {
     examine_.verdict = ExamineOutcome::Verdict::FileNotOpened;
     return 0;
   }
-  FirmwareImage firmware;
-  firmware.report.format = FirmwareFormat::S19;
-  std::string bytes;
-  const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
-  firmware.report.readError = readErrno != 0;
-  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
-  ExamineFirmware(firmware);
+  int readErrno = 0;
+  ExamineFirmware(ReadAsS19(*file, readErrno));
   if (examine_.readError) examine_.fileErrno = readErrno;
   const ExamineOutcome::Verdict verdict = examine_.verdict;
   return verdict == ExamineOutcome::Verdict::OutOfMemory ? 0 : 1;

@@ -147,6 +147,9 @@ class CMcuPort {
   int32_t m_lineCount = 0;
 
  private:
+  // A file opened by the path-based jobs, read whole as the S19 file the run takes it for;
+  // `readErrno` is 0, or why it could not be read whole.
+  static FirmwareImage ReadAsS19(IFile& file, int& readErrno);
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   ILogEdit* LogEdit() const;
   IProgressCtrl* Progress() const;

@@ -26,13 +26,8 @@ ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path) {
     outcome.status = ProgramOutcome::Status::FileNotOpened;
     return outcome;
   }
-  FirmwareImage firmware;
-  firmware.report.format = FirmwareFormat::S19;
-  std::string bytes;
-  const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
-  firmware.report.readError = readErrno != 0;
-  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
-  outcome = ProgramFirmware(firmware);
+  int readErrno = 0;
+  outcome = ProgramFirmware(ReadAsS19(*file, readErrno));
   if (outcome.status == ProgramOutcome::Status::FileUnreadable) outcome.fileErrno = readErrno;
   return outcome;
 }

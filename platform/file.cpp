@@ -97,21 +97,7 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
   const int fd = OpenRegular(path, whyNot, error);
   if (fd < 0) return false;
   PosixFile file(fd);
-  bytes.clear();
-  uint8_t chunk[65536];
-  for (;;) {
-    const int64_t got = file.Read(chunk, sizeof chunk);
-    if (got < 0) {
-      whyNot = std::string("read error: ") + std::strerror(file.LastErrno());
-      return false;
-    }
-    if (got == 0) return true;
-    if (bytes.size() + static_cast<size_t>(got) > limit) {
-      whyNot = "is larger than " + std::to_string(limit) + " bytes, too large for a firmware file";
-      return false;
-    }
-    bytes.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(got));
-  }
+  return ReadUntilEnd(file, limit, bytes, whyNot);
 }
 
 IFileSystem& DefaultFileSystem() {

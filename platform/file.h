@@ -68,6 +68,10 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
 // (EFBIG, nothing read).
 int ReadFileBytes(IFile& file, size_t limit, std::string& bytes);
 
+// Reads an open file until its end, whatever length it told (a pipe tells none): false with
+// `whyNot` when a read fails or more than `limit` bytes come.
+bool ReadUntilEnd(IFile& file, size_t limit, std::string& bytes, std::string& whyNot);
+
 // Hands out a file's bytes one at a time from large reads, stopping after `limit` bytes
 // (the length taken at the start) like the byte-per-call loops it replaces.
 class ByteReader {

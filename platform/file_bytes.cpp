@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/file.h"
 
@@ -44,6 +45,24 @@ int ReadFileBytes(IFile& file, size_t limit, std::string& bytes) {
   for (int c = reader.Next(); c >= 0; c = reader.Next()) bytes.push_back(static_cast<char>(c));
   if (!reader.failed()) return 0;
   return file.LastErrno() != 0 ? file.LastErrno() : EIO;
+}
+
+bool ReadUntilEnd(IFile& file, size_t limit, std::string& bytes, std::string& whyNot) {
+  bytes.clear();
+  uint8_t chunk[65536];
+  for (;;) {
+    const int64_t got = file.Read(chunk, sizeof chunk);
+    if (got < 0) {
+      whyNot = std::string("read error: ") + std::strerror(file.LastErrno());
+      return false;
+    }
+    if (got == 0) return true;
+    if (bytes.size() + static_cast<size_t>(got) > limit) {
+      whyNot = "is larger than " + std::to_string(limit) + " bytes, too large for a firmware file";
+      return false;
+    }
+    bytes.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(got));
+  }
 }
 
 }  // namespace fennwick

@@ -32,7 +32,7 @@ RunResult Shell(const std::string& line, int timeoutSec = 60) {
 }
 
 // An MCU whose version reply carries an 8-bit character and a terminal's escape sequence.
-TEST(CliTerminal, StdoutIsTextInTheLocaleRawKeepsTheDeviceBytesQuietDropsTheLog) {
+TEST(ShellTerminal, StdoutIsTextInTheLocaleRawKeepsTheDeviceBytesQuietDropsTheLog) {
   Simulator sim({"--baud", "0", "--version-reply", "$R:01AB\\xE9\\x1B[2JCD\\r\\n", "--no-description"});
   struct Case {
     std::string locale;
@@ -58,7 +58,7 @@ TEST(CliTerminal, StdoutIsTextInTheLocaleRawKeepsTheDeviceBytesQuietDropsTheLog)
   }
 }
 
-TEST(CliTerminal, FileFromStandardInputAndDryRunsThatStopBeforeTheIapRequest) {
+TEST(ShellTerminal, FileFromStandardInputAndDryRunsThatStopBeforeTheIapRequest) {
   TempDir dir;
   const std::string dump = dir.path + "/flash.bin";
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
@@ -109,7 +109,7 @@ std::string Capture(const std::string& socket) {
 
 // In an 80x24 terminal a run leaves one progress line per board on the screen, however
 // often it was redrawn; every row fits the width.
-TEST(CliTerminal, AnEightyColumnTerminalKeepsOneProgressLinePerBoard) {
+TEST(ShellTerminal, AnEightyColumnTerminalKeepsOneProgressLinePerBoard) {
   if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux missing";
   TempDir dir;
   Simulator one({"--baud", "0", "--flash-ms", "2"});

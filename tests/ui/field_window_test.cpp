@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "app/mcu_jobs.h"
@@ -21,9 +23,10 @@ namespace {
 const std::u16string kPath = u"/media/usb/fw.S19";
 
 // Firmware whose description block carries compatibility characters `compat`; `described`
-// false leaves the block out.
-std::string Firmware(const std::string& compat = "107", bool described = true) {
-  std::string text = S1(0x8000, {1, 2, 3, 4}) + "\r\n";
+// false leaves the block out. `first` is what the image starts with.
+std::string Firmware(const std::string& compat = "107", bool described = true,
+                     const std::vector<uint8_t>& first = {1, 2, 3, 4}) {
+  std::string text = S1(0x8000, first) + "\r\n";
   if (described) text += S1(0x8100, Text("$FNWK-" + compat + " board")) + "\r\n";
   return text + "S9030000FC\r\n";
 }
@@ -54,6 +57,7 @@ class FieldWindow : public testing::Test {
     s.pickFile = [](QWidget*) -> std::optional<std::u16string> { return kPath; };
     s.confirmStart = [this](QWidget*, const std::vector<std::string>& c) {
       concerns.push_back(c);
+      if (whileAsked) whileAsked();
       return confirm;
     };
     dlg = std::make_unique<CFlasherDlg>(s);
@@ -87,6 +91,7 @@ class FieldWindow : public testing::Test {
   McuJobRunner jobs{port, files};
   const char* iapReply = "$wIAP OK\r\n";
   bool confirm = false;
+  std::function<void()> whileAsked;
   std::vector<std::vector<std::string>> concerns;
   std::unique_ptr<CFlasherDlg> dlg;
 };
@@ -169,46 +174,100 @@ INSTANTIATE_TEST_SUITE_P(
                                     "\r\nFinished with errors: the IAP request got no complete reply.\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct SwapCase {
+TEST_F(FieldWindow, StartOnAPortThatNeverOpenedSaysSoAndSendsNothing) {
+  serial.openFails = true;
+  port.m_hPort = kInvalidHandle;
+  Open(Firmware());
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(Log().ends_with("\r\nThe MCU port is not open!\r\nNothing was flashed: the IAP request could not be sent.\r\n"))
+      << Log();
+  EXPECT_EQ(Log().find("did not answer"), std::string::npos) << Log();
+  EXPECT_TRUE(serial.written.empty());
+}
+
+const std::string kChanged = "The file on disk has changed since it was examined; the examination above is the new one.";
+const std::string kExaminedAgain =
+    "\r\nThe file on disk has changed since it was examined; examining it again.\r\n\r\nReading file information....\r\n";
+const std::string kDone = "MCU: " + std::string(64, '.') + "\r\nDone: programmed 1024 blocks, every one accepted.\r\n";
+
+struct ChangeCase {
   const char* name;
-  std::optional<std::string> onDisk;  // what the file holds at Start; none: it is gone
-  std::string concern;
+  std::optional<std::string> onDisk;  // the file at Start; none: it is gone
+  int64_t failAt;                     // where reading it fails (-1: never)
+  bool confirm;
+  std::optional<std::string> whileAsked;  // what the file becomes while the operator is asked
+  std::vector<std::string> asked;         // the question put; empty: none
+  std::string logAfterOpen;               // all that Start adds to the log, or its start when `logEnd` is set
+  std::string logEnd;
+  std::vector<uint8_t> flashed;           // the first bytes of the image sent; empty: nothing sent
 };
 
-class FileSwappedAfterOpen : public FieldWindow, public testing::WithParamInterface<SwapCase> {};
+class FileChangedBeforeStart : public FieldWindow, public testing::WithParamInterface<ChangeCase> {};
 
-TEST_P(FileSwappedAfterOpen, StartSaysSoAsksAndProgramsOnlyTheExaminedBytes) {
+TEST_P(FileChangedBeforeStart, IsExaminedAgainAndOnlyTheBytesExaminedAreFlashed) {
+  const ChangeCase& c = GetParam();
   Open(Firmware());
-  if (GetParam().onDisk) {
-    files.Add(kPath, *GetParam().onDisk);
+  const size_t opened = Log().size();
+  if (c.onDisk) {
+    files.Add(kPath, *c.onDisk, c.failAt);
   } else {
     files.Remove(kPath);
   }
-  confirm = false;
-  EXPECT_FALSE(Start());
-  ASSERT_EQ(concerns.size(), 1u);
-  EXPECT_EQ(concerns[0].front(), GetParam().concern);
-  EXPECT_TRUE(Log().ends_with(GetParam().concern.substr(0, GetParam().concern.size() - 1) +
-                              "; Start programs the examined file.\r\n"))
-      << Log();
+  confirm = c.confirm;
+  whileAsked = [&] {
+    if (c.whileAsked) files.Add(kPath, *c.whileAsked);
+  };
+  Button(*dlg, IDC_START)->click();
+  // The examination's job, the question after it, and the run that a yes arms.
+  ASSERT_TRUE(PumpUntil([&] { return dlg->State() == CFlasherDlg::JobState::Running; }, 1000));
+  ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 20000));
   PumpFor(250);
-  EXPECT_TRUE(serial.written.empty()) << "Cancel sends nothing";
+  ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 20000));
 
-  confirm = true;
-  ASSERT_TRUE(Start());
-  EXPECT_TRUE(Log().ends_with("Done: programmed 1024 blocks, every one accepted.\r\n")) << Log();
-  ASSERT_GE(serial.writes.size(), 3u);
-  EXPECT_EQ(std::vector<uint8_t>(serial.writes[2].begin(), serial.writes[2].begin() + 4),
-            (std::vector<uint8_t>{1, 2, 3, 4}))
-      << "the first block holds the examined file's bytes";
+  EXPECT_EQ(concerns, c.asked.empty() ? decltype(concerns){} : decltype(concerns){c.asked});
+  const std::string added = Log().substr(opened);
+  if (c.logEnd.empty()) {
+    EXPECT_EQ(added, c.logAfterOpen);
+  } else {
+    EXPECT_TRUE(added.starts_with(c.logAfterOpen)) << added;
+    EXPECT_TRUE(added.ends_with(c.logEnd)) << added;
+  }
+  if (c.flashed.empty()) {
+    EXPECT_TRUE(serial.written.empty());
+  } else {
+    ASSERT_GE(serial.writes.size(), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(serial.writes[2].begin(), serial.writes[2].begin() + 4), c.flashed);
+  }
+  for (int id : kJobEnableOrder) EXPECT_TRUE(dlg->GetDlgItem(id)->isEnabled()) << id;
 }
 
+const std::string kRebuilt = Firmware("107", true, {9, 9, 9, 9});
+
 INSTANTIATE_TEST_SUITE_P(
-    FieldWindow, FileSwappedAfterOpen,
-    testing::Values(SwapCase{"Changed", S1(0x8000, {9, 9, 9, 9}) + "\r\n",
-                             "The file on disk has changed since it was examined."},
-                    SwapCase{"Gone", std::nullopt,
-                             "The file on disk cannot be read (No such file or directory) since it was examined."}),
+    FieldWindow, FileChangedBeforeStart,
+    testing::Values(
+        ChangeCase{"RebuiltAndConfirmed", kRebuilt, -1, true, std::nullopt, {kChanged},
+                   kExaminedAgain + "-----Selected S19 File Desc-----\r\nVersion: $FNWK-107 board"
+                                    "Please click \"Start\" to update current MCU.",
+                   kDone, {9, 9, 9, 9}},
+        ChangeCase{"RebuiltUnsuitableAndConfirmed", Firmware("208", true, {9, 9, 9, 9}), -1, true, std::nullopt,
+                   {kChanged, "The file does not suit the MCU attached."},
+                   kExaminedAgain + "-----Selected S19 File Desc-----\r\nVersion: $FNWK-208 board!!!!!WARNNING!!!!!",
+                   kDone, {9, 9, 9, 9}},
+        ChangeCase{"RebuiltWithProblemsAndCancelled", "S1078010AABBCCDD00\r\n" + kRebuilt, -1, false, std::nullopt,
+                   {kChanged, "The file check found 1 problem (see the log)."},
+                   kExaminedAgain + "-----Selected S19 File Desc-----\r\nVersion: $FNWK-107 board"
+                                    "Please click \"Start\" to update current MCU.\r\n"
+                                    "File check: line 1: checksum 0x00, expected 0x5A\r\nFile check: 1 problem in all.\r\n",
+                   "", {}},
+        ChangeCase{"RebuiltAgainWhileAsked", kRebuilt, -1, true, Firmware("107", true, {7, 7, 7, 7}), {kChanged},
+                   kExaminedAgain, kDone, {9, 9, 9, 9}},
+        ChangeCase{"Gone", std::nullopt, -1, true, std::nullopt, {},
+                   "\r\nNothing was flashed: the file cannot be opened: No such file or directory.\r\n", "", {}},
+        ChangeCase{"Unreadable", kRebuilt, 10, true, std::nullopt, {},
+                   "\r\nNothing was flashed: the file could not be read to its end: " + std::string(std::strerror(EIO)) +
+                       ".\r\n",
+                   "", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ReopenCase {

@@ -75,14 +75,14 @@ void McuJobRunner::Program(const char16_t* path) {
     if (!firmware_ || now != *firmware_->bytes) {
       const bool changed = firmware_.has_value();
       port_.LogOwnLine(changed ? "The file on disk has changed since it was examined; examining it again."
-                               : "The file could not be examined at Open; examining it now.");
+                               : "The file has not been examined; examining it first.");
       ExamineBytes(std::move(now), 0);
       if (!firmware_) {
         port_.LogOwnLine("Nothing was flashed: the file could not be examined.");
         return;
       }
       freshNote_ = changed ? "The file on disk has changed since it was examined; the examination above is the new one."
-                           : "The file could not be examined at Open; the examination above is its first.";
+                           : "The file had not been examined; the examination above is its first.";
       return;
     }
   }

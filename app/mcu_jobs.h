@@ -46,7 +46,9 @@ class McuJobRunner final : public IJobRunner {
   std::u16string portName_;
   // Written by the examination on the worker, read on the window's thread once it has ended.
   std::vector<std::string> concerns_;
-  std::optional<FirmwareImage> firmware_;  // the bytes read at Open, and what was built from them
+  // The bytes examined last (at Open, or by a Start that found the file changed), and what
+  // was built from them.
+  std::optional<FirmwareImage> firmware_;
   // Set on the window's thread before a run is armed: the operator has seen the fresh
   // examination, and the run flashes its bytes without reading the file again.
   bool flashExamined_ = false;

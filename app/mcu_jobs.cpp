@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace fennwick {
 
@@ -10,13 +11,7 @@ namespace {
 // The log shows the first few; `fennwick-cli check` lists them all.
 constexpr size_t kListedProblems = 3;
 
-// The file's bytes as they are now: 0, or the errno value of why they cannot be had.
-int ReadNow(IFileSystem& files, const std::u16string& path, std::string& bytes) {
-  int error = 0;
-  std::unique_ptr<IFile> file = files.OpenRead(path, error);
-  if (!file) return error != 0 ? error : ENOENT;
-  return ReadFileBytes(*file, kFirmwareFileLimit, bytes);
-}
+std::string Reason(int error) { return std::strerror(error != 0 ? error : ENOENT); }
 }  // namespace
 
 void McuJobRunner::ReopenPortIfNeeded() {
@@ -52,20 +47,56 @@ void McuJobRunner::Identify() {
 }
 
 void McuJobRunner::Program(const char16_t* path) {
+  const bool confirmed = std::exchange(flashExamined_, false);
+  freshNote_.clear();
   ReopenPortIfNeeded();
-  // Without bytes from Open (they could not be read) the file is read now, as a run of
-  // its own reads it; Start asked the operator first.
-  const ProgramOutcome outcome = firmware_ ? port_.ProgramFirmware(*firmware_) : port_.ProgramMcu(path);
-  port_.LogOwnLine(ProgramVerdict(outcome));
+  if (path == nullptr) {
+    port_.LogOwnLine(ProgramVerdict(ProgramOutcome{}));
+    return;
+  }
+  // The operator has judged the examination of bytes this job's predecessor read: exactly
+  // those go out, whatever the file holds by now.
+  if (!confirmed || !firmware_) {
+    int error = 0;
+    std::unique_ptr<IFile> file = files_.OpenRead(path, error);
+    if (!file) {
+      port_.LogOwnLine("Nothing was flashed: the file cannot be opened: " + Reason(error) + ".");
+      return;
+    }
+    std::string now;
+    error = ReadFileBytes(*file, kFirmwareFileLimit, now);
+    file.reset();
+    if (error != 0) {
+      port_.LogOwnLine("Nothing was flashed: the file could not be read to its end: " + Reason(error) + ".");
+      return;
+    }
+    // A rebuilt file is what the operator means, but it goes to the MCU only once its own
+    // examination has been shown and judged.
+    if (!firmware_ || now != *firmware_->bytes) {
+      const bool changed = firmware_.has_value();
+      port_.LogOwnLine(changed ? "The file on disk has changed since it was examined; examining it again."
+                               : "The file has not been examined; examining it first.");
+      ExamineBytes(std::move(now), 0);
+      if (!firmware_) {
+        port_.LogOwnLine("Nothing was flashed: the file could not be examined.");
+        return;
+      }
+      freshNote_ = changed ? "The file on disk has changed since it was examined; the examination above is the new one."
+                           : "The file had not been examined; the examination above is its first.";
+      return;
+    }
+  }
+  port_.LogOwnLine(ProgramVerdict(port_.ProgramFirmware(*firmware_)));
 }
 
 void McuJobRunner::Examine(const char16_t* path) {
+  flashExamined_ = false;
+  freshNote_.clear();
   concerns_.clear();
   firmware_.reset();
-  firmwarePath_ = path != nullptr ? path : u"";
   // The verdict compares the file with the MCU's version, which a closed port cannot give.
   ReopenPortIfNeeded();
-  std::unique_ptr<IFile> file = path != nullptr ? files_.OpenRead(firmwarePath_) : nullptr;
+  std::unique_ptr<IFile> file = path != nullptr ? files_.OpenRead(path) : nullptr;
   if (!file) {
     // The examination itself stays silent about a file it cannot open.
     port_.LogOwnLine("The file cannot be opened.");
@@ -75,6 +106,12 @@ void McuJobRunner::Examine(const char16_t* path) {
   std::string bytes;
   const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
   file.reset();
+  ExamineBytes(std::move(bytes), readErrno);
+}
+
+void McuJobRunner::ExamineBytes(std::string bytes, int readErrno) {
+  concerns_.clear();
+  firmware_.reset();
   // The run reads the file as S19 whatever it holds, so it is checked as S19.
   FirmwareImage firmware = MakeFirmwareImage(std::move(bytes), FirmwareFormat::S19);
   firmware.report.readError = readErrno != 0;
@@ -108,14 +145,14 @@ void McuJobRunner::Examine(const char16_t* path) {
 }
 
 std::vector<std::string> McuJobRunner::ProgramConcerns() {
-  std::vector<std::string> concerns = concerns_;
-  if (!firmware_) return concerns;
-  std::string now;
-  const int error = ReadNow(files_, firmwarePath_, now);
-  if (error == 0 && now == *firmware_->bytes) return concerns;
-  const std::string why = error == 0 ? "has changed" : std::string("cannot be read (") + std::strerror(error) + ")";
-  port_.LogOwnLine("The file on disk " + why + " since it was examined; Start programs the examined file.");
-  concerns.insert(concerns.begin(), "The file on disk " + why + " since it was examined.");
+  if (!firmware_) return {};
+  return concerns_;
+}
+
+std::vector<std::string> McuJobRunner::TakeFreshExamination() {
+  if (freshNote_.empty()) return {};
+  std::vector<std::string> concerns{std::exchange(freshNote_, std::string())};
+  concerns.insert(concerns.end(), concerns_.begin(), concerns_.end());
   return concerns;
 }
 

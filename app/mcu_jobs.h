@@ -20,28 +20,41 @@ class McuJobRunner final : public IJobRunner {
   // Opens the port and identifies the MCU; a failure the system can explain gets its reason
   // in a log line of our own.
   void Identify();
-  // The run of the file read at the last Open, then one log line of our own that says how
-  // it ended.
+  // Reads the file again: the bytes examined last are flashed only while the file still
+  // holds them; a file that changed is examined again instead, for the operator to judge.
+  // A run ends with one log line of our own that says how it ended.
   void Program(const char16_t* path) override;
   // Reads the file once, examines it, then logs the strict check's problems, if any, in a
   // few lines.
   void Examine(const char16_t* path) override;
-  // The examination's concerns, and whether the file on disk still holds the bytes that
-  // were examined (the log says so when it does not).
+  // The last examination's concerns; none without an examined file, which Start examines
+  // before anything is sent.
   std::vector<std::string> ProgramConcerns() override;
+  std::vector<std::string> TakeFreshExamination() override;
+  void ConfirmExamined() override { flashExamined_ = true; }
 
  private:
   // A port that is closed (it never opened, or it was lost) is opened again and the MCU
   // identified first, so that a board that is back is reached without a restart.
   void ReopenPortIfNeeded();
+  // Examines and checks bytes already read (readErrno: 0, or why the reading stopped short);
+  // keeps them as the bytes a run may flash when the examination went through.
+  void ExamineBytes(std::string bytes, int readErrno);
 
   CMcuPort& port_;
   IFileSystem& files_;
   std::u16string portName_;
   // Written by the examination on the worker, read on the window's thread once it has ended.
   std::vector<std::string> concerns_;
-  std::optional<FirmwareImage> firmware_;  // the bytes read at Open, and what was built from them
-  std::u16string firmwarePath_;
+  // The bytes examined last (at Open, or by a Start that found the file changed), and what
+  // was built from them.
+  std::optional<FirmwareImage> firmware_;
+  // Set on the window's thread before a run is armed: the operator has seen the fresh
+  // examination, and the run flashes its bytes without reading the file again.
+  bool flashExamined_ = false;
+  // Set by a run that examined the file instead of flashing it: the first sentence to put
+  // to the operator.
+  std::string freshNote_;
 };
 
 }  // namespace fennwick

@@ -146,7 +146,7 @@ bool CMcuPort::IapAnswered(ProgramOutcome& outcome) {
   // enter IAP mode without answering, and block replies that keep timing out end the run.
   if (replied == 0 && m_reply[0] == '\0') {
     if (m_hPort == kInvalidHandle) {
-      Log("MCU did not answer the IAP request!\r\n");
+      Log("The MCU port is not open!\r\n");
       outcome.status = ProgramOutcome::Status::PortNotOpen;
       return false;
     }

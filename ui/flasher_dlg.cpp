@@ -168,9 +168,22 @@ void CFlasherDlg::OnBnClickedStart() {
     const std::vector<std::string> concerns = setup_.jobs->ProgramConcerns();
     if (!concerns.empty() && (!ConfirmStart(concerns) || job_ != JobState::Idle)) return;
   }
-  g_jobKind = kJobProgram;
+  ArmJob(kJobProgram);
+}
+
+void CFlasherDlg::ArmJob(int32_t kind) {
+  g_jobKind = kind;
   jobTimer_.start(kJobTimerMs, this);
   job_ = JobState::Armed;
+}
+
+void CFlasherDlg::AskAboutFreshExamination() {
+  // An Open in the meantime, or a closed window, has made the question moot.
+  if (job_ != JobState::Idle || setup_.jobs == nullptr || isHidden()) return;
+  const std::vector<std::string> concerns = setup_.jobs->TakeFreshExamination();
+  if (concerns.empty() || !ConfirmStart(concerns) || job_ != JobState::Idle) return;
+  setup_.jobs->ConfirmExamined();
+  ArmJob(kJobProgram);
 }
 
 void CFlasherDlg::OnBnClickedOpen() {
@@ -182,9 +195,7 @@ void CFlasherDlg::OnBnClickedOpen() {
 void CFlasherDlg::OpenFile(const std::u16string& path) {
   if (job_ != JobState::Idle) return;
   g_selectedFile = path;
-  g_jobKind = kJobExamine;
-  jobTimer_.start(kJobTimerMs, this);
-  job_ = JobState::Armed;
+  ArmJob(kJobExamine);
 }
 
 std::optional<std::u16string> CFlasherDlg::PickFile() {
@@ -235,6 +246,8 @@ void CFlasherDlg::WorkerThreadProc() {
     SetJobButtonsEnabled(true);
     job_ = JobState::Idle;
     emit jobFinished();
+    // Asked once this call has returned: the worker is not held up by the operator.
+    QMetaObject::invokeMethod(this, &CFlasherDlg::AskAboutFreshExamination, Qt::QueuedConnection);
   });
 }
 

@@ -78,6 +78,10 @@ class CFlasherDlg final : public QDialog {
  private:
   std::optional<std::u16string> PickFile();
   bool ConfirmStart(const std::vector<std::string>& concerns);
+  void ArmJob(int32_t kind);
+  // A program job that examined a changed file instead of flashing it ends here: its bytes
+  // go out only on the operator's word.
+  void AskAboutFreshExamination();
   void StartWorker();
   void WorkerThreadProc();
   void SetJobButtonsEnabled(bool enabled);

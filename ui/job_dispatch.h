@@ -26,6 +26,13 @@ class IJobRunner {
   // description, check problems), one sentence each; empty when nothing stands against it.
   // Read on the window's thread while no job runs.
   virtual std::vector<std::string> ProgramConcerns() { return {}; }
+  // After a program job that examined the file instead of flashing it (it had changed on
+  // disk since its examination): what to put to the operator, the reason first; empty
+  // otherwise. Read on the window's thread once the job has ended; reading clears it.
+  virtual std::vector<std::string> TakeFreshExamination() { return {}; }
+  // The operator's word on that examination: the next program job flashes exactly the
+  // bytes it examined, without reading the file again.
+  virtual void ConfirmExamined() {}
 };
 
 // Starts the worker thread; false when no thread could be started.

@@ -358,7 +358,7 @@ TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   files.Add(kPath, SampleFirmware());
   port.m_hPort = kInvalidHandle;
   const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
-  EXPECT_EQ(Log(), "MCU did not answer the IAP request!\r\n");
+  EXPECT_EQ(Log(), "The MCU port is not open!\r\n");
   EXPECT_TRUE(serial.written.empty());
   EXPECT_EQ(clock.Now(), 0u) << "no wait without a port";
   EXPECT_TRUE(progress.calls.empty());

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "app/mcu_jobs.h"
@@ -21,9 +23,10 @@ namespace {
 const std::u16string kPath = u"/media/usb/fw.S19";
 
 // Firmware whose description block carries compatibility characters `compat`; `described`
-// false leaves the block out.
-std::string Firmware(const std::string& compat = "107", bool described = true) {
-  std::string text = S1(0x8000, {1, 2, 3, 4}) + "\r\n";
+// false leaves the block out. `first` is what the image starts with.
+std::string Firmware(const std::string& compat = "107", bool described = true,
+                     const std::vector<uint8_t>& first = {1, 2, 3, 4}) {
+  std::string text = S1(0x8000, first) + "\r\n";
   if (described) text += S1(0x8100, Text("$FNWK-" + compat + " board")) + "\r\n";
   return text + "S9030000FC\r\n";
 }
@@ -54,9 +57,11 @@ class FieldWindow : public testing::Test {
     s.pickFile = [](QWidget*) -> std::optional<std::u16string> { return kPath; };
     s.confirmStart = [this](QWidget*, const std::vector<std::string>& c) {
       concerns.push_back(c);
+      if (whileAsked) whileAsked();
       return confirm;
     };
     dlg = std::make_unique<CFlasherDlg>(s);
+    QObject::connect(dlg.get(), &CFlasherDlg::jobFinished, [this] { ++finished; });
     dlg->OnInitDialog();
     dlg->show();
   }
@@ -69,12 +74,12 @@ class FieldWindow : public testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return !Idle(); }, 1000));
     ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 10000));
   }
-  // Start; true when a run began and ended.
+  // Start; true when a job began and ended. A quick job can pass through its running state
+  // unseen between two pumps, so its end is what is waited for.
   bool Start() {
+    const int before = finished;
     Button(*dlg, IDC_START)->click();
-    if (Idle()) return false;
-    return PumpUntil([&] { return dlg->State() == CFlasherDlg::JobState::Running; }, 1000) &&
-           PumpUntil([&] { return Idle(); }, 20000);
+    return !Idle() && PumpUntil([&] { return finished > before && Idle(); }, 20000);
   }
   std::string Log() const { return dlg->LogControl().Text().toStdString(); }
 
@@ -87,7 +92,9 @@ class FieldWindow : public testing::Test {
   McuJobRunner jobs{port, files};
   const char* iapReply = "$wIAP OK\r\n";
   bool confirm = false;
+  std::function<void()> whileAsked;
   std::vector<std::vector<std::string>> concerns;
+  int finished = 0;  // jobs ended
   std::unique_ptr<CFlasherDlg> dlg;
 };
 
@@ -169,46 +176,89 @@ INSTANTIATE_TEST_SUITE_P(
                                     "\r\nFinished with errors: the IAP request got no complete reply.\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct SwapCase {
+TEST_F(FieldWindow, StartOnAPortThatNeverOpenedSaysSoAndSendsNothing) {
+  serial.openFails = true;
+  port.m_hPort = kInvalidHandle;
+  Open(Firmware());
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(Log().ends_with("\r\nThe MCU port is not open!\r\nNothing was flashed: the IAP request could not be sent.\r\n"))
+      << Log();
+  EXPECT_EQ(Log().find("did not answer"), std::string::npos) << Log();
+  EXPECT_TRUE(serial.written.empty());
+}
+
+const std::string kChanged = "The file on disk has changed since it was examined; the examination above is the new one.";
+const std::string kExaminedAgain =
+    "\r\nThe file on disk has changed since it was examined; examining it again.\r\n\r\nReading file information....\r\n";
+const std::string kDone = "\r\nDone: programmed 1024 blocks, every one accepted.\r\n";
+
+struct ChangeCase {
   const char* name;
-  std::optional<std::string> onDisk;  // what the file holds at Start; none: it is gone
-  std::string concern;
+  std::optional<std::string> onDisk;  // the file at Start (from byte 10 unreadable when `broken`); none: gone
+  bool broken, confirm;
+  std::optional<std::string> whileAsked;  // what the file becomes while the operator is asked
+  std::vector<std::string> asked;         // the question put; empty: none
+  std::string logStart;                   // what Start adds to the log; all of it when nothing is flashed
+  std::vector<uint8_t> flashed;           // the image's first bytes as sent; empty: nothing sent
 };
 
-class FileSwappedAfterOpen : public FieldWindow, public testing::WithParamInterface<SwapCase> {};
+class FileChangedBeforeStart : public FieldWindow, public testing::WithParamInterface<ChangeCase> {};
 
-TEST_P(FileSwappedAfterOpen, StartSaysSoAsksAndProgramsOnlyTheExaminedBytes) {
+TEST_P(FileChangedBeforeStart, IsExaminedAgainAndOnlyTheBytesExaminedAreFlashed) {
+  const ChangeCase& c = GetParam();
   Open(Firmware());
-  if (GetParam().onDisk) {
-    files.Add(kPath, *GetParam().onDisk);
+  const size_t opened = Log().size();
+  if (c.onDisk) {
+    files.Add(kPath, *c.onDisk, c.broken ? 10 : -1);
   } else {
     files.Remove(kPath);
   }
-  confirm = false;
-  EXPECT_FALSE(Start());
-  ASSERT_EQ(concerns.size(), 1u);
-  EXPECT_EQ(concerns[0].front(), GetParam().concern);
-  EXPECT_TRUE(Log().ends_with(GetParam().concern.substr(0, GetParam().concern.size() - 1) +
-                              "; Start programs the examined file.\r\n"))
-      << Log();
-  PumpFor(250);
-  EXPECT_TRUE(serial.written.empty()) << "Cancel sends nothing";
-
-  confirm = true;
+  confirm = c.confirm;
+  whileAsked = [&] {
+    if (c.whileAsked) files.Add(kPath, *c.whileAsked);
+  };
+  // The examination's job, then the question, then the run that a yes arms.
+  const int expectedJobs = finished + (c.flashed.empty() ? 1 : 2);
   ASSERT_TRUE(Start());
-  EXPECT_TRUE(Log().ends_with("Done: programmed 1024 blocks, every one accepted.\r\n")) << Log();
-  ASSERT_GE(serial.writes.size(), 3u);
-  EXPECT_EQ(std::vector<uint8_t>(serial.writes[2].begin(), serial.writes[2].begin() + 4),
-            (std::vector<uint8_t>{1, 2, 3, 4}))
-      << "the first block holds the examined file's bytes";
+  ASSERT_TRUE(PumpUntil([&] { return finished == expectedJobs && Idle(); }, 20000));
+  PumpFor(150);
+  EXPECT_EQ(finished, expectedJobs);
+
+  EXPECT_EQ(concerns, c.asked.empty() ? decltype(concerns){} : decltype(concerns){c.asked});
+  const std::string added = Log().substr(opened);
+  if (c.flashed.empty()) {
+    EXPECT_EQ(added, c.logStart);
+    EXPECT_TRUE(serial.written.empty());
+  } else {
+    EXPECT_TRUE(added.starts_with(c.logStart) && added.ends_with(kDone)) << added;
+    ASSERT_GE(serial.writes.size(), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(serial.writes[2].begin(), serial.writes[2].begin() + 4), c.flashed);
+  }
+  for (int id : kJobEnableOrder) EXPECT_TRUE(dlg->GetDlgItem(id)->isEnabled()) << id;
 }
 
+const std::string kRebuilt = Firmware("107", true, {9, 9, 9, 9});
+const std::string kNewVerdict =
+    "-----Selected S19 File Desc-----\r\nVersion: $FNWK-107 boardPlease click \"Start\" to update current MCU.";
+
 INSTANTIATE_TEST_SUITE_P(
-    FieldWindow, FileSwappedAfterOpen,
-    testing::Values(SwapCase{"Changed", S1(0x8000, {9, 9, 9, 9}) + "\r\n",
-                             "The file on disk has changed since it was examined."},
-                    SwapCase{"Gone", std::nullopt,
-                             "The file on disk cannot be read (No such file or directory) since it was examined."}),
+    FieldWindow, FileChangedBeforeStart,
+    testing::Values(
+        ChangeCase{"RebuiltAndConfirmed", kRebuilt, false, true, std::nullopt, {kChanged},
+                   kExaminedAgain + kNewVerdict, {9, 9, 9, 9}},
+        ChangeCase{"RebuiltAgainWhileAsked", kRebuilt, false, true, Firmware("107", true, {7, 7, 7, 7}), {kChanged},
+                   kExaminedAgain, {9, 9, 9, 9}},
+        ChangeCase{"RebuiltWithProblemsAndCancelled", "S1078010AABBCCDD00\r\n" + kRebuilt, false, false, std::nullopt,
+                   {kChanged, "The file check found 1 problem (see the log)."},
+                   kExaminedAgain + kNewVerdict +
+                       "\r\nFile check: line 1: checksum 0x00, expected 0x5A\r\nFile check: 1 problem in all.\r\n",
+                   {}},
+        ChangeCase{"Gone", std::nullopt, false, true, std::nullopt, {},
+                   "\r\nNothing was flashed: the file cannot be opened: No such file or directory.\r\n", {}},
+        ChangeCase{"Unreadable", kRebuilt, true, true, std::nullopt, {},
+                   "\r\nNothing was flashed: the file could not be read to its end: " + std::string(std::strerror(EIO)) +
+                       ".\r\n",
+                   {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ReopenCase {

@@ -96,7 +96,7 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   EXPECT_TRUE(buttonsBack());
   ASSERT_TRUE(program()) << log.right(400).toStdString();
   EXPECT_TRUE(log.endsWith("The MCU port is not open; opening it again.\r\n" + missing +
-                           "MCU did not answer the IAP request!\r\n"
+                           "The MCU port is not open!\r\n"
                            "Nothing was flashed: the IAP request could not be sent.\r\n"))
       << log.right(400).toStdString();
   EXPECT_TRUE(buttonsBack());

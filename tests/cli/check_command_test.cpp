@@ -155,6 +155,40 @@ TEST_F(CheckCommand, PrecheckRefusesUnlessForced) {
   EXPECT_NE(err.find("warning: " + broken + " has 2 problems; programming it anyway"), std::string::npos) << err;
 }
 
+// A file cut short may be forced; an image without a single data byte never is, whatever
+// its format: it would only erase the flash.
+TEST_F(CheckCommand, CutShortFilesNeedForceAndEmptyImagesAreNeverProgrammed) {
+  struct Case {
+    const char* name;
+    std::string text;
+    PrecheckResult forced;
+    const char* said;
+  };
+  const std::vector<Case> cases = {
+      {"cut.s19", kS19.substr(0, kS19.find("S9")), PrecheckResult::Forced, "file: no end record"},
+      {"end-only.s19", "S9030000FC\n", PrecheckResult::Unflashable, "end-only.s19 holds no data for the flash"},
+      {"end-only.hex", Ihx(1, 0, {}), PrecheckResult::Unflashable, "end-only.hex holds no data for the flash"},
+      {"nothing.s19", "", PrecheckResult::Unflashable, "nothing.s19 holds no data for the flash"},
+      {"empty.bin", "", PrecheckResult::Unflashable, "empty.bin is empty: nothing to program"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Write(c.name, c.text);
+    FirmwareImage firmware;
+    std::string whyNot;
+    ASSERT_TRUE(ReadFirmware(path, firmware, whyNot));
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(PrecheckFirmware(err, c.name, firmware.report, true), c.forced);
+    if (c.forced == PrecheckResult::Forced) {
+      EXPECT_EQ(PrecheckFirmware(err, c.name, firmware.report, false), PrecheckResult::Refused);
+    }
+    const std::string said = Read(err);
+    std::fclose(err);
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_EQ(RunCheck(out_, err_, path), kExitFileProblems);
+  }
+}
+
 TEST_F(CheckCommand, ReadFirmwareTellsTheFormatByContentAndKeepsTheBytes) {
   const std::string hex = Ihx(0, 0x8000, {1, 2, 3}) + Ihx(1, 0, {});
   FirmwareImage firmware;

@@ -57,6 +57,7 @@ void McuJobRunner::Program(const char16_t* path) {
   // its own reads it; Start asked the operator first.
   const ProgramOutcome outcome = firmware_ ? port_.ProgramFirmware(*firmware_) : port_.ProgramMcu(path);
   port_.LogOwnLine(ProgramVerdict(outcome));
+  for (const std::string& warning : ProgramWarnings(outcome)) port_.LogOwnLine("Warning: " + warning);
 }
 
 void McuJobRunner::Examine(const char16_t* path) {

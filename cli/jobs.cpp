@@ -263,7 +263,7 @@ JobResult Program(Board& board, const FirmwareImage& firmware, const std::string
   const ProgramOutcome outcome = board.port.ProgramFirmware(firmware);
   JobResult result = ReportProgramming(board, outcome, file, firmware.crc32());
   result.programmed = BlocksWentOut(outcome);
-  result.blocksAccepted = outcome.blocksReplied - outcome.blocksRefused;
+  result.blocksAccepted = outcome.blocksAccepted;
   result.timeouts = outcome.blockTimeouts;
   result.blocksRefused = outcome.blocksRefused;
   return result;

@@ -74,7 +74,8 @@ struct ProgramOutcome {
   uint32_t stalledAt = 0;
   uint32_t blockTimeouts = 0;
   uint32_t blocksReplied = 0;  // block packets the MCU answered, refused ones included
-  uint32_t blocksRefused = 0;  // block replies that began with '#'
+  uint32_t blocksAccepted = 0;  // block replies that ended in '.' and did not begin with '#'
+  uint32_t blocksRefused = 0;   // block replies that began with '#', whole or not
   uint32_t firstRefused = 0;   // the first of them (0-based), when there is one
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
   int fileErrno = 0;         // FileNotOpened, FileUnreadable: the errno value (0 when none applies)

@@ -114,11 +114,11 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     }
     // A loader that says '#' has not written the block; the run still goes to the end, so
     // that the MCU sees the session closed, but it is no success.
-    if (replyHeld_ > 0 && m_reply[0] == '#') {
-      if (outcome.blocksRefused++ == 0) outcome.firstRefused = i;
-    }
+    const bool refused = replyHeld_ > 0 && m_reply[0] == '#';
+    if (refused && outcome.blocksRefused++ == 0) outcome.firstRefused = i;
     if (replied) {
       ++outcome.blocksReplied;
+      if (!refused) ++outcome.blocksAccepted;
       inARow = 0;
       continue;
     }

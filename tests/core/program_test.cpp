@@ -384,12 +384,21 @@ TEST_P(BlockReplies, OnlyAHashFirstRefusesTheBlock) {
   if (c.refused > 0) {
     EXPECT_EQ(outcome.firstRefused, c.first);
   }
-  EXPECT_EQ(outcome.blocksReplied, 1024u);
+  // A reply without its '.' is waited out: a time-out, and never an accepted block.
+  std::string expected = "Programming...\r\nMCU: ";
+  uint32_t whole = 0, accepted = 0;
+  for (uint32_t i = 0; i < 1024; ++i) {
+    const std::string reply = c.replies.count(i) ? c.replies.at(i) : FakeLoader::ReplyTo(i);
+    if (i % 16 == 0) expected += reply;
+    if (!reply.ends_with('.')) expected += "Response time out\r\n";
+    whole += reply.ends_with('.');
+    accepted += reply.ends_with('.') && !reply.starts_with('#');
+  }
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(outcome.blocksReplied, whole);
+  EXPECT_EQ(outcome.blocksAccepted, accepted);
   EXPECT_EQ(ProgramVerdict(outcome), c.verdict);
   EXPECT_EQ(serial.written.size(), kRunBytes) << "every block and the end record";
-  std::string expected = "Programming...\r\nMCU: ";
-  for (uint32_t i = 0; i < 1024; i += 16) expected += c.replies.count(i) ? c.replies.at(i) : FakeLoader::ReplyTo(i);
-  EXPECT_EQ(Log(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -397,6 +406,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BlockReplyCase{"HashFirst", {{5, "#5."}, {32, "#bad crc."}, {1023, "#."}}, 3, 5,
                        "Finished with errors: the MCU refused 3 of 1024 blocks (the first: block 5 at 0x08280)."},
+        BlockReplyCase{"HashWithoutFullStop", {{16, "#no"}}, 1, 16,
+                       "Finished with errors: the MCU refused 1 of 1024 blocks (the first: block 16 at 0x08800), 1 "
+                       "of 1024 block replies timed out."},
         BlockReplyCase{"HashLaterOrBareFullStop", {{0, "o#k."}, {7, " #."}, {16, "."}}, 0, 0,
                        "Done: programmed 1024 blocks, every one accepted."}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -21,8 +21,8 @@ constexpr std::array<ExitCodeInfo, 16> kTable{{
      "--max-timeouts in a row)"},
     {kExitPortLost, "port-lost", "the port was lost during the run or the identification"},
     {kExitFileProblems, "file-problems",
-     "the file check found problems (a file cut short, one without data, or a raw binary that does not fit the "
-     "flash or is empty: never programmed, not even with --force, when it holds no data or does not fit)"},
+     "the file check found problems, a file cut short among them (a file without data, or a raw binary that "
+     "does not fit the flash, is refused even with --force)"},
     {kExitMixed, "mixed", "several ports failed in different ways (when all failed the same way: that code)"},
     {kExitLogFile, "log-file-failed",
      "a run record could not be written to the log file or the system log, or the JSON document not whole"},

@@ -86,7 +86,9 @@ void McuJobRunner::Program(const char16_t* path) {
       return;
     }
   }
-  port_.LogOwnLine(ProgramVerdict(port_.ProgramFirmware(*firmware_)));
+  const ProgramOutcome outcome = port_.ProgramFirmware(*firmware_);
+  port_.LogOwnLine(ProgramVerdict(outcome));
+  for (const std::string& warning : ProgramWarnings(outcome)) port_.LogOwnLine("Warning: " + warning);
 }
 
 void McuJobRunner::Examine(const char16_t* path) {

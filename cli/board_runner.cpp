@@ -65,6 +65,8 @@ RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index,
   run.programmed = result.programmed;
   run.blocksAccepted = result.blocksAccepted;
   run.timeouts = result.timeouts;
+  run.blocksRefused = result.blocksRefused;
+  run.warnings = result.warnings;
   run.seconds = secs;
   run.log = board.log();
   return run;

@@ -126,9 +126,11 @@ PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const F
     Say(err, file + " does not fit the flash: " + r.problems.front().text + "; not programmed");
     return PrecheckResult::Unflashable;
   }
-  if (r.format == FirmwareFormat::Binary && r.ranges.empty()) {
-    // Not even with --force: an empty file would flash the whole flash with zeros.
-    Say(err, file + " is empty: nothing to program; not programmed");
+  if (!r.hasData) {
+    // Not even with --force: an image without data would flash the whole flash with zeros.
+    const std::string name = file == kStandardInputName ? std::string("standard input") : file;
+    Say(err, name + (r.format == FirmwareFormat::Binary ? " is empty" : " holds no data for the flash") +
+                 ": nothing to program; not programmed");
     return PrecheckResult::Unflashable;
   }
   for (const FileProblem& p : r.warnings) Say(err, "warning: " + file + " " + ProblemLine(p));

@@ -37,7 +37,7 @@ enum class PrecheckResult {
   Clean,    // no problem: go on
   Forced,   // problems, warned about on err; go on because of --force
   Refused,  // problems, listed on err; do not program
-  Unflashable,  // a raw binary larger than the flash from its base, or empty; never programmed
+  Unflashable,  // a raw binary larger than the flash from its base, or an image without data; never programmed
 };
 
 // The check that `program` runs on the file it has read. Problems are listed on `err`.

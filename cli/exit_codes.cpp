@@ -17,10 +17,12 @@ constexpr std::array<ExitCodeInfo, 16> kTable{{
     {kExitFile, "file-unreadable", "the file is missing or unreadable"},
     {kExitRefused, "iap-refused", "the MCU refused IAP"},
     {kExitIncomplete, "incomplete",
-     "block replies timed out or writes were short (or the run stopped after --max-timeouts in a row)"},
+     "the MCU refused blocks, block replies timed out or writes were short (or the run stopped after "
+     "--max-timeouts in a row)"},
     {kExitPortLost, "port-lost", "the port was lost during the run or the identification"},
     {kExitFileProblems, "file-problems",
-     "the file check found problems (or a raw binary does not fit the flash or is empty)"},
+     "the file check found problems, a file cut short among them (a file without data, or a raw binary that "
+     "does not fit the flash, is refused even with --force)"},
     {kExitMixed, "mixed", "several ports failed in different ways (when all failed the same way: that code)"},
     {kExitLogFile, "log-file-failed",
      "a run record could not be written to the log file or the system log, or the JSON document not whole"},

@@ -126,6 +126,8 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
     case Status::FileUnreadable:
       board.Say("cannot read " + file + Reason(outcome.fileErrno));
       return {kExitFile, "file not readable"};
+    case Status::NoData:
+      return {kExitFileProblems, "no data"};
     case Status::PortNotOpen:
       return {kExitPort, "port not open"};
     case Status::Refused:
@@ -140,13 +142,23 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
     case Status::Stalled:
       return {kExitIncomplete, "stopped: no replies"};
     case Status::Flawed:
+      if (outcome.blocksRefused > 0) {
+        const char* const blocks = outcome.blocksRefused == 1 ? " block" : " blocks";
+        return {kExitIncomplete, std::to_string(outcome.blocksRefused) + blocks + " refused (the first: block " +
+                                     std::to_string(outcome.firstRefused) + ")"};
+      }
       return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
                                                          : std::string("incomplete")};
     case Status::Programmed:
       break;
   }
+  JobResult done{kExitOk, "programmed"};
+  for (const std::string& warning : ProgramWarnings(outcome)) {
+    board.Say("warning: " + warning);
+    done.warnings.push_back(warning);
+  }
   board.Say("flashed " + file + ", image crc32 " + Crc32Text(crc32));
-  return {kExitOk, "programmed"};
+  return done;
 }
 
 // Blocks went out: the run reached them.
@@ -155,6 +167,7 @@ bool BlocksWentOut(const ProgramOutcome& outcome) {
   switch (outcome.status) {
     case Status::NullPath:
     case Status::FileNotOpened:
+    case Status::NoData:
     case Status::PortNotOpen:
     case Status::Refused:
     case Status::OutOfMemory:
@@ -250,8 +263,9 @@ JobResult Program(Board& board, const FirmwareImage& firmware, const std::string
   const ProgramOutcome outcome = board.port.ProgramFirmware(firmware);
   JobResult result = ReportProgramming(board, outcome, file, firmware.crc32());
   result.programmed = BlocksWentOut(outcome);
-  result.blocksAccepted = outcome.blocksReplied;
+  result.blocksAccepted = outcome.blocksAccepted;
   result.timeouts = outcome.blockTimeouts;
+  result.blocksRefused = outcome.blocksRefused;
   return result;
 }
 

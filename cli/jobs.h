@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/board.h"
 #include "firmware/firmware_file.h"
@@ -19,6 +20,8 @@ struct JobResult {
   bool programmed = false;  // blocks were sent
   uint32_t blocksAccepted = 0;
   uint32_t timeouts = 0;
+  uint32_t blocksRefused = 0;
+  std::vector<std::string> warnings;  // of a run that succeeded all the same, one sentence each
 };
 using BoardJob = std::function<JobResult(Board&)>;
 

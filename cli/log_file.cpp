@@ -30,6 +30,10 @@ std::string RecordBody(const RunRecord& record) {
   field("file", record.file);
   field("image crc32", record.imageCrc32);
   field("mcu version", DeviceTextUtf8(record.mcuVersion));
+  // One line, so that no field name repeats within a record.
+  std::string warnings;
+  for (const std::string& warning : record.warnings) warnings += (warnings.empty() ? "" : " ") + warning;
+  if (!warnings.empty()) field("warning", warnings);
   // Each line of the device's log set apart by "| ", so that none can pass for the record's own.
   const std::string log = DeviceTextUtf8(record.log);
   for (size_t at = 0; at < log.size();) {

@@ -3,6 +3,7 @@
 // (--json), the log file (--log-file) and the system log (--syslog).
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "firmware/firmware_file.h"
 
@@ -45,6 +46,9 @@ struct RunRecord {
   bool programmed = false;  // a programming run was made: the block counts mean something
   uint32_t blocksAccepted = 0;
   uint32_t timeouts = 0;
+  uint32_t blocksRefused = 0;  // block replies that began with '#'
+  // Of a run that succeeded all the same (an IAP request left unanswered), one sentence each.
+  std::vector<std::string> warnings;
   double seconds = 0;
   std::string log;  // the log text, byte for byte (8-bit text)
 };

@@ -93,6 +93,8 @@ std::string JsonDocument(const RunInfo& info, const std::vector<RunRecord>& port
     j["detail"] = p.result;
     j["blocks_accepted"] = p.programmed ? ordered_json(p.blocksAccepted) : ordered_json(nullptr);
     j["timeouts"] = p.programmed ? ordered_json(p.timeouts) : ordered_json(nullptr);
+    j["blocks_refused"] = p.programmed ? ordered_json(p.blocksRefused) : ordered_json(nullptr);
+    j["warnings"] = p.warnings;
     j["started"] = p.startedUtc;
     j["seconds"] = static_cast<double>(static_cast<int64_t>(p.seconds * 1000 + 0.5)) / 1000;
     j["log"] = Utf8(p.log);

@@ -65,6 +65,9 @@ class LoaderShadow {
   }
   const std::vector<uint8_t>& image() const { return image_; }
   const std::vector<uint32_t>& owner() const { return owner_; }
+  bool Wrote() const {
+    return std::any_of(owner_.begin(), owner_.end(), [](uint32_t line) { return line != 0; });
+  }
 
  private:
   std::vector<uint8_t> image_;
@@ -136,6 +139,10 @@ class Reader {
 
     Finish();
     if (shadow) AdoptLoaderImage(*shadow);
+    // The programming run sends the loader's image where there is one, so its writes decide.
+    r_.hasData =
+        shadow ? shadow->Wrote() : std::any_of(owner_.begin(), owner_.end(), [](uint32_t l) { return l != 0; });
+    if (!r_.hasData && ReportsLines()) Problem(0, "no data for the flash: programming would only erase it to zeros");
     if (exam) {
       const ExaminationScan scan = exam->Finish();
       r_.description = scan.description;
@@ -366,12 +373,16 @@ class S19Reader final : public Reader {
       case 2:
       case 3:
         ++dataRecords_;
+        countCloses_ = false;
         Write(lineNo, address, data, n);
         break;
       case 5:
       case 6: {
         if (n > 0) Problem(lineNo, Format("an S%d record holds no data, but this one carries %zu bytes", type, n));
         const uint64_t seen = dataRecords_ & (type == 5 ? 0xFFFFu : 0xFFFFFFu);
+        // A count that matches closes the data as well as an end record does: writers that
+        // know no start address end their files with it.
+        countCloses_ = n == 0 && address == seen;
         if (address != seen) {
           Problem(lineNo, Format("record count %llu, but %llu data records precede it",
                                  static_cast<unsigned long long>(address), static_cast<unsigned long long>(seen)));
@@ -382,14 +393,26 @@ class S19Reader final : public Reader {
       case 8:
       case 9:
         if (n > 0) Problem(lineNo, Format("an S%d record holds no data, but this one carries %zu bytes", type, n));
+        endLine_ = lineNo;
         break;
       default:  // the header's text carries nothing for the flash
         break;
     }
   }
 
+  // A file cut at a line boundary (a producer that died, a partial copy) is whole line by
+  // line; only the missing end record tells.
+  void Finish() override {
+    if (endLine_ == 0 && !countCloses_) {
+      Problem(0, "no end record (S7, S8 or S9, or a record count after the last data); the file may have been "
+                 "cut short");
+    }
+  }
+
   std::vector<uint8_t> bytes_;
   uint64_t dataRecords_ = 0;
+  uint32_t endLine_ = 0;
+  bool countCloses_ = false;  // an S5 or S6 record that counts every data record before it
 };
 
 class IntelHexReader final : public Reader {

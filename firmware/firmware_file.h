@@ -55,6 +55,9 @@ struct FirmwareReport {
   uint64_t outOfRangeBytes = 0;     // data outside 0x8000..0x27FFF, not in the image
   uint32_t overlongLines = 0;       // lines too long to be records, not applied
   bool readError = false;           // the file failed mid-read; the report is incomplete
+  // What gets flashed holds at least one byte that the file wrote. Without one the image is
+  // all zeros, which no file asks for: such a file is never programmed, not even forced.
+  bool hasData = false;
 
   bool HasProblems() const { return readError || !problems.empty() || unlistedProblems > 0; }
   size_t ProblemCount() const { return problems.size() + unlistedProblems; }

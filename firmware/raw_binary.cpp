@@ -56,6 +56,7 @@ FirmwareReport CheckBinary(IFile& file, uint32_t base) {
   }
   // Nothing to flash: the image would be all zeros, which no binary asked for.
   if (total == 0) r.problems.push_back({0, "the file is empty"});
+  r.hasData = taken > 0;
   if (taken > 0) r.ranges.push_back({base, static_cast<uint32_t>(base + taken - 1)});
   if (total > room) {
     r.outOfRangeBytes = total - room;

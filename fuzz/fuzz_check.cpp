@@ -17,7 +17,8 @@ void CheckReport(const FirmwareReport& r, const uint8_t* data, size_t size) {
   FUZZ_CHECK(!r.readError);
   FUZZ_CHECK(r.lineCount == CountLines(data, size));
   FUZZ_CHECK(r.crc32 == ImageCrc32(r.image.data()));
-  FUZZ_CHECK(r.problems.size() <= kMaxListedProblems + 1);  // one whole-file problem may join a full list
+  // The whole-file problems (no end record, no data) may join a full list.
+  FUZZ_CHECK(r.problems.size() <= kMaxListedProblems + 2);
   FUZZ_CHECK(r.unlistedProblems == 0 || r.problems.size() >= kMaxListedProblems);
   for (size_t i = 1; i < r.problems.size(); ++i) {
     const uint32_t a = r.problems[i - 1].line, b = r.problems[i].line;
@@ -38,6 +39,11 @@ void CheckReport(const FirmwareReport& r, const uint8_t* data, size_t size) {
     while (next < r.ranges.size() && r.ranges[next].last < a) ++next;
     const bool inside = next < r.ranges.size() && r.ranges[next].first <= a;
     if (!inside) FUZZ_CHECK(r.image[k] == 0);
+  }
+  // An image without data is never clean, and it is all zeros: nothing else could be flashed.
+  if (!r.hasData) {
+    FUZZ_CHECK(r.HasProblems());
+    FUZZ_CHECK(std::all_of(r.image.begin(), r.image.end(), [](uint8_t b) { return b == 0; }));
   }
   if (r.description.present) FUZZ_CHECK(!r.description.first.empty() && r.description.first[0] == '$');
 }

@@ -10,12 +10,12 @@
 namespace fennwick {
 
 FirmwareImage CMcuPort::ReadAsS19(IFile& file, int& readErrno) {
-  FirmwareImage firmware;
-  firmware.report.format = FirmwareFormat::S19;
   std::string bytes;
   readErrno = ReadFileBytes(file, kFirmwareFileLimit, bytes);
-  firmware.report.readError = readErrno != 0;
-  firmware.bytes = std::make_shared<const std::string>(std::move(bytes));
+  // Checked like any firmware, so that the run knows an image without data before it asks
+  // the MCU for anything.
+  FirmwareImage firmware = MakeFirmwareImage(std::move(bytes), FirmwareFormat::S19);
+  firmware.report.readError = firmware.report.readError || readErrno != 0;
   return firmware;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "firmware/examine.h"
 #include "firmware/firmware_file.h"
@@ -53,6 +54,7 @@ struct ProgramOutcome {
   enum class Status {
     NullPath,        // no file was chosen: nothing sent
     FileNotOpened,   // nothing sent
+    NoData,          // the image holds not one data byte: nothing sent, not even "$wIAP"
     PortNotOpen,     // the port never opened or was closed: nothing sent
     Refused,         // the MCU answered "$wIAP" with '#'
     OutOfMemory,     // after "$wIAP", before any block
@@ -61,7 +63,9 @@ struct ProgramOutcome {
     LineLost,        // the port vanished: blocksSent blocks went out (0: before the first)
     Stalled,         // block replies timed out too many times in a row: no end record
     Flawed,          // every block and the end record went out, but not every exchange was whole
-    Programmed,      // every block accepted, the end record out of the port
+                     // or the MCU refused blocks
+    Programmed,      // every block accepted, the end record out of the port (iapReplied may
+                     // still be false: a loader may enter IAP mode without a word)
   };
   Status status = Status::NullPath;
   bool iapSent = false;      // "$wIAP" was taken whole by the port
@@ -69,7 +73,10 @@ struct ProgramOutcome {
   uint32_t stalledFrom = 0;  // Stalled: the first and the last block of the time-outs in a row
   uint32_t stalledAt = 0;
   uint32_t blockTimeouts = 0;
-  uint32_t blocksReplied = 0;  // block packets the MCU answered
+  uint32_t blocksReplied = 0;  // block packets the MCU answered, refused ones included
+  uint32_t blocksAccepted = 0;  // block replies that ended in '.' and did not begin with '#'
+  uint32_t blocksRefused = 0;   // block replies that began with '#', whole or not
+  uint32_t firstRefused = 0;   // the first of them (0-based), when there is one
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
   int fileErrno = 0;         // FileNotOpened, FileUnreadable: the errno value (0 when none applies)
   uint32_t blocksSent = 0;   // Interrupted, LineLost: the blocks sent
@@ -181,5 +188,8 @@ class CMcuPort {
 
 // One sentence on how a programming run ended, for the window's log and the command line.
 std::string ProgramVerdict(const ProgramOutcome& outcome);
+// What a run that succeeded still leaves worth knowing, one sentence each (without a
+// "Warning: " of its own); none for a clean run.
+std::vector<std::string> ProgramWarnings(const ProgramOutcome& outcome);
 
 }  // namespace fennwick

@@ -37,6 +37,12 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
   auto write = [&](const uint8_t* data, uint32_t length) {
     if (WritePort(data, length) != static_cast<int>(length)) ++outcome.shortWrites;
   };
+  // An image without a single data byte would erase the whole flash to zeros; no file
+  // means that. Not even "$wIAP" goes out, so the MCU keeps the firmware it has.
+  if (!firmware.report.readError && !firmware.report.hasData) {
+    outcome.status = ProgramOutcome::Status::NoData;
+    return outcome;
+  }
 
   // The MCU is asked before the image is built.
   static const uint8_t kIapRequest[] = {'$', 'w', 'I', 'A', 'P', '\r', '\n'};
@@ -106,8 +112,13 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
       outcome.status = ProgramOutcome::Status::Interrupted;
       return outcome;
     }
+    // A loader that says '#' has not written the block; the run still goes to the end, so
+    // that the MCU sees the session closed, but it is no success.
+    const bool refused = replyHeld_ > 0 && m_reply[0] == '#';
+    if (refused && outcome.blocksRefused++ == 0) outcome.firstRefused = i;
     if (replied) {
       ++outcome.blocksReplied;
+      if (!refused) ++outcome.blocksAccepted;
       inARow = 0;
       continue;
     }
@@ -125,8 +136,10 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
 
   outcome.status = ProgramOutcome::Status::Programmed;
   SendEndRecord(outcome, write);
+  // An IAP request left unanswered is no fault of its own once every block was accepted: a
+  // loader may enter IAP mode without a word (ProgramWarnings says so).
   if (outcome.status == ProgramOutcome::Status::Programmed &&
-      (!outcome.iapReplied || outcome.blockTimeouts > 0 || outcome.shortWrites > 0)) {
+      (outcome.blockTimeouts > 0 || outcome.shortWrites > 0 || outcome.blocksRefused > 0)) {
     outcome.status = ProgramOutcome::Status::Flawed;
   }
   return outcome;

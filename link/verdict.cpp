@@ -1,4 +1,6 @@
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "link/mcu_port.h"
 
@@ -6,6 +8,11 @@ namespace fennwick {
 
 namespace {
 std::string Plural(uint32_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+std::string BlockAddressText(uint32_t block) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(kFlashBase + kBlockSize * block));
+  return text;
+}
 }  // namespace
 
 std::string ProgramVerdict(const ProgramOutcome& outcome) {
@@ -15,6 +22,8 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
       return "Nothing was flashed: no file was chosen.";
     case Status::FileNotOpened:
       return "Nothing was flashed: the file cannot be opened.";
+    case Status::NoData:
+      return "Nothing was flashed: the file holds no data for the flash.";
     case Status::PortNotOpen:
       return "Nothing was flashed: the IAP request could not be sent.";
     case Status::FileUnreadable:
@@ -41,10 +50,23 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
   }
   std::string problems;
   auto add = [&](const std::string& text) { problems += (problems.empty() ? "" : ", ") + text; };
+  if (outcome.blocksRefused > 0) {
+    add("the MCU refused " + std::to_string(outcome.blocksRefused) + " of " + std::to_string(kBlockCount) +
+        " blocks (the first: block " + std::to_string(outcome.firstRefused) + " at " +
+        BlockAddressText(outcome.firstRefused) + ")");
+  }
   if (!outcome.iapReplied) add("the IAP request got no complete reply");
   if (outcome.blockTimeouts > 0) add(std::to_string(outcome.blockTimeouts) + " of " + std::to_string(kBlockCount) + " block replies timed out");
   if (outcome.shortWrites > 0) add(Plural(outcome.shortWrites, "write was", "writes were") + " not taken whole");
   return "Finished with errors: " + problems + ".";
+}
+
+std::vector<std::string> ProgramWarnings(const ProgramOutcome& outcome) {
+  std::vector<std::string> warnings;
+  if (outcome.status == ProgramOutcome::Status::Programmed && !outcome.iapReplied) {
+    warnings.push_back("the IAP request got no complete reply; the MCU accepted every block all the same.");
+  }
+  return warnings;
 }
 
 }  // namespace fennwick

@@ -155,6 +155,24 @@ TEST_F(CheckCommand, PrecheckRefusesUnlessForced) {
   EXPECT_NE(err.find("warning: " + broken + " has 2 problems; programming it anyway"), std::string::npos) << err;
 }
 
+// A file cut short may be forced; an image without a single data byte never is, whatever
+// its format: it would only erase the flash.
+TEST_F(CheckCommand, CutShortFilesNeedForceAndEmptyImagesAreNeverProgrammed) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"cut.s19", kS19.substr(0, kS19.find("S9"))}, {"end.s19", "S9030000FC\n"}, {"end.hex", Ihx(1, 0, {})}};
+  for (const auto& [name, text] : files) {
+    FirmwareImage firmware;
+    std::string whyNot;
+    ASSERT_TRUE(ReadFirmware(Write(name, text), firmware, whyNot));
+    const bool cut = name == "cut.s19";
+    EXPECT_EQ(PrecheckFirmware(err_, name, firmware.report, true),
+              cut ? PrecheckResult::Forced : PrecheckResult::Unflashable) << name;
+  }
+  const std::string err = Err();
+  EXPECT_NE(err.find("cut.s19 file: no end record"), std::string::npos) << err;
+  EXPECT_NE(err.find("end.hex holds no data for the flash: nothing to program; not programmed"), std::string::npos);
+}
+
 TEST_F(CheckCommand, ReadFirmwareTellsTheFormatByContentAndKeepsTheBytes) {
   const std::string hex = Ihx(0, 0x8000, {1, 2, 3}) + Ihx(1, 0, {});
   FirmwareImage firmware;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/log_file.h"
 #include "cli/run_report.h"
 
@@ -185,6 +187,22 @@ TEST(Records, HostileTextsParseBackToTheRunsRealFields) {
         {"exit", "8"},       {"seconds", "0.0"}};
     EXPECT_EQ(keys, summaryExpected) << summary;
   }
+}
+
+// A success that leaves something to know says it in the record and the JSON; refused blocks
+// are counted there beside the accepted ones.
+TEST(Records, WarningsAndRefusedBlocksReachTheRecordAndTheJson) {
+  RunRecord run;
+  run.programmed = true;
+  run.blocksAccepted = 1021;
+  run.blocksRefused = 3;
+  run.warnings = {"the IAP request got no complete reply."};
+  const std::vector<Parsed> records = ParseRecords(RecordBody(run) + RecordTail(run));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].fields.at("warning"), run.warnings[0]);
+  const auto port = nlohmann::json::parse(JsonDocument(RunInfo{"program", "", nullptr}, {run}, 0))["ports"][0];
+  EXPECT_EQ(port["warnings"], nlohmann::json::array({run.warnings[0]}));
+  EXPECT_EQ(port["blocks_refused"], 3);
 }
 
 }  // namespace

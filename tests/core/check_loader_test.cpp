@@ -41,7 +41,7 @@ TEST(CheckAndLoader, AgreeOnTheImageAndCallEveryUnintendedWriteAProblem) {
       {"not starting with S", Lines({S1(0x9000, {1}), "X1058000AABB" "1A"}), "the programming run writes 0x08000-0x08001"},
       {"count beyond the line", Lines({S1(0x8000, std::vector<uint8_t>(40, 0x22)), "S1FF8000"}), "the programming run writes"},
       {"last line without end", DataRecords(1) + S1(0x9000, {5, 6}), "the last line has no line end"},
-      {"CR only and blank lines", "\r\r" + S1(0x8000, {9}) + "\r \r\t\r", ""},
+      {"CR only and blank lines", "\r\r" + S1(0x8000, {9}) + "\r \r\t\rS9030000FC\r", ""},
       {"lower case", Lines({S1(0x9000, {1}), "s1058000aabb" "1a"}), "not an S-record"},
   };
   for (const Case& c : cases) {

@@ -50,27 +50,27 @@ std::vector<ProblemCase> S19Cases() {
       // The loader takes the count at its word and flashes what lies behind the line.
       {"count larger than the line", kHeader + "\nS10780000102FF\n",
        {{2, "count 0x07 does not match the 5 bytes"}, {2, "the programming run writes 0x08000-0x08003 from this line"}}},
-      {"count smaller than the line", kHeader + "\nS1038000010203FF\n", {{2, "count 0x03 does not match"}}},
-      {"count too small for the address", "S1020000\n", {{1, "too small for an S1 record"}}},
+      {"count smaller than the line", kHeader + "\nS1038000010203FF\n", {{2, "count 0x03 does not match"}, {0, "no data for the flash"}}},
+      {"count too small for the address", "S1020000\n", {{1, "too small for an S1 record"}, {0, "no data for the flash"}}},
       {"not a hex digit", ok1 + "\nS1058000G1020377\n",
        {{2, "'G' in column 9 is not a hex digit"}, {2, "the programming run writes other data at 0x08000-0x08000"}}},
       {"blank inside a record", "S105800001 0203\n",
        {{1, "' ' in column 11"}, {1, "the programming run writes 0x08000-0x08000"}}},
       {"odd number of digits", ok1 + "\nS10580000102037\n", {{2, "odd number of hex digits"}}},
-      {"record without digits", "S1\n", {{1, "record too short"}}},
+      {"record without digits", "S1\n", {{1, "record too short"}, {0, "no data for the flash"}}},
       {"record count wrong", ok1 + "\n" + S1(0x8010, {5}) + "\n" + Record('5', 2, 3, {}) + "\n",
        {{3, "record count 3, but 2 data records precede it"}}},
       {"S6 record count wrong", ok1 + "\n" + Record('6', 3, 0, {}) + "\n", {{2, "record count 0, but 1"}}},
       {"data below the flash", S1(0x7FFE, {1, 2, 3, 4}) + "\n", {{1, "0x07FFE-0x07FFF lies outside the flash"}}},
       {"data past the flash", S2(0x27FFE, {1, 2, 3, 4}) + "\n", {{1, "0x28000-0x28001 lies outside the flash"}}},
-      {"S3 far away", S3(0x08000000, {1}) + "\n", {{1, "0x8000000-0x8000000 lies outside"}}},
+      {"S3 far away", S3(0x08000000, {1}) + "\n", {{1, "0x8000000-0x8000000 lies outside"}, {0, "no data for the flash"}}},
       {"overlap", ok1 + "\n" + kHeader + "\n" + S1(0x8002, {9, 9, 9}) + "\n",
        {{3, "0x08002-0x08003 written again; line 1 wrote it first"}}},
       {"overlap of two earlier lines", ok1 + "\n" + S1(0x8004, {5, 6}) + "\n" + S1(0x8003, {7, 7, 7}) + "\n",
        {{3, "0x08003-0x08003 written again; line 1"}, {3, "0x08004-0x08005 written again; line 2"}}},
-      {"no line end", kHeader + "\n" + ok1, {{2, "no line end"}}},
-      {"S4 is no record type", "S4030000FC\n", {{1, "unknown record type S4"}}},
-      {"letter as record type", kHeader + "\r\nSX030000FC\r\n", {{2, "unknown record type SX"}}},
+      {"no line end", kHeader + "\n" + ok1, {{2, "no line end"}, {0, "no end record"}}},
+      {"S4 is no record type", "S4030000FC\n", {{1, "unknown record type S4"}, {0, "no data for the flash"}}},
+      {"letter as record type", kHeader + "\r\nSX030000FC\r\n", {{2, "unknown record type SX"}, {0, "no data for the flash"}}},
       {"foreign line", ok1 + "\n:0100000001FE\n", {{2, "not an S-record: starts with ':'"}}},
       {"overlong line", ok1 + "\n" + std::string(2000, 'S') + "\n" + S1(0x8010, {1}) + "\n", {{2, "longer than 1024"}}},
       // Line numbers count CR LF, LF and CR alike, blank lines included.
@@ -92,7 +92,9 @@ std::vector<ProblemCase> S19Cases() {
 TEST(CheckS19, EachProblemWithItsLine) {
   for (const ProblemCase& c : S19Cases()) {
     SCOPED_TRACE(c.name);
-    const FirmwareReport r = Check(c.file);
+    // Each file ends as a whole one does, where its last line is whole.
+    const bool whole = c.file.ends_with("\n") || c.file.ends_with("\r");
+    const FirmwareReport r = Check(whole ? c.file + "S9030000FC\n" : c.file);
     EXPECT_EQ(r.format, FirmwareFormat::S19);
     EXPECT_FALSE(r.readError);
     // Problems first, then the warnings (descriptions the examination reads otherwise).
@@ -183,7 +185,7 @@ TEST(CheckS19, CleanFileHasNoProblem) {
 
 TEST(CheckS19, MixedLineEndsAndBlankLinesAreFine) {
   std::string text = "\r\n\n" + kHeader + "\r\n" + S1(0x8000, {1}) + "\n" + S1(0x8001, {2}) + "\r" +
-                     S1(0x8002, {3}) + "\r\n  \n" + S1(0x8100, Text("$ab")) + "\n";
+                     S1(0x8002, {3}) + "\r\n  \n" + S1(0x8100, Text("$ab")) + "\nS9030000FC\r";
   const FirmwareReport r = Check(text);
   EXPECT_FALSE(r.HasProblems()) << Describe(r);
   EXPECT_EQ(r.ranges, (std::vector<DataRange>{{0x8000, 0x8002}, {0x8100, 0x8102}}));
@@ -191,9 +193,46 @@ TEST(CheckS19, MixedLineEndsAndBlankLinesAreFine) {
 }
 
 TEST(CheckS19, NoDescriptionIsNoProblem) {
-  const FirmwareReport r = Check(S1(0x8000, {1, 2}) + "\n");
+  const FirmwareReport r = Check(S1(0x8000, {1, 2}) + "\nS9030000FC\n");
   EXPECT_FALSE(r.HasProblems());
   EXPECT_FALSE(r.description.present);
+}
+
+// A file cut at a line boundary has every line whole; an image without a single data byte
+// would only erase the flash. Both are problems, in either format.
+TEST(CheckFirmware, FilesCutShortOrWithoutDataAreProblems) {
+  const std::string data = S1(0x8000, {1, 2, 3}) + "\n" + S2(0x10000, {4}) + "\n";
+  const std::string hexData = ":0380000001020377\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    bool hasData;
+    std::vector<const char*> problems;  // the whole-file ones, in order
+  } cases[] = {
+      {"S19 whole", data + "S9030000FC\n", true, {}},
+      {"S19 ended by its record count", data + Record('5', 2, 2, {}) + "\n", true, {}},
+      {"S19 cut after the data", data, true, {"no end record"}},
+      {"S19 cut after a record count", data + Record('5', 2, 2, {}) + "\n" + S1(0x9000, {1}) + "\n", true,
+       {"no end record"}},
+      {"S19 cut after the header", kHeader + "\n", false, {"no end record", "no data for the flash"}},
+      {"S19 of only an end record", "S9030000FC\n", false, {"no data for the flash"}},
+      {"S19 with data outside the flash only", S1(0x7000, {1}) + "\nS9030000FC\n", false,
+       {"no data for the flash"}},
+      {"Intel HEX whole", hexData + ":00000001FF\n", true, {}},
+      {"Intel HEX cut after the data", hexData, true, {"no end-of-file record"}},
+      {"Intel HEX of only an end record", ":00000001FF\n", false, {"no data for the flash"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FirmwareReport r = Check(c.text);
+    EXPECT_EQ(r.hasData, c.hasData);
+    std::vector<std::string> whole;
+    for (const FileProblem& p : r.problems) {
+      if (p.line == 0) whole.push_back(p.text);
+    }
+    ASSERT_EQ(whole.size(), c.problems.size()) << Describe(r);
+    for (size_t i = 0; i < whole.size(); ++i) EXPECT_NE(whole[i].find(c.problems[i]), std::string::npos) << whole[i];
+  }
 }
 
 TEST(CheckS19, LineCountIsTheExaminations) {
@@ -298,12 +337,13 @@ TEST(CheckFirmware, GarbageGivesALimitedListAndNoCrash) {
       MemoryFile file(text, -1);
       const FirmwareReport r = reader == 0 ? CheckFirmware(file) : reader == 1 ? CheckS19(file) : CheckIntelHex(file);
       EXPECT_EQ(r.image.size(), kImageSize);
-      EXPECT_LE(r.problems.size(), kMaxListedProblems + 1);
+      EXPECT_LE(r.problems.size(), kMaxListedProblems + 2);
     }
   }
+  // The two whole-file problems (no end record, no data) join the full list.
   const FirmwareReport r = Check(manyBad);
-  EXPECT_EQ(r.problems.size(), kMaxListedProblems);
-  EXPECT_EQ(r.ProblemCount(), 3000u);
+  EXPECT_EQ(r.problems.size(), kMaxListedProblems + 2);
+  EXPECT_EQ(r.ProblemCount(), 3002u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -22,12 +23,13 @@ struct FakeLoader {
   std::optional<std::string> iapReply = std::string("IAP ready\r\n");
   uint64_t replyDelayMs = 3;
   std::set<uint32_t> dropReplyTo;        // blocks left unanswered
+  std::map<uint32_t, std::string> replies;  // blocks answered otherwise than ReplyTo
   std::optional<uint32_t> loseLineAt;    // block after whose data the line goes
   bool expectHeaderNext = true;
   uint32_t blocks = 0;
   uint32_t overlaps = 0;  // headers written while a reply was still queued
 
-  static std::string ReplyTo(uint32_t i) { return (i % 2 ? "#" : "ok") + std::to_string(i) + "."; }
+  static std::string ReplyTo(uint32_t i) { return "ok" + std::to_string(i) + "."; }
 
   void Attach(FakeSerial& serial) {
     serial.onWrite = [this, &serial](const std::vector<uint8_t>& w) {
@@ -47,7 +49,9 @@ struct FakeLoader {
         serial.LoseLine();
         return;
       }
-      if (!dropReplyTo.count(i)) serial.Deliver(ReplyTo(i), replyDelayMs);
+      if (dropReplyTo.count(i)) return;
+      const auto other = replies.find(i);
+      serial.Deliver(other != replies.end() ? other->second : ReplyTo(i), replyDelayMs);
     };
   }
 };
@@ -195,6 +199,7 @@ struct IapCase {
   ProgramOutcome::Status status;
   const char* log;  // the whole log of a run that stops; before "Programming..." otherwise
   bool succeeds;
+  bool warned = false;  // a success that names the unanswered request
 };
 
 class IapReplies : public ProgramMcu, public ::testing::WithParamInterface<IapCase> {};
@@ -206,6 +211,10 @@ TEST_P(IapReplies, OnlyAHashFirstRefuses) {
   const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
   EXPECT_EQ(outcome.Succeeded(), c.succeeds);
   EXPECT_EQ(outcome.status, c.status);
+  EXPECT_EQ(ProgramWarnings(outcome).size(), c.warned ? 1u : 0u);
+  if (c.warned) {
+    EXPECT_NE(ProgramWarnings(outcome)[0].find("IAP request"), std::string::npos);
+  }
   EXPECT_TRUE(outcome.iapSent);
   if (c.status == ProgramOutcome::Status::Refused) {
     EXPECT_EQ(Log(), c.log);
@@ -228,10 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "Response time out\r\nCurrent MCU don't support IAP feature!\r\n", false},
         IapCase{"HashNotFirst", std::string("O#K\r\n"), Status::Programmed, "", true},
         IapCase{"BareLineFeed", std::string("\n"), Status::Programmed, "", true},
-        // A reply that began shows a live MCU; without its line end the run is no success.
-        IapCase{"WithoutLineEnd", std::string("OK"), Status::Flawed, "Response time out\r\n", false},
-        // A loader may enter IAP mode without a word: the blocks follow the silence.
-        IapCase{"Silent", std::nullopt, Status::Flawed, "Response time out\r\n", false}),
+        // A loader may enter IAP mode without a (complete) word: the blocks follow the
+        // silence, and every block accepted makes a success with a warning.
+        IapCase{"WithoutLineEnd", std::string("OK"), Status::Programmed, "Response time out\r\n", true, true},
+        IapCase{"Silent", std::nullopt, Status::Programmed, "Response time out\r\n", true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct StallCase {
@@ -338,21 +347,71 @@ INSTANTIATE_TEST_SUITE_P(ProgramMcu, EndRecordDrain,
                                            DrainCase{"Stuck", DrainResult::TimedOut, Status::Flawed, 1, "write error....\r\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ProgramMcu, FilesWithoutDataSendZeroBlocks) {
-  for (const std::string& text : {std::string(), std::string("S00600004844521B\r\nS9030000FC\r\n")}) {
+// Such an image would only erase the flash to zeros; the MCU keeps its firmware.
+TEST_F(ProgramMcu, FilesWithoutDataSendNothing) {
+  for (const std::string& text : {std::string(), std::string("S00600004844521B\r\nS9030000FC\r\n"),
+                                  S1(0x7000, {1, 2}) + "\r\nS9030000FC\r\n"}) {
     SCOPED_TRACE(text);
-    serial.written.clear();
-    serial.writes.clear();
-    mcu.blocks = 0;
-    log.text().clear();
     files.Add(kPath, text);
     const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
-    EXPECT_TRUE(outcome.Succeeded());
-    ASSERT_EQ(serial.written.size(), kRunBytes);
-    for (size_t i = 0; i < 1024; ++i) ASSERT_EQ(Data(i), std::vector<uint8_t>(128, 0)) << "block " << i;
-    EXPECT_EQ(Log(), ExpectedLog());
+    EXPECT_EQ(outcome.status, Status::NoData);
+    EXPECT_EQ(ProgramVerdict(outcome), "Nothing was flashed: the file holds no data for the flash.");
+    EXPECT_TRUE(serial.written.empty()) << "not even the IAP request";
+    EXPECT_EQ(Log(), "");
+    EXPECT_TRUE(progress.calls.empty());
   }
 }
+
+struct BlockReplyCase {
+  const char* name;
+  std::map<uint32_t, std::string> replies;
+  uint32_t refused;
+  uint32_t first;
+  const char* verdict;
+};
+
+class BlockReplies : public ProgramMcu, public ::testing::WithParamInterface<BlockReplyCase> {};
+
+// A refusal does not stop the run (the loader still gets its session closed), but the run
+// is no success; the log echoes every sixteenth reply as it came.
+TEST_P(BlockReplies, OnlyAHashFirstRefusesTheBlock) {
+  const BlockReplyCase& c = GetParam();
+  files.Add(kPath, SampleFirmware());
+  mcu.replies = c.replies;
+  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  EXPECT_EQ(outcome.status, c.refused > 0 ? Status::Flawed : Status::Programmed);
+  EXPECT_EQ(outcome.blocksRefused, c.refused);
+  if (c.refused > 0) {
+    EXPECT_EQ(outcome.firstRefused, c.first);
+  }
+  // A reply without its '.' is waited out: a time-out, and never an accepted block.
+  std::string expected = "Programming...\r\nMCU: ";
+  uint32_t whole = 0, accepted = 0;
+  for (uint32_t i = 0; i < 1024; ++i) {
+    const std::string reply = c.replies.count(i) ? c.replies.at(i) : FakeLoader::ReplyTo(i);
+    if (i % 16 == 0) expected += reply;
+    if (!reply.ends_with('.')) expected += "Response time out\r\n";
+    whole += reply.ends_with('.');
+    accepted += reply.ends_with('.') && !reply.starts_with('#');
+  }
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(outcome.blocksReplied, whole);
+  EXPECT_EQ(outcome.blocksAccepted, accepted);
+  EXPECT_EQ(ProgramVerdict(outcome), c.verdict);
+  EXPECT_EQ(serial.written.size(), kRunBytes) << "every block and the end record";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgramMcu, BlockReplies,
+    ::testing::Values(
+        BlockReplyCase{"HashFirst", {{5, "#5."}, {32, "#bad crc."}, {1023, "#."}}, 3, 5,
+                       "Finished with errors: the MCU refused 3 of 1024 blocks (the first: block 5 at 0x08280)."},
+        BlockReplyCase{"HashWithoutFullStop", {{16, "#no"}}, 1, 16,
+                       "Finished with errors: the MCU refused 1 of 1024 blocks (the first: block 16 at 0x08800), 1 "
+                       "of 1024 block replies timed out."},
+        BlockReplyCase{"HashLaterOrBareFullStop", {{0, "o#k."}, {7, " #."}, {16, "."}}, 0, 0,
+                       "Done: programmed 1024 blocks, every one accepted."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   files.Add(kPath, SampleFirmware());

@@ -147,7 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
         DoubtCase{"Unsuitable", Firmware("208"), "The file does not suit the MCU attached.",
                   "Please confirm it before click \"Start\"."},
         DoubtCase{"NoDescription", Firmware("107", false), "The file has no description.",
-                  "This file has no description."}),
+                  "This file has no description."},
+        DoubtCase{"CutShort", Firmware().substr(0, Firmware().size() - 12),
+                  "The file check found 1 problem (see the log).",
+                  "File check: file: no end record (S7, S8 or S9, or a record count after the last data); the file "
+                  "may have been cut short\r\nFile check: 1 problem in all.\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct VerdictCase {
@@ -170,10 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
     FieldWindow, RunVerdict,
     testing::Values(VerdictCase{"Refused", "#no\r\n",
                                 "MCU.Current MCU don't support IAP feature!\r\nNothing was flashed: the MCU refused IAP mode.\r\n"},
-                    // Blocks follow a silent IAP request; the run is not called a success.
+                    // Blocks follow a silent IAP request; every one accepted is a success, with a warning.
                     VerdictCase{"Silent", nullptr,
                                 "MCU: " + std::string(64, '.') +
-                                    "\r\nFinished with errors: the IAP request got no complete reply.\r\n"}),
+                                    "\r\nDone: programmed 1024 blocks, every one accepted.\r\nWarning: the IAP "
+                                    "request got no complete reply; the MCU accepted every block all the same.\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FieldWindow, StartOnAPortThatNeverOpenedSaysSoAndSendsNothing) {

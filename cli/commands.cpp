@@ -78,7 +78,7 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
   const FileFacts facts = FactsOf(file, firmware.report);
-  const RunSetup setup{"program " + file, {"program", ctx.station, &facts}};
+  const RunSetup setup{"program " + file, {"program", ctx.station, &facts, ctx.dryRun}};
   return RunOnBoards(ctx, setup, [&](Board& b) { return Program(b, firmware, file, settings); });
 }
 

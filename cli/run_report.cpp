@@ -146,13 +146,17 @@ std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const st
   return Dump(doc);
 }
 
+std::string SummaryResultWord(const RunInfo& info, const RunRecord& run) {
+  return info.dryRun && run.exitCode == kExitOk ? "dry-run" : ResultWord(run.exitCode);
+}
+
 std::string SummaryLine(const RunInfo& info, const RunRecord& run) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", run.seconds);
   std::string line = info.verb + " station=" + OrDash(info.station) + " unit=" + OrDash(run.unit) +
                      " port=" + OrDash(run.port);
   if (info.file) line += " file=" + RecordQuoted(info.file->path) + " crc32=" + Crc32Text(info.file->crc32);
-  line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
+  line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + SummaryResultWord(info, run) +
           " exit=" + std::to_string(run.exitCode) + " seconds=" + seconds;
   return line;
 }

@@ -1,6 +1,7 @@
 #include "cli/run_report.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -40,6 +41,14 @@ ordered_json FileJson(const FileFacts& f) {
 ordered_json Text(const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(Utf8(s)); }
 // Command-line and configuration text is UTF-8 already.
 ordered_json Given(const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(s); }
+
+// A count of milliseconds as the system tells it ("16"), or null when it tells none.
+ordered_json Milliseconds(const std::string& text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return text.empty() || error != std::errc() || end != text.data() + text.size() ? ordered_json(nullptr)
+                                                                                   : ordered_json(value);
+}
 
 std::string Dump(const ordered_json& doc) {
   // Paths need not be UTF-8; a byte that is not becomes U+FFFD rather than an exception.
@@ -135,7 +144,9 @@ std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const st
                     {"manufacturer", Text(p.manufacturer)},
                     {"product", Text(p.product)},
                     {"by_id", p.byId},
-                    {"by_path", p.byPath}});
+                    {"by_path", p.byPath},
+                    {"driver", Given(p.driver)},
+                    {"latency_timer_ms", Milliseconds(p.latencyTimerMs)}});
   }
   ordered_json doc;
   doc["format_version"] = kJsonFormatVersion;

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -38,44 +37,39 @@ TEST(StopBeforePort, EndsTheProgramWithoutOpeningAPort) {
 // A producer that stalls cannot hold a stop off: the wait for standard input ends with it.
 TEST(StopBeforePort, EndsAWaitForFirmwareOnStandardInput) {
   char config[] = "/tmp/fennwick-stop-XXXXXX";
-  const int configFd = ::mkstemp(config);
-  ASSERT_GE(configFd, 0);
-  ::close(configFd);
-  for (const std::vector<std::string>& command :
-       {std::vector<std::string>{"check", "-"}, {"--port", "/nonexistent/mcu", "program", "-"},
-        {"--json", "--port", "/nonexistent/mcu", "program", "-"}}) {
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const int savedIn = ::dup(STDIN_FILENO);
-    ::dup2(pipeFds[0], STDIN_FILENO);
-    ::close(pipeFds[0]);
-    std::vector<std::string> args = {"fennwick-cli", "--config", config};
-    args.insert(args.end(), command.begin(), command.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    std::atomic<bool> done{false};
-    // The writer stays open: only the stop can end the wait (or, should it not, the
-    // writer's end after a while, which the exit code then shows).
-    std::thread stopper([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      RequestStop(true);
-      for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      ::close(pipeFds[1]);
-    });
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
-    const int code = RunCommandLine(static_cast<int>(argv.size()), argv.data());
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    done = true;
-    stopper.join();
-    RequestStop(false);
-    ::dup2(savedIn, STDIN_FILENO);
-    ::close(savedIn);
-    EXPECT_EQ(code, 14) << command.back();
-    EXPECT_EQ(err, "fennwick-cli: stopped while waiting for the firmware on standard input; nothing was sent\n");
-    EXPECT_EQ(out.find("\"interrupted\"") != std::string::npos, command.front() == "--json") << out;
+  ::close(::mkstemp(config));
+  const int savedIn = ::dup(STDIN_FILENO);
+  for (const char* json : {"", "--json"}) {
+    for (const char* verb : {"check", "program"}) {
+      int pipeFds[2];
+      ASSERT_EQ(::pipe(pipeFds), 0);
+      ::dup2(pipeFds[0], STDIN_FILENO);
+      ::close(pipeFds[0]);
+      std::vector<std::string> args = {"fennwick-cli", "--config", config, "-p", "/nonexistent/mcu", verb, "-"};
+      if (json[0] != '\0') args.insert(args.begin() + 1, json);
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      // The writer stays open for 5 s: only the stop ends the wait before then.
+      std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        RequestStop(true);
+        for (int i = 0; i < 500 && StopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(pipeFds[1]);
+      });
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      const int code = RunCommandLine(static_cast<int>(argv.size()), argv.data());
+      const std::string err = testing::internal::GetCapturedStderr();
+      const std::string out = testing::internal::GetCapturedStdout();
+      RequestStop(false);
+      stopper.join();
+      EXPECT_EQ(code, 14) << verb;
+      EXPECT_EQ(err, "fennwick-cli: stopped while waiting for the firmware on standard input; nothing was sent\n");
+      EXPECT_EQ(out.find("\"result\": \"interrupted\"") != std::string::npos, json[0] != '\0') << out;
+    }
   }
+  ::dup2(savedIn, STDIN_FILENO);
+  ::close(savedIn);
   ::unlink(config);
 }
 

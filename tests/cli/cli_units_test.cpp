@@ -137,11 +137,8 @@ TEST(Ports, EverySerialTtyIsListedWhateverItsDriversNameWithItsDriverAndUsbDetai
   }
   // The JSON document has the driver and the latency timer too (null where there is none).
   const std::string json = Capture([&](std::FILE* f) { RunPorts(f, stderr, std::nullopt, source, PortsFormat::Json); });
-  for (const char* keys : {"\"driver\": \"ftdi_sio\",\n      \"latency_timer_ms\": 16\n",
-                           "\"driver\": \"cdc_acm\",\n      \"latency_timer_ms\": null\n",
-                           "\"driver\": \"g_serial\",\n      \"latency_timer_ms\": null\n"}) {
-    EXPECT_NE(json.find(keys), std::string::npos) << keys << "\n" << json;
-  }
+  EXPECT_NE(json.find("\"ftdi_sio\",\n      \"latency_timer_ms\": 16\n"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"cdc_acm\",\n      \"latency_timer_ms\": null\n"), std::string::npos) << json;
 }
 
 TEST(Ports, ShowsTheStableNamesThatUdevLinksToEachPort) {
@@ -176,13 +173,9 @@ TEST(Ports, NoPortsStillShowTheMappingAndAnUnreadableSystemIsAFailure) {
   EXPECT_NE(text.find("no serial ports found"), std::string::npos);
   EXPECT_NE(text.find("\"COM2:\" maps to "), std::string::npos);
   // A port named from outside cannot forge a line or steer the terminal.
-  const std::string forged = Capture([&](std::FILE* f) {
-    RunPorts(f, stderr, std::string("/dev/x\n\"COM2:\" maps to /dev/y\x1B[2J\\"), TreeTtySource(sys.root, ""),
-             PortsFormat::Text);
-  });
-  EXPECT_NE(forged.find("\"COM2:\" maps to /dev/x\\n\"COM2:\" maps to /dev/y\\x1B[2J\\ (no such device)\n"),
-            std::string::npos)
-      << forged;
+  const std::string forged = Capture(
+      [&](std::FILE* f) { RunPorts(f, stderr, std::string("/x\n\"COM2:\" maps to /y\x1B[2J\\"), TreeTtySource(sys.root, ""), PortsFormat::Text); });
+  EXPECT_TRUE(forged.ends_with("\"COM2:\" maps to /x\\n\"COM2:\" maps to /y\\x1B[2J\\ (no such device)\n")) << forged;
   const std::string err = Capture(
       [&](std::FILE* e) { EXPECT_EQ(RunPorts(e, e, std::nullopt, TreeTtySource("/nonexistent-sys", ""), PortsFormat::Text), 1); });
   EXPECT_EQ(err, "fennwick-cli: cannot list the serial ports: No such file or directory\n");

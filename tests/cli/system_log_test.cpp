@@ -75,8 +75,7 @@ TEST(Records, TheSystemLogLineReachesABusyOrStreamCollector) {
     ASSERT_EQ(::bind(fd, at, sizeof addr), 0);
     ::listen(fd, 4);  // a datagram socket refuses it, to no harm
     const int filler = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    while (type == SOCK_DGRAM && ::sendto(filler, "x", 1, 0, at, sizeof addr) == 1) {
-    }
+    while (type == SOCK_DGRAM && ::sendto(filler, "x", 1, 0, at, sizeof addr) == 1) continue;  // a full queue
     ::close(filler);
     std::string whyNot, got;
     auto sent = std::async(std::launch::async, [&] { return SendToSystemLog(sockets, info, run, whyNot); });

@@ -40,6 +40,23 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The widest MCU version that the closing table shows whole.
+constexpr size_t kVersionColumns = 40;
+
+// Device text for one cell of the closing table: a tab or a line end inside it escaped, as
+// the records escape them, and a text wider than kVersionColumns cut, ending in "...".
+std::string TableCell(const std::string& deviceText, const OutputStyle& style) {
+  OutputText shown(style);
+  std::string cell;
+  for (const char c : shown.Put(deviceText)) {
+    cell += c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+  }
+  // Raw, each byte of the device's code page is one column.
+  const size_t columns = style.raw ? cell.size() : TextColumns(cell);
+  if (columns <= kVersionColumns) return cell;
+  return (style.raw ? cell.substr(0, kVersionColumns - 3) : TextHead(cell, kVersionColumns - 3)) + "...";
+}
+
 // One board's run as its record says it.
 RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
                      const std::string& started, const Board& board, const JobResult& result, double secs) {
@@ -189,12 +206,10 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
   for (auto& t : threads) t.join();
   display.Finish();
 
-  // The MCU's versions are its text: shown as the log is.
+  // The MCU's versions are its text: shown as the log is, but on one line and cut to a width
+  // that keeps the table's columns on a terminal (the log and the records keep them whole).
   std::vector<std::string> versions;
-  for (const RunRecord& run : runs) {
-    OutputText text(ctx.style);
-    versions.push_back(text.Put(run.mcuVersion));
-  }
+  for (const RunRecord& run : runs) versions.push_back(TableCell(run.mcuVersion, ctx.style));
   size_t portWidth = 4, versionWidth = 11;
   for (size_t i = 0; i < runs.size(); ++i) {
     portWidth = std::max(portWidth, runs[i].port.size());

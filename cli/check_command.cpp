@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/host.h"
+#include "cli/interrupt.h"
 #include "platform/file.h"
 
 namespace fennwick {
@@ -44,6 +46,10 @@ bool ReadStandardInput(size_t limit, std::string& bytes, std::string& whyNot) {
   bytes.clear();
   char chunk[65536];
   for (;;) {
+    if (!WaitForStandardInput()) {
+      whyNot = "stopped";
+      return false;
+    }
     const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
@@ -71,7 +77,8 @@ bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string&
   const bool piped = file == kStandardInputName;
   if (piped ? !ReadStandardInput(kMaxFirmwareFileSize, bytes, whyNot)
             : !ReadRegularFile(file, kMaxFirmwareFileSize, bytes, whyNot)) {
-    whyNot = "cannot read " + std::string(piped ? "standard input" : file) + ": " + whyNot;
+    whyNot = piped && StopRequested() ? "stopped while waiting for the firmware on standard input; nothing was sent"
+                                      : "cannot read " + std::string(piped ? "standard input" : file) + ": " + whyNot;
     return false;
   }
   const FirmwareFormat format =
@@ -84,12 +91,16 @@ bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string&
   return true;
 }
 
+int FailedReadCode(const std::string& file) {
+  return file == kStandardInputName && StopRequested() ? kExitInterrupted : kExitFile;
+}
+
 int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options) {
   FirmwareImage firmware;
   std::string whyNot;
   if (!ReadFirmware(file, firmware, whyNot, options)) {
     Say(err, whyNot);
-    return kExitFile;
+    return FailedReadCode(file);
   }
   const FirmwareReport& r = firmware.report;
   std::fprintf(out, "format: %s\n", FirmwareFormatName(r.format));

@@ -50,9 +50,12 @@ inline constexpr char kStandardInputName[] = "-";
 // as a raw binary when it is named *.bin, else in the format its content shows: the bytes
 // and the image that the examination and the programming run then use. Only a regular file
 // is read (a FIFO or a device is refused at once), of at most kMaxFirmwareFileSize; "-" reads
-// standard input to its end, with the same limit. False, with a reason a person can act on in
+// standard input to its end, with the same limit, unless a stop is requested first. False, with a reason a person can act on in
 // `whyNot`, when it cannot be read.
 bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot,
                   const FileOptions& options = {});
+// The exit code of a ReadFirmware that failed: kExitInterrupted when a stop ended the wait
+// for standard input, else kExitFile.
+int FailedReadCode(const std::string& file);
 
 }  // namespace fennwick

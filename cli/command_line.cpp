@@ -21,10 +21,15 @@ namespace {
 
 const char* const kVerbs = "identify, examine, program, check, ports";
 
-// An empty file name would quietly mean no file at all (no records, no configuration).
+// An empty file name would quietly mean no file at all (no records, no configuration); one of
+// blanks only is a slip of the same kind, and a file that nobody would find.
 CLI::Validator NamedFile() {
   return CLI::Validator(
-      [](const std::string& name) { return name.empty() ? std::string("needs a file name; it was given empty") : ""; },
+      [](const std::string& name) {
+        if (name.empty()) return std::string("needs a file name; it was given empty");
+        if (name.find_first_not_of(" \t") == std::string::npos) return std::string("needs a file name; it was given blanks only");
+        return std::string();
+      },
       "", "NamedFile");
 }
 

@@ -12,13 +12,13 @@ namespace fennwick {
 
 namespace {
 
-// Reads the firmware file once, before any port is touched.
-bool ReadOnce(const CliContext& ctx, const std::string& file, FirmwareImage& firmware) {
+// Reads the firmware file once, before any port is touched: 0, or the exit code of its failure.
+int ReadOnce(const CliContext& ctx, const std::string& file, FirmwareImage& firmware) {
   std::string whyNot;
-  if (ReadFirmware(file, firmware, whyNot, ctx.file)) return true;
+  if (ReadFirmware(file, firmware, whyNot, ctx.file)) return kExitOk;
   std::fprintf(ctx.err, "fennwick-cli: %s\n", whyNot.c_str());
   std::fflush(ctx.err);
-  return false;
+  return FailedReadCode(file);
 }
 
 }  // namespace
@@ -38,7 +38,7 @@ int RunIdentify(const CliContext& ctx) {
 
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
   FirmwareImage firmware;
-  if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "examine", kExitFile);
+  if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "examine", code);
   // Intel HEX and raw binaries are examined from the image of their strict reading, which
   // says nothing of their problems.
   const bool fromImage =
@@ -61,7 +61,7 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   // Read once: the bytes checked here are the bytes every board gets, whatever happens to
   // the file on disk while the boards are identified.
   FirmwareImage firmware;
-  if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "program", kExitFile);
+  if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "program", code);
   switch (PrecheckFirmware(ctx.err, file, firmware.report, force)) {
     case PrecheckResult::Refused:
       std::fprintf(ctx.err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
@@ -78,14 +78,14 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   settings.limits.timeoutMs = ctx.blockTimeoutMs;
   settings.limits.maxConsecutiveTimeouts = ctx.maxTimeouts;
   const FileFacts facts = FactsOf(file, firmware.report);
-  const RunSetup setup{"program " + file, {"program", ctx.station, &facts}};
+  const RunSetup setup{"program " + file, {"program", ctx.station, &facts, ctx.dryRun}};
   return RunOnBoards(ctx, setup, [&](Board& b) { return Program(b, firmware, file, settings); });
 }
 
 int RunCheckFile(const CliContext& ctx, const std::string& file) {
   if (!ctx.json) return RunCheck(ctx.out, ctx.err, file, ctx.file);
   FirmwareImage firmware;
-  if (!ReadOnce(ctx, file, firmware)) return StopEarly(ctx, "check", kExitFile);
+  if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "check", code);
   const FirmwareReport& report = firmware.report;
   const int code = report.ProblemCount() == 0 ? kExitOk : kExitFileProblems;
   return WriteDocument(ctx, CheckJsonDocument(FactsOf(file, report), report, code), code);

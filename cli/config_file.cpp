@@ -52,8 +52,10 @@ std::string_view Trim(std::string_view text) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool StartsComment(std::string_view text) { return !text.empty() && (text[0] == ';' || text[0] == '#'); }
 
-// What follows a value or a head may only be a comment.
+// What follows a value or a head may only be a comment, with a blank before it: "a"#c
+// is no value that a reader of the file can tell apart.
 void ExpectEnd(std::string_view rest, int number, const char* what) {
+  if (!rest.empty() && StartsComment(rest)) throw Refusal{number, "a comment needs a blank before it"};
   rest = TrimLeft(rest);
   if (!rest.empty() && !StartsComment(rest)) throw Refusal{number, what};
 }
@@ -108,13 +110,18 @@ void ParseValues(std::string_view text, IniLine& entry) {
     return;
   }
   text.remove_prefix(1);
+  bool afterComma = false;
   for (;;) {
     text = TrimLeft(text);
     if (text.empty() || StartsComment(text)) throw Refusal{number, "a list needs its closing ] on the same line"};
-    if (text.front() == ']') break;
+    if (text.front() == ']') {
+      if (afterComma) throw Refusal{number, "a comma with no list item after it"};
+      break;
+    }
     entry.values.push_back(TakeValue(text, true, number));
     text = TrimLeft(text);
-    if (!text.empty() && text.front() == ',') {
+    afterComma = !text.empty() && text.front() == ',';
+    if (afterComma) {
       text.remove_prefix(1);
     } else if (text.empty() || text.front() != ']') {
       throw Refusal{number, "list items are separated by commas (a value with spaces needs quotes)"};

@@ -16,4 +16,9 @@ bool IsProgressTerminal(int fd);
 // Whether --syslog has a system log to write to.
 bool SystemLogAvailable();
 
+// Waits until standard input has something to read (bytes, or its end) or a stop is
+// requested (StopRequested): false then, at once or within a moment, so that a producer
+// that stalls cannot hold a stop off.
+bool WaitForStandardInput();
+
 }  // namespace fennwick

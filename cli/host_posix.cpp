@@ -1,12 +1,15 @@
 #include <langinfo.h>
 #include <locale.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include "cli/console_parts.h"
 #include "cli/host.h"
+#include "cli/interrupt.h"
 #include "cli/output_text.h"
 
 namespace fennwick {
@@ -38,6 +41,17 @@ std::vector<std::string> DefaultConfigPaths() {
 bool IsProgressTerminal(int fd) { return ::isatty(fd) != 0 && TerminalTakesControls(std::getenv("TERM")); }
 
 bool SystemLogAvailable() { return true; }
+
+bool WaitForStandardInput() {
+  for (;;) {
+    if (StopRequested()) return false;
+    // Short waits, each after a look at the request: a signal that comes just before the
+    // poll, or in another thread, ends the wait all the same.
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&in, 1, 100);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return !StopRequested();  // the read tells the rest
+  }
+}
 
 bool LocaleIsUtf8() {
   // The locale the user asked for, not the program's own (which stays "C" for our formatting).

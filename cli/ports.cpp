@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "cli/exit_codes.h"
+#include "cli/record_text.h"
 #include "cli/run_report.h"
 #include "link/protocol.h"
 #include "platform/posix_serial.h"
@@ -192,7 +193,7 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
   const auto ports = ListSerialPorts(ttys, source.TtyDrivers(), devRoot);
   const std::string mapped = PosixSerialDevice::MapPortName(kMcuPortName, portOverride);
   if (format == PortsFormat::Names) {
-    for (const auto& p : ports) std::fprintf(out, "%s\n", p.device.c_str());
+    for (const auto& p : ports) std::fprintf(out, "%s\n", ShownText(p.device).c_str());
     std::fflush(out);
     return kExitOk;
   }
@@ -200,6 +201,8 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
     return WriteJsonDocument(out, err, PortsJsonDocument(ports, mapped), kExitOk);
   }
   if (ports.empty()) std::fputs("no serial ports found\n", out);
+  // Every text here comes from the system, a device or the environment: none may break a
+  // line or reach the terminal as a control sequence.
   for (const auto& p : ports) {
     std::string line = p.device + "  " + p.kind;
     if (!p.driver.empty()) line += " (" + p.driver + ")";
@@ -208,13 +211,13 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
     if (!name.empty() && name != " ") line += "  " + name;
     if (!p.usbSerial.empty()) line += "  serial " + p.usbSerial;
     if (!p.latencyTimerMs.empty()) line += "  latency timer " + p.latencyTimerMs + " ms";
-    std::fprintf(out, "%s\n", line.c_str());
-    for (const std::string& link : p.byId) std::fprintf(out, "  by-id: %s\n", link.c_str());
-    for (const std::string& link : p.byPath) std::fprintf(out, "  by-path: %s\n", link.c_str());
+    std::fprintf(out, "%s\n", ShownText(line).c_str());
+    for (const std::string& link : p.byId) std::fprintf(out, "  by-id: %s\n", ShownText(link).c_str());
+    for (const std::string& link : p.byPath) std::fprintf(out, "  by-path: %s\n", ShownText(link).c_str());
   }
   std::error_code ec;
   const bool exists = fs::exists(mapped, ec);
-  std::fprintf(out, "\"COM2:\" maps to %s%s\n", mapped.c_str(), exists ? "" : " (no such device)");
+  std::fprintf(out, "\"COM2:\" maps to %s%s\n", ShownText(mapped).c_str(), exists ? "" : " (no such device)");
   return kExitOk;
 }
 

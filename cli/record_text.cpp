@@ -47,9 +47,8 @@ int HexValue(char c) {
   return -1;
 }
 
-}  // namespace
-
-std::string RecordEscaped(std::string_view text, bool quote) {
+// `backslash`: a backslash escaped too, so that the text can be read back.
+std::string Escaped(std::string_view text, bool quote, bool backslash) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
@@ -68,7 +67,7 @@ std::string RecordEscaped(std::string_view text, bool quote) {
     }
     ++i;
     switch (c) {
-      case '\\': out += "\\\\"; break;
+      case '\\': out += backslash ? "\\\\" : "\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
@@ -85,6 +84,12 @@ std::string RecordEscaped(std::string_view text, bool quote) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string RecordEscaped(std::string_view text, bool quote) { return Escaped(text, quote, true); }
+
+std::string ShownText(std::string_view text) { return Escaped(text, false, false); }
 
 std::string RecordQuoted(std::string_view text) {
   std::string out(1, '"');

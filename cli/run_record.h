@@ -22,6 +22,7 @@ struct RunInfo {
   std::string verb;  // "identify", "examine", "program", "check"
   std::string station;
   const FileFacts* file = nullptr;  // none for identify
+  bool dryRun = false;  // program --dry-run: nothing is flashed, whatever the exit code
 };
 
 struct RunRecord {

@@ -1,6 +1,7 @@
 #include "cli/run_report.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -40,6 +41,14 @@ ordered_json FileJson(const FileFacts& f) {
 ordered_json Text(const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(Utf8(s)); }
 // Command-line and configuration text is UTF-8 already.
 ordered_json Given(const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(s); }
+
+// A count of milliseconds as the system tells it ("16"), or null when it tells none.
+ordered_json Milliseconds(const std::string& text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return text.empty() || error != std::errc() || end != text.data() + text.size() ? ordered_json(nullptr)
+                                                                                   : ordered_json(value);
+}
 
 std::string Dump(const ordered_json& doc) {
   // Paths need not be UTF-8; a byte that is not becomes U+FFFD rather than an exception.
@@ -137,7 +146,9 @@ std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const st
                     {"manufacturer", Text(p.manufacturer)},
                     {"product", Text(p.product)},
                     {"by_id", p.byId},
-                    {"by_path", p.byPath}});
+                    {"by_path", p.byPath},
+                    {"driver", Given(p.driver)},
+                    {"latency_timer_ms", Milliseconds(p.latencyTimerMs)}});
   }
   ordered_json doc;
   doc["format_version"] = kJsonFormatVersion;
@@ -148,13 +159,17 @@ std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const st
   return Dump(doc);
 }
 
+std::string SummaryResultWord(const RunInfo& info, const RunRecord& run) {
+  return info.dryRun && run.exitCode == kExitOk ? "dry-run" : ResultWord(run.exitCode);
+}
+
 std::string SummaryLine(const RunInfo& info, const RunRecord& run) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", run.seconds);
   std::string line = info.verb + " station=" + OrDash(info.station) + " unit=" + OrDash(run.unit) +
                      " port=" + OrDash(run.port);
   if (info.file) line += " file=" + RecordQuoted(info.file->path) + " crc32=" + Crc32Text(info.file->crc32);
-  line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + ResultWord(run.exitCode) +
+  line += " mcu=" + OrDash(DeviceTextUtf8(run.mcuVersion)) + " result=" + SummaryResultWord(info, run) +
           " exit=" + std::to_string(run.exitCode) + " seconds=" + seconds;
   return line;
 }

@@ -37,6 +37,10 @@ int WriteJsonDocument(std::FILE* out, std::FILE* err, const std::string& documen
 // 'program station="line-3" unit="SN-0" port="/dev/ttyUSB0" file="/srv/fw.s19" crc32=0x1A2B3C4D
 // mcu="FNW-107 ..." result=ok exit=0 seconds=12.3': text values quoted as the records quote
 // them ("-" for none), the others words of our own.
+// A dry run that would have started reads result=dry-run: no collector may count it as a
+// programmed board.
 std::string SummaryLine(const RunInfo& info, const RunRecord& run);
+// The result word of the system log's line and fields: the exit code's, or "dry-run".
+std::string SummaryResultWord(const RunInfo& info, const RunRecord& run);
 
 }  // namespace fennwick

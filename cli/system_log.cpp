@@ -1,14 +1,15 @@
 #include "cli/system_log.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +51,7 @@ bool SendToJournal(const RunInfo& info, const RunRecord& run, const std::string&
       "SYSLOG_IDENTIFIER=fennwick-cli",
       Field("SYSLOG_FACILITY", std::to_string(LOG_USER >> 3)),
       Field("FENNWICK_COMMAND", info.verb),
-      Field("FENNWICK_RESULT", ResultWord(run.exitCode)),
+      Field("FENNWICK_RESULT", SummaryResultWord(info, run)),
       Field("FENNWICK_EXIT_CODE", std::to_string(run.exitCode)),
       Field("FENNWICK_DETAIL", run.result),
       Field("FENNWICK_SECONDS", std::to_string(run.seconds)),
@@ -74,6 +75,58 @@ bool SendToJournal(const RunInfo& info, const RunRecord& run, const std::string&
 }
 #endif
 
+using Clock = std::chrono::steady_clock;
+
+// A blocking socket's sends and connects give up when `deadline` comes; false when it has.
+bool WaitAtMostUntil(int fd, Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return false;
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(left / 1000000);
+  tv.tv_usec = static_cast<suseconds_t>(left % 1000000);
+  return ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+// A socket of `type` connected to the log; -1 with `error` set when none could be.
+int ConnectTo(const sockaddr_un& addr, int type, Clock::time_point deadline, int& error) {
+  const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
+  for (;;) {
+    if (!WaitAtMostUntil(fd, deadline)) {
+      error = ETIMEDOUT;
+      break;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    error = errno;
+    if (error == EISCONN) return fd;  // an interrupted connect that went through meanwhile
+    if (error == EAGAIN) error = ETIMEDOUT;  // a stream listener with no room for us
+    if (error != EINTR) break;
+  }
+  ::close(fd);
+  return -1;
+}
+
+// Sends `line` whole: a datagram at once, a stream as many pieces as it takes. A full queue
+// is waited for until `deadline` (a connected socket's send waits for room where a poll of
+// an unconnected one would not). 0, or the errno value of the failure.
+int SendWhole(int fd, const std::string& line, bool stream, Clock::time_point deadline) {
+  size_t sent = 0;
+  while (sent < line.size()) {
+    if (!WaitAtMostUntil(fd, deadline)) return ETIMEDOUT;
+    const ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;  // a stop signal: the record is still owed
+      return errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
+    }
+    if (!stream) return 0;
+    sent += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 bool SendToSyslog(const std::string& path, int priority, const std::string& message, std::string& whyNot) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
@@ -82,11 +135,6 @@ bool SendToSyslog(const std::string& path, int priority, const std::string& mess
     return false;
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    whyNot = std::strerror(errno);
-    return false;
-  }
   // The traditional line: "<PRI>Mmm dd hh:mm:ss TAG[PID]: MESSAGE".
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -97,19 +145,25 @@ bool SendToSyslog(const std::string& path, int priority, const std::string& mess
   std::snprintf(head, sizeof head, "<%d>%s fennwick-cli[%d]: ", LOG_USER | priority, stamp, static_cast<int>(::getpid()));
   std::string line = head;
   line += message;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSendWaitMs);
   int error = 0;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (::sendto(fd, line.data(), line.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) >= 0) {
-      error = 0;
-      break;
-    }
-    error = errno;
-    if (error != EAGAIN) break;
-    pollfd p{fd, POLLOUT, 0};  // a busy log: wait a little for room, once
-    ::poll(&p, 1, kSendWaitMs);
+  bool stream = false;
+  int fd = ConnectTo(addr, SOCK_DGRAM, deadline, error);
+  if (fd < 0 && error == EPROTOTYPE) {
+    // A daemon that listens on a stream socket there reads one message up to each NUL byte.
+    stream = true;
+    fd = ConnectTo(addr, SOCK_STREAM, deadline, error);
+    line += '\0';
   }
-  ::close(fd);
-  if (error != 0) whyNot = std::strerror(error);
+  if (fd >= 0) {
+    error = SendWhole(fd, line, stream, deadline);
+    ::close(fd);
+  }
+  if (error == ETIMEDOUT) {
+    whyNot = "it took nothing for " + std::to_string(kSendWaitMs / 1000) + " s (busy or stuck)";
+  } else if (error != 0) {
+    whyNot = std::strerror(error);
+  }
   return error == 0;
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "cli/host.h"
+#include "cli/interrupt.h"
 #include "cli/output_text.h"
 #include "platform/text.h"
 
@@ -48,5 +49,18 @@ bool SystemLogAvailable() { return false; }
 // The program's code page is UTF-8 (its manifest) and so is its console's output
 // (PrepareProcess): Windows has no locale setting that would ask for less.
 bool LocaleIsUtf8() { return true; }
+
+bool WaitForStandardInput() {
+  HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+  // Only a pipe keeps a reader waiting; a file or the null device answers at once.
+  if (in == nullptr || in == INVALID_HANDLE_VALUE || ::GetFileType(in) != FILE_TYPE_PIPE) return !StopRequested();
+  for (;;) {
+    if (StopRequested()) return false;
+    DWORD available = 0;
+    // A pipe whose writer is gone fails here: the read then finds its end.
+    if (!::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr) || available > 0) return !StopRequested();
+    ::Sleep(50);
+  }
+}
 
 }  // namespace fennwick

@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "cli/ports.h"
+#include "cli/record_text.h"
 #include "cli/run_report.h"
 #include "link/protocol.h"
 #include "platform/text.h"
@@ -118,7 +119,7 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
   const auto ports = ComPorts();
   const std::string mapped = Win32SerialDevice::MapPortName(kMcuPortName, portOverride);
   if (format == PortsFormat::Names) {
-    for (const auto& p : ports) std::fprintf(out, "%s\n", p.device.c_str());
+    for (const auto& p : ports) std::fprintf(out, "%s\n", ShownText(p.device).c_str());
     std::fflush(out);
     return 0;
   }
@@ -129,9 +130,9 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
     if (!p.usbVendor.empty()) line += "  " + p.usbVendor + ":" + p.usbProduct;
     if (!p.manufacturer.empty()) line += "  " + p.manufacturer;
     if (!p.usbSerial.empty()) line += "  serial " + p.usbSerial;
-    std::fprintf(out, "%s\n", line.c_str());
+    std::fprintf(out, "%s\n", ShownText(line).c_str());  // the device manager's texts and the environment's
   }
-  std::fprintf(out, "\"COM2:\" maps to %s\n", mapped.c_str());
+  std::fprintf(out, "\"COM2:\" maps to %s\n", ShownText(mapped).c_str());
   return 0;
 }
 

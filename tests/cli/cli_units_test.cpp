@@ -135,6 +135,10 @@ TEST(Ports, EverySerialTtyIsListedWhateverItsDriversNameWithItsDriverAndUsbDetai
                            "\"COM2:\" maps to /dev/ttyUSB0"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
   }
+  // The JSON document has the driver and the latency timer too (null where there is none).
+  const std::string json = Capture([&](std::FILE* f) { RunPorts(f, stderr, std::nullopt, source, PortsFormat::Json); });
+  EXPECT_NE(json.find("\"ftdi_sio\",\n      \"latency_timer_ms\": 16\n"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"cdc_acm\",\n      \"latency_timer_ms\": null\n"), std::string::npos) << json;
 }
 
 TEST(Ports, ShowsTheStableNamesThatUdevLinksToEachPort) {
@@ -168,6 +172,10 @@ TEST(Ports, NoPortsStillShowTheMappingAndAnUnreadableSystemIsAFailure) {
       Capture([&](std::FILE* f) { RunPorts(f, stderr, std::nullopt, TreeTtySource(sys.root, ""), PortsFormat::Text); });
   EXPECT_NE(text.find("no serial ports found"), std::string::npos);
   EXPECT_NE(text.find("\"COM2:\" maps to "), std::string::npos);
+  // A port named from outside cannot forge a line or steer the terminal.
+  const std::string forged = Capture(
+      [&](std::FILE* f) { RunPorts(f, stderr, std::string("/x\n\"COM2:\" maps to /y\x1B[2J\\"), TreeTtySource(sys.root, ""), PortsFormat::Text); });
+  EXPECT_TRUE(forged.ends_with("\"COM2:\" maps to /x\\n\"COM2:\" maps to /y\\x1B[2J\\ (no such device)\n")) << forged;
   const std::string err = Capture(
       [&](std::FILE* e) { EXPECT_EQ(RunPorts(e, e, std::nullopt, TreeTtySource("/nonexistent-sys", ""), PortsFormat::Text), 1); });
   EXPECT_EQ(err, "fennwick-cli: cannot list the serial ports: No such file or directory\n");
@@ -312,6 +320,10 @@ TEST(RunReport, SummaryLineIsOneLineOfKeysAndValues) {
   EXPECT_EQ(SummaryLine(info, run),
             "program station=\"line-3\" unit=\"SN1\" port=\"/dev/ttyUSB0\" file=\"/srv/fw.s19\" crc32=0x1A2B3C4D "
             "mcu=\"FNW \\\"107\\\"\\n\" result=iap-refused exit=8 seconds=2.5");
+  info.dryRun = true;  // never read as a flash; a refused one keeps its word
+  EXPECT_NE(SummaryLine(info, run).find(" result=iap-refused exit=8 "), std::string::npos);
+  run.exitCode = 0;
+  EXPECT_NE(SummaryLine(info, run).find(" result=dry-run exit=0 "), std::string::npos);
 }
 
 }  // namespace

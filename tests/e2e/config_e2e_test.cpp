@@ -89,6 +89,11 @@ TEST(ConfigFile, FaultsAreRefusedWithTheFileAndLine) {
       {"[program]\nblock-timeout = 0\n", "2: --block-timeout: Value 0 not in range"},
       {"format = elf\n", "1: --format"},
       {"log-file = \"\"\n", "1: --log-file: needs a file name; it was given empty"},
+      {"log-file = \"  \"\n", "1: --log-file: needs a file name; it was given blanks only"},
+      {"station = \"a\"#c\n", "1: a comment needs a blank before it"},
+      {"port = [\"a\"];c\n", "1: a comment needs a blank before it"},
+      {"[program]# c\n", "1: a comment needs a blank before it"},
+      {"port = [\"a\",]\n", "1: a comma with no list item after it"},
       {"port = []\n", "1: \"port\" is an empty list"},
       {"station = a\n\nstation = b\n", "3: \"station\" is given twice (first on line 1)"},
       {"[examine]\nmcu-version = \"FNW-107\"\n", "2: \"mcu-version\" needs --offline"},
@@ -99,12 +104,14 @@ TEST(ConfigFile, FaultsAreRefusedWithTheFileAndLine) {
     EXPECT_EQ(r.exitCode, 2) << c.text;
     EXPECT_NE(r.err.find("fennwick-cli: " + ini + ":" + c.message), std::string::npos) << c.text << r.err;
   }
-  // The line refuses an empty file name as a file does.
+  // The line refuses an empty or blank file name as a file does.
   for (const char* option : {"--log-file", "--config"}) {
     const RunResult r = Ports({option, ""});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(std::string(option) + ": needs a file name; it was given empty"), std::string::npos) << r.err;
   }
+  const RunResult blank = Ports({"--log-file", " \t "});
+  EXPECT_NE(blank.err.find("--log-file: needs a file name; it was given blanks only"), std::string::npos) << blank.err;
 }
 
 // A FIFO would hold the program before any port is open; a directory or a missing named

@@ -51,19 +51,31 @@ TEST(CliManyBoards, FaultyBoardsFailAndTheOthersAreFlashed) {
   EXPECT_NE(log.find("result: IAP refused (exit 8,"), std::string::npos);
 }
 
-TEST(CliManyBoards, AllGoodBoardsExitZero) {
+// Whatever the MCUs' versions hold (a long text, a tab, a line end), the closing table keeps
+// one line per board and its columns.
+TEST(CliManyBoards, AllGoodBoardsExitZeroAndTheTableKeepsItsColumns) {
   std::vector<std::unique_ptr<Simulator>> sims;
   std::vector<std::string> args = {BinPath("fennwick-cli")};
-  for (int i = 0; i < 3; ++i) {
-    sims.push_back(std::make_unique<Simulator>(std::vector<std::string>{"--baud", "0"}));
+  for (const std::string& reply : {"$R:01FNW-107 " + std::string(150, 'X') + "\\r\\n", std::string("$R:01A\\tB\\rC\\r\\n")}) {
+    sims.push_back(std::make_unique<Simulator>(std::vector<std::string>{"--baud", "0", "--version-reply", reply}));
     args.insert(args.end(), {"--port", sims.back()->path()});
   }
   args.push_back("identify");
   const RunResult r = RunProgram(args);
   EXPECT_EQ(r.exitCode, 0) << r.err;
+  const size_t head = r.out.find("\nport ");
+  ASSERT_NE(head, std::string::npos) << r.out;
+  const size_t resultColumn = r.out.find("result", head) - head - 1;
+  size_t at = r.out.find('\n', head + 1) + 1;
   for (const auto& sim : sims) {
-    EXPECT_NE(r.out.find("[" + sim->path() + "] Version: FNW-107 Fennwick simulated MCU\n"), std::string::npos);
+    const size_t end = r.out.find('\n', at);
+    const std::string row = r.out.substr(at, end - at);
+    EXPECT_EQ(row.rfind(sim->path(), 0), 0u) << r.out;
+    EXPECT_EQ(row.find("  ok  "), resultColumn - 2) << r.out;
+    at = end + 1;
   }
+  EXPECT_NE(r.out.find("FNW-107 " + std::string(29, 'X') + "...  "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("A\\tB\\nC "), std::string::npos) << r.out;
 }
 
 }  // namespace

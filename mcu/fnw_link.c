@@ -17,9 +17,12 @@ static unsigned char g_lineLength;
 static unsigned char g_lineTooLong;
 
 static void WriteByte(unsigned char b) {
-  /* TC implies TXE on a chip; some simulators leave TXE clear after the first byte. */
+  /* TC implies TXE on a chip; a simulator may leave TXE clear after the first byte and TC
+   * set until the next byte starts, so TC is cleared here (writing 1 to the other bits of
+   * SR changes nothing) and set again only by this byte's end. */
   while (!(UART1_SR & (UART1_SR_TXE | UART1_SR_TC))) {
   }
+  UART1_SR = (unsigned char)~UART1_SR_TC;
   UART1_DR = b;
 }
 

@@ -41,9 +41,12 @@ static unsigned char ReadByte(void) {
 }
 
 static void WriteByte(unsigned char b) {
-  /* TC implies TXE on a chip; some simulators leave TXE clear after the first byte. */
+  /* TC implies TXE on a chip; a simulator may leave TXE clear after the first byte and TC
+   * set until the next byte starts, so TC is cleared here (writing 1 to the other bits of
+   * SR changes nothing) and set again only by this byte's end. */
   while (!(UART1_SR & (UART1_SR_TXE | UART1_SR_TC))) {
   }
+  UART1_SR = (unsigned char)~UART1_SR_TC;
   UART1_DR = b;
 }
 
@@ -188,7 +191,8 @@ void ProgrammerLoop(void) {
     g_far[2] = g_packet[5];
     if (g_packet[1] != '2') {
       Refuse("not a block packet, address");
-    } else if (g_packet[2] != 0 || g_far[0] > (unsigned char)((FLASH_END - 1) >> 16) ||
+    } else if (g_packet[2] != 0 || g_far[0] > (unsigned char)(FLASH_END >> 16) ||
+               (g_far[0] == (unsigned char)(FLASH_END >> 16) && g_far[1] >= (unsigned char)(FLASH_END >> 8)) ||
                (g_far[0] == 0 && g_far[1] < (unsigned char)(FLASH_FIRST >> 8))) {
       Refuse("outside the flash:");
     } else if (g_far[0] != g_expected[0] || g_far[1] != g_expected[1] ||

@@ -8,7 +8,7 @@
 #endif
 
 FNW_DESCRIPTION("$:ST8-208 STM8 sample " SAMPLE_RELEASE,
-                "Fennwick STM8 sample board, UART1 19200 8N1\r\n");
+                "Fennwick STM8 sample board\r\n");
 
 void main(void) {
   FnwLinkInit();

@@ -38,6 +38,9 @@ constexpr int kChildPollMs = 100;
 // How long the console may take to list the whole flash, and the simulator to end.
 constexpr auto kDumpTimeout = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::seconds(2);
+// The simulator's UART sends one stray byte once it runs; until then (or this long at most)
+// the host's bytes are held, since bytes written before it reads its input may be lost.
+constexpr auto kStartTimeout = std::chrono::seconds(5);
 
 // Commands the simulator runs at start: look at the UART's input often (else once per
 // million instructions), and hand over each received byte only when the firmware has read
@@ -224,8 +227,10 @@ int Stm8Runner::Run(int hostMaster, int stopFd) {
 
   std::string toMcu;
   std::string toHost;
-  // What the MCU sends before the host's first byte (the simulator's stray byte at start, a
-  // reset's output meant for no one) is dropped, as no host would have heard it.
+  const auto startedAt = Clock::now();
+  bool mcuReady = false;
+  // What the MCU sends before the host's first byte (a reset's output meant for no one) is
+  // dropped, as no host would have heard it.
   bool hostSpoke = false;
   bool hostIdle = false;
   int code = 0;
@@ -234,7 +239,11 @@ int Stm8Runner::Run(int hostMaster, int stopFd) {
                      {hostIdle ? -1 : hostMaster, static_cast<short>(POLLIN | (toHost.empty() ? 0 : POLLOUT)), 0},
                      {fifo, POLLIN, 0},
                      {uart.master, static_cast<short>(POLLIN | (toMcu.empty() ? 0 : POLLOUT)), 0}};
-    const int ready = ::poll(fds, 4, hostIdle ? kNoPeerPollMs : kChildPollMs);
+    const int ready = ::poll(fds, 4, hostIdle || !mcuReady ? kNoPeerPollMs : kChildPollMs);
+    if (!mcuReady && Clock::now() - startedAt >= kStartTimeout) {
+      mcuReady = true;
+      if (options_.verbose) Log("no stray byte from the simulator; going on");
+    }
     hostIdle = false;
     if (ready < 0 && errno != EINTR) {
       Log(ErrnoText("error: poll"));
@@ -282,13 +291,20 @@ int Stm8Runner::Run(int hostMaster, int stopFd) {
       hostIdle = true;
     }
     if (fds[2].revents & POLLIN) {
-      const ssize_t n = ::read(fifo, buf, sizeof buf);
+      ssize_t n = ::read(fifo, buf, sizeof buf);
+      std::uint8_t* data = buf;
+      if (n > 0 && !mcuReady) {
+        mcuReady = true;
+        if (options_.verbose) Trace("stray byte dropped:", buf, 1);
+        ++data;
+        --n;
+      }
       if (n > 0) {
         if (hostSpoke) {
-          if (options_.verbose) Trace("tx", buf, static_cast<std::size_t>(n));
-          toHost.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+          if (options_.verbose) Trace("tx", data, static_cast<std::size_t>(n));
+          toHost.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(n));
         } else if (options_.verbose) {
-          Trace("dropped (no host yet)", buf, static_cast<std::size_t>(n));
+          Trace("dropped (no host yet)", data, static_cast<std::size_t>(n));
         }
       }
     }
@@ -296,7 +312,7 @@ int Stm8Runner::Run(int hostMaster, int stopFd) {
       // The simulator only reads this terminal; anything that comes back is an echo.
       [[maybe_unused]] const ssize_t n = ::read(uart.master, buf, sizeof buf);
     }
-    WriteSome(uart.master, toMcu);
+    if (mcuReady) WriteSome(uart.master, toMcu);
     if (hostSpoke) WriteSome(hostMaster, toHost);
   }
   StopSimulator();
@@ -317,7 +333,8 @@ bool Stm8Runner::DumpFlash() {
     Log("error: flash dump failed: the simulator's console does not answer");
     return false;
   }
-  const std::string command = "dump rom 0x8000 0x27fff 16\n";
+  // Plain hex (without /h the console shows code it knows as disassembly).
+  const std::string command = "dump /h rom 0x8000 0x27fff 16\n";
   bool sent = ::send(fd, command.data(), command.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(command.size());
   std::string text;
   std::optional<std::vector<std::uint8_t>> flash;

@@ -147,6 +147,20 @@ bool ToCArray(const Image& image, uint32_t base, const std::string& name, std::s
   return true;
 }
 
+// The 128 KiB from 0x8000 as the host sends them (gaps 0x00), for the checks of a flashed MCU.
+bool WriteFlashImage(const Image& image, const std::string& path, std::string& error) {
+  constexpr uint32_t kFirst = 0x8000;
+  std::string flash(0x20000, '\0');
+  for (const auto& [address, b] : image) {
+    if (address >= kFirst && address - kFirst < flash.size()) flash[address - kFirst] = static_cast<char>(b);
+  }
+  std::ofstream file(path, std::ios::binary);
+  file << flash;
+  file.close();
+  if (!file) error = path + ": cannot be written";
+  return static_cast<bool>(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,14 +168,15 @@ int main(int argc, char** argv) {
   std::string text, error;
   Image image;
   bool ok = false;
-  if (args.size() == 4 && args[0] == "--s19") {
+  if ((args.size() == 4 || args.size() == 5) && args[0] == "--s19") {
     ok = ReadIntelHex(args[1], image, error);
     if (ok) text = ToS19(image, args[3]);
+    if (ok && args.size() == 5) ok = WriteFlashImage(image, args[4], error);
   } else if (args.size() == 5 && args[0] == "--c-array") {
     ok = ReadIntelHex(args[1], image, error) &&
          ToCArray(image, static_cast<uint32_t>(std::stoul(args[3], nullptr, 0)), args[4], text, error);
   } else {
-    std::cerr << "usage: fennwick-ihx-convert --s19 IN.ihx OUT.s19 HEADER\n"
+    std::cerr << "usage: fennwick-ihx-convert --s19 IN.ihx OUT.s19 HEADER [FLASH.bin]\n"
                  "       fennwick-ihx-convert --c-array IN.ihx OUT.c BASE NAME\n";
     return 2;
   }

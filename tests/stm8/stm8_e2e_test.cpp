@@ -151,7 +151,7 @@ TEST(Stm8EndToEnd, BadImageOrMissingSimulatorIsExplainedBeforeAnyTerminal) {
       {{sim, "--stm8", broken}, 2, "line 2: bad checksum"},
       {{sim, "--stm8", dir.path + "/none.s19"}, 2, "No such file"},
       {{sim, "--stm8", dir.path}, 2, "not a regular file"},
-      {{sim, "--stm8", kSample, "--baud", "0"}, 2, "excludes"},
+      {{sim, "--stm8", kSample, "--baud", "0"}, 2, "--baud is the model's and does not apply with --stm8"},
       {{"/usr/bin/env", "PATH=" + dir.path, sim, "--stm8", kSample}, 1, "sstm8 is not installed"},
   };
   for (const Case& c : cases) {

@@ -64,7 +64,8 @@ static void Answer(void) {
      * compatibility characters, which the host compares with a file's. */
     WriteLine("$R:", kDescription, FNW_SECOND_TEXT_OFFSET);
   } else if (LineIs("$e\r\n")) {
-    WriteLine("$e:", kDescription + FNW_SECOND_TEXT_OFFSET, sizeof(struct FnwDescription) - FNW_SECOND_TEXT_OFFSET);
+    WriteLine("$e:", kDescription + FNW_SECOND_TEXT_OFFSET,
+              sizeof(struct FnwDescription) - FNW_SECOND_TEXT_OFFSET);
   }
   if (LineIs("$wIAP\r\n")) EnterProgrammer();
 }

@@ -132,6 +132,16 @@ static unsigned char ProgramBlock(void) {
   return 1;
 }
 
+/* 1 when the packet's address lies in the flash (its top byte, g_packet[2], included). */
+static unsigned char InFlash(void) {
+  const unsigned char ext = g_far[0];
+  const unsigned char high = g_far[1];
+  if (g_packet[2] != 0) return 0;
+  if (ext == 0) return high >= (unsigned char)(FLASH_FIRST >> 8);
+  if (ext == (unsigned char)(FLASH_END >> 16)) return high < (unsigned char)(FLASH_END >> 8);
+  return ext < (unsigned char)(FLASH_END >> 16);
+}
+
 static void NextExpected(void) {
   /* Blocks are 128-byte aligned, so a carry out of the low byte is the only one to pass on. */
   g_expected[2] += BLOCK_SIZE;
@@ -191,9 +201,7 @@ void ProgrammerLoop(void) {
     g_far[2] = g_packet[5];
     if (g_packet[1] != '2') {
       Refuse("not a block packet, address");
-    } else if (g_packet[2] != 0 || g_far[0] > (unsigned char)(FLASH_END >> 16) ||
-               (g_far[0] == (unsigned char)(FLASH_END >> 16) && g_far[1] >= (unsigned char)(FLASH_END >> 8)) ||
-               (g_far[0] == 0 && g_far[1] < (unsigned char)(FLASH_FIRST >> 8))) {
+    } else if (!InFlash()) {
       Refuse("outside the flash:");
     } else if (g_far[0] != g_expected[0] || g_far[1] != g_expected[1] ||
                g_far[2] != g_expected[2]) {

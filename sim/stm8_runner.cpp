@@ -161,11 +161,14 @@ std::string Stm8Runner::Prepare(int& exitCode) {
   name.push_back('\0');
   if (!::mkdtemp(name.data())) return ErrnoText("cannot create a working folder");
   workDir_ = name.data();
-  std::ofstream(workDir_ + "/image.ihx") << ToIntelHex(*image);
-  std::ofstream setup(workDir_ + "/setup.cmd");
-  setup << kSetup;
-  setup.close();
-  if (!setup) return "cannot write the simulator's set-up in " + workDir_;
+  const std::pair<const char*, std::string> files[] = {{"/image.ihx", ToIntelHex(*image)},
+                                                       {"/setup.cmd", kSetup}};
+  for (const auto& [name, content] : files) {
+    std::ofstream file(workDir_ + name);
+    file << content;
+    file.close();
+    if (!file) return "cannot write " + workDir_ + name;
+  }
   if (::mkfifo((workDir_ + "/uart1.out").c_str(), 0600) != 0) return ErrnoText("mkfifo");
   return {};
 }

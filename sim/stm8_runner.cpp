@@ -38,6 +38,7 @@ constexpr int kChildPollMs = 100;
 // How long the console may take to list the whole flash, and the simulator to end.
 constexpr auto kDumpTimeout = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::seconds(2);
+constexpr auto kConsoleConnectTimeout = std::chrono::seconds(5);
 // The simulator's UART sends one stray byte once it runs; until then (or this long at most)
 // the host's bytes are held, since bytes written before it reads its input may be lost.
 constexpr auto kStartTimeout = std::chrono::seconds(5);
@@ -327,8 +328,11 @@ int Stm8Runner::Run(int hostMaster, int stopFd) {
 
 bool Stm8Runner::DumpFlash() {
   const auto deadline = Clock::now() + kDumpTimeout;
+  // The console listens from the simulator's start on: a few seconds of retries cover a
+  // loaded machine.
+  const auto connectDeadline = Clock::now() + kConsoleConnectTimeout;
   int fd = -1;
-  while (fd < 0 && Clock::now() < deadline) {
+  while (fd < 0 && Clock::now() < connectDeadline) {
     fd = ConnectLocal(consolePort_);
     if (fd < 0) ::usleep(50'000);
   }

@@ -12,6 +12,7 @@
 #include "sim/pty_line.h"
 #include "sim/sim_options.h"
 #include "sim/sim_runner.h"
+#include "sim/stm8_runner.h"
 #include "platform/std_descriptors.h"
 
 namespace {
@@ -48,6 +49,11 @@ int main(int argc, char** argv) {
   if (!options.linkPath.empty()) {
     if (auto problem = CheckLinkPath(options.linkPath); !problem.empty()) return Fail(problem, 2);
   }
+  Stm8Runner stm8(options);
+  if (!options.stm8Image.empty()) {
+    int code = 0;
+    if (auto problem = stm8.Prepare(code); !problem.empty()) return Fail(problem, code);
+  }
 
   // Handlers go in before the path is printed: a script may signal us as soon as it reads it.
   int stopPipe[2];
@@ -74,8 +80,13 @@ int main(int argc, char** argv) {
   // Holding no slave fd ourselves is what lets the master tell whether a peer is there.
   ::close(pty.slave);
 
-  SimRunner runner(options, pty.master, stopPipe[0]);
-  const int code = runner.Run();
+  int code = 0;
+  if (!options.stm8Image.empty()) {
+    code = stm8.Run(pty.master, stopPipe[0]);
+  } else {
+    SimRunner runner(options, pty.master, stopPipe[0]);
+    code = runner.Run();
+  }
   ::close(pty.master);
   link.Remove();
   return code;

@@ -131,6 +131,11 @@ ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& 
                  "At each IAP end record, write the 128 KiB flash image to FILE (replaced whole)")
       ->type_name("FILE");
   app.add_flag("--once", options.once, "Exit 0 when the first peer hangs up");
+  app.add_option("--stm8", options.stm8Image,
+                 "Run FILE (S19 or Intel HEX) on the STM8 instruction-set simulator sstm8 "
+                 "(STM8S208) with its UART1 on the terminal, instead of the model; --dump then "
+                 "writes its flash when the simulator is stopped")
+      ->type_name("FILE");
 
   app.footer(
       "Blocks are numbered from 0 in order of arrival in each IAP session. The end record gets "
@@ -173,6 +178,16 @@ ParsedOptions ParseSimOptions(int argc, const char* const argv[], std::ostream& 
     }
     if (app.count("--link") && options.linkPath.empty()) throw UsageError{"--link: empty path"};
     if (app.count("--dump") && options.dumpPath.empty()) throw UsageError{"--dump: empty path"};
+    if (app.count("--stm8") && options.stm8Image.empty()) throw UsageError{"--stm8: empty path"};
+    // The model's replies, faults, timing and peer handling mean nothing to firmware that runs.
+    for (const char* name : {"--version-reply", "--description", "--no-description", "--silent",
+                             "--iap-reply", "--refuse-iap", "--block-reply", "--flash-ms",
+                             "--drop-reply", "--delay-reply", "--noise", "--hang-after",
+                             "--hangup-after", "--baud", "--reply-latency-ms", "--once"}) {
+      if (app.count("--stm8") && app.count(name)) {
+        throw UsageError{std::string(name) + " is the model's and does not apply with --stm8"};
+      }
+    }
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
       app.exit(e, out, err);

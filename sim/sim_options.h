@@ -17,6 +17,7 @@ struct SimOptions {
   bool once = false;
   std::string linkPath;  // empty: no link
   std::string dumpPath;  // empty: no dump
+  std::string stm8Image;  // set: run this image in the STM8 simulator instead of the model
 };
 
 struct ParsedOptions {

@@ -1,0 +1,83 @@
+// The window against firmware that an STM8 executes in the instruction-set simulator: Open
+// examines the next sample against the running one, Start flashes it, the verdict is logged.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QTimer>
+
+#include "app/mcu_jobs.h"
+#include "fakes/process.h"
+#include "platform/posix_serial.h"
+#include "ui/touch_dialogs.h"
+#include "ui/ui_test_support.h"
+
+namespace fennwick {
+
+namespace {
+
+const std::string kSamples = FENNWICK_STM8_SAMPLES;
+
+// Answers the next file dialog with `path` as an operator would (the file's folder, then two
+// taps on the file); gives up after 20 s so that a dialog that never comes fails the test.
+void AnswerFileDialog(const QString& path) {
+  auto* timer = new QTimer(qApp);
+  auto* clock = new QElapsedTimer;
+  clock->start();
+  QObject::connect(timer, &QTimer::timeout, [=] {
+    auto* fd = qobject_cast<CS19FileDialog*>(QApplication::activeModalWidget());
+    if (fd == nullptr || clock->elapsed() > 20000) {
+      if (fd) fd->reject();
+      if (fd || clock->elapsed() > 20000) {
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+      }
+      return;
+    }
+    const QFileInfo file(path);
+    fd->SetFolder(file.absolutePath());
+    const auto rows = fd->List()->findItems(file.fileName(), Qt::MatchExactly);
+    if (rows.size() != 1) return;
+    fd->TapRow(fd->List()->row(rows.first()));
+    fd->TapRow(fd->List()->row(rows.first()));
+  });
+  timer->start(50);
+}
+
+TEST(Stm8Window, OpensAndFlashesTheNextSampleIntoTheStm8) {
+  Simulator sim({"--stm8", kSamples + "/fennwick-stm8-sample.s19"});
+  ASSERT_FALSE(sim.path().empty());
+  PosixSerialDevice device(sim.path());
+  CMcuPort port(device, DefaultClock());
+  McuJobRunner jobs(port);
+  DialogSetup s;
+  s.screenWidth = 800;
+  s.screenHeight = 480;
+  s.fullScreen = false;
+  s.jobs = &jobs;
+  s.identify = [&] { port.OpenAndIdentify(u"COM2:"); };
+  s.confirmStart = [](QWidget*, const std::vector<std::string>&) { return false; };  // none expected
+  CFlasherDlg dlg(s);
+  dlg.OnInitDialog();
+  dlg.show();
+  const QString& log = dlg.LogControl().Text();
+  EXPECT_TRUE(log.contains("Version: ST8-208 STM8 sample 1.0\r\n")) << log.toStdString();
+
+  AnswerFileDialog(QString::fromStdString(kSamples + "/fennwick-stm8-sample-next.s19"));
+  Button(dlg, IDC_OPEN)->click();
+  ASSERT_TRUE(PumpUntil([&] { return Button(dlg, IDC_START)->isEnabled(); }, 30000)) << log.toStdString();
+  EXPECT_TRUE(log.endsWith("Please click \"Start\" to update current MCU.")) << log.right(300).toStdString();
+
+  Button(dlg, IDC_START)->click();
+  ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Running; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return dlg.State() == CFlasherDlg::JobState::Idle; }, 280000)) << log.toStdString();
+  EXPECT_TRUE(log.endsWith("Programming...\r\nMCU: " + QString(64, u'.') +
+                           "\r\nDone: programmed 1024 blocks, every one accepted.\r\n"))
+      << log.right(300).toStdString();
+}
+
+}  // namespace
+
+}  // namespace fennwick

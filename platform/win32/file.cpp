@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/std_descriptors.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -118,9 +117,5 @@ IFileSystem& DefaultFileSystem() {
   static SystemFileSystem fs;
   return fs;
 }
-
-// A Windows program always has its three standard handles (possibly null ones), and none of
-// our files or ports can take their place.
-bool EnsureStandardDescriptors() { return true; }
 
 }  // namespace fennwick

@@ -1,10 +1,10 @@
 #pragma once
 #include "link/mcu_port.h"
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 
 namespace fennwick {
 
-extern PosixSerialDevice g_serialDevice;
+extern SystemSerialDevice g_serialDevice;
 extern CMcuPort g_mcuPort;
 
 }  // namespace fennwick

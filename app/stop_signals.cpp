@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 
 namespace fennwick {
 

@@ -1,6 +1,5 @@
 #include "cli/config_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <utility>
 
 #include "cli/commands.h"
+#include "cli/file_calls.h"
 #include "cli/host.h"
 
 namespace fennwick {
@@ -176,7 +176,7 @@ Refusal NotRegular(mode_t mode) {
   std::string text = "is not a regular file";
   if (S_ISDIR(mode)) text += " (a directory)";
   if (S_ISFIFO(mode)) text += " (a FIFO)";
-  if (S_ISSOCK(mode)) text += " (a socket)";
+  if (IsSocketMode(mode)) text += " (a socket)";
   if (S_ISCHR(mode) || S_ISBLK(mode)) text += " (a device)";
   return Refusal{0, text};
 }
@@ -192,7 +192,7 @@ bool ReadConfigText(const ConfigSource& source, std::string& text) {
     throw CannotRead(error);
   }
   if (!S_ISREG(seen.st_mode)) throw NotRegular(seen.st_mode);
-  const int fd = ::open(source.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = OpenForReading(source.path);
   if (fd < 0) throw CannotRead(errno);
   struct stat opened {};
   // It may have been swapped for something else between the look and the open.

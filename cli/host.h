@@ -1,6 +1,6 @@
 #pragma once
 // What the command line finds differently on each system: one source file per system,
-// chosen by the build (host_posix.cpp, win32_host.cpp).
+// chosen by the build (cli/posix/host.cpp, cli/win32/host.cpp).
 #include <string>
 #include <vector>
 

@@ -1,7 +1,5 @@
 #include "cli/log_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "cli/file_calls.h"
 #include "cli/record_text.h"
 
 namespace fennwick {
@@ -72,7 +71,7 @@ std::unique_ptr<RunLogFile> RunLogFile::Open(const std::string& path, std::strin
     whyNot = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
     return nullptr;
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  const int fd = OpenForAppending(path);
   if (fd < 0) {
     whyNot = std::strerror(errno);
     return nullptr;
@@ -91,7 +90,7 @@ RunLogFile::~RunLogFile() { ::close(fd_); }
 bool RunLogFile::Append(const RunRecord& record, std::string& whyNot) {
   static std::mutex mu;
   std::lock_guard lock(mu);
-  ::flock(fd_, LOCK_EX);
+  LockWholeFile(fd_);
   const std::string text = RecordBody(record) + RecordTail(record);
   size_t done = 0;
   int error = 0;
@@ -104,9 +103,9 @@ bool RunLogFile::Append(const RunRecord& record, std::string& whyNot) {
     }
     done += static_cast<size_t>(n);
   }
-  // The write's own error is the one to tell; fsync's comes second.
-  if (::fsync(fd_) != 0 && error == 0) error = errno;
-  ::flock(fd_, LOCK_UN);
+  // The write's own error is the one to tell; the sync's comes second.
+  if (SyncFile(fd_) != 0 && error == 0) error = errno;
+  UnlockWholeFile(fd_);
   if (error != 0) whyNot = std::strerror(error);
   return error == 0;
 }

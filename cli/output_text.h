@@ -13,7 +13,7 @@ struct OutputStyle {
 };
 
 // Whether the environment's locale (LC_ALL, else LC_CTYPE, else LANG) writes UTF-8; always on
-// Windows, whose program and console run in UTF-8 (host_posix.cpp, win32_host.cpp).
+// Windows, whose program and console run in UTF-8 (cli/posix/host.cpp, cli/win32/host.cpp).
 bool LocaleIsUtf8();
 
 // One device byte (Windows-1252) as text shows it: itself when it is printable ASCII, its

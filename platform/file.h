@@ -38,7 +38,9 @@ class IFileSystem {
   virtual std::unique_ptr<IFile> Open(const std::u16string& path, int& error) = 0;
 };
 
-class PosixFileSystem final : public IFileSystem {
+// Files of the system that this build is for (on Windows through the wide-character API,
+// so that any name opens).
+class SystemFileSystem final : public IFileSystem {
  protected:
   std::unique_ptr<IFile> Open(const std::u16string& path, int& error) override;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // The serial device as the link sees it: a handle-based API whose operations mirror what
-// the link needs from the operating system. The POSIX implementation lives in
-// posix_serial.h; tests use a scripted fake.
+// the link needs from the operating system. Each system's implementation is declared in
+// system_serial.h; tests use a scripted fake.
 #include <cstdint>
 #include <string>
 

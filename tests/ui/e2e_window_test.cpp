@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "app/mcu_jobs.h"
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 #include "fakes/process.h"
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
@@ -70,7 +70,7 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsARebuiltFileIntoTheSimulatedMc
 
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
   ASSERT_FALSE(sim.path().empty());
-  PosixSerialDevice device(sim.path());
+  SystemSerialDevice device(sim.path());
   CMcuPort port(device, DefaultClock());
   McuJobRunner jobs(port);
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/mcu_jobs.h"
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 #include "fakes/process.h"
 #include "ui_test_support.h"
 
@@ -32,7 +32,7 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   auto sim = std::make_unique<Simulator>(
       std::vector<std::string>{"--baud", "0", "--flash-ms", "0", "--hangup-after", "40", "--link", link});
   ASSERT_FALSE(sim->path().empty());
-  PosixSerialDevice device(link);
+  SystemSerialDevice device(link);
   CMcuPort port(device, DefaultClock());
   McuJobRunner jobs(port);
   g_jobKind = kJobExamine;

@@ -9,7 +9,7 @@
 
 #include "app/mcu_jobs.h"
 #include "fakes/process.h"
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 #include "ui/touch_dialogs.h"
 #include "ui/ui_test_support.h"
 
@@ -49,7 +49,7 @@ void AnswerFileDialog(const QString& path) {
 TEST(Stm8Window, OpensAndFlashesTheNextSampleIntoTheStm8) {
   Simulator sim({"--stm8", kSamples + "/fennwick-stm8-sample.s19"});
   ASSERT_FALSE(sim.path().empty());
-  PosixSerialDevice device(sim.path());
+  SystemSerialDevice device(sim.path());
   CMcuPort port(device, DefaultClock());
   McuJobRunner jobs(port);
   DialogSetup s;

@@ -9,7 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt_records.h"
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 #include "platform/std_descriptors.h"
 
 namespace fennwick {

@@ -1,11 +1,13 @@
-#include "platform/win32_serial.h"
-
 #include <windows.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <mutex>
 
+#include "platform/restore_registry.h"
+#include "platform/system_serial.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -19,32 +21,26 @@ DWORD RemainingMs(SteadyClock::time_point deadline) {
   return left < 0 ? 0 : static_cast<DWORD>(left);
 }
 
-// The settings found at each opening, where a console control handler (which runs on a
-// thread of its own while the others go on) can reach them without a lock.
-struct SavedSettings {
-  std::atomic<HANDLE> handle{nullptr};
-  DCB dcb{};
-  COMMTIMEOUTS timeouts{};
+struct SavedLine {
+  DCB dcb;
+  COMMTIMEOUTS timeouts;
 };
-SavedSettings g_saved[64];
+using Registry = RestoreRegistry<HANDLE, SavedLine>;
+
+// Never destroyed: a console control handler runs on a thread of its own, and may still run
+// while the program's statics go away.
+union Lasting {
+  Registry registry;
+  Lasting() : registry() {}
+  ~Lasting() {}
+};
+Lasting g_saved;
 
 void Remember(HANDLE h, const DCB& dcb, const COMMTIMEOUTS& timeouts) {
-  for (SavedSettings& slot : g_saved) {
-    HANDLE free = nullptr;
-    if (!slot.handle.compare_exchange_strong(free, INVALID_HANDLE_VALUE)) continue;
-    slot.dcb = dcb;
-    slot.timeouts = timeouts;
-    slot.handle.store(h);
-    return;
-  }
+  g_saved.registry.Add(h, SavedLine{dcb, timeouts});
 }
 
-void Forget(HANDLE h) {
-  for (SavedSettings& slot : g_saved) {
-    HANDLE mine = h;
-    if (slot.handle.compare_exchange_strong(mine, nullptr)) return;
-  }
-}
+void Forget(HANDLE h) { g_saved.registry.Remove(h); }
 
 // The open errors that a person can act on, with the errno value that the front ends show.
 void ExplainOpenError(DWORD code, OpenError& error, int& errnoValue) {
@@ -69,22 +65,38 @@ void ExplainOpenError(DWORD code, OpenError& error, int& errnoValue) {
   }
 }
 
-}  // namespace
-
-struct Win32SerialDevice::Port {
+struct Port {
   HANDLE handle = INVALID_HANDLE_VALUE;
   DCB original{};            // put back at the close
   COMMTIMEOUTS originalTimeouts{};
   std::atomic<bool> lost{false};
 };
 
+}  // namespace
+
+// The handles given out are small numbers of our own that stand for the system's handles;
+// only those are accepted.
+struct SystemSerialDevice::Ports {
+  // The system handle behind `h`, or null when `h` is not ours or its line is lost.
+  HANDLE Live(int32_t h) const;
+  void MarkLost(int32_t h);
+
+  mutable std::mutex mu;
+  std::optional<std::string> override;
+  std::map<int32_t, std::shared_ptr<Port>> open;
+  int32_t next = 1;
+  OpenError lastError = OpenError::None;
+  int lastErrno = 0;
+  std::string lastPath;
+};
+
 void RestoreOpenPortsNow() {
-  for (SavedSettings& slot : g_saved) {
-    HANDLE h = slot.handle.load();
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) continue;
-    ::SetCommState(h, &slot.dcb);
-    ::SetCommTimeouts(h, &slot.timeouts);
-  }
+  g_saved.registry.ForEach([](HANDLE h, const SavedLine& saved) {
+    DCB dcb = saved.dcb;
+    COMMTIMEOUTS timeouts = saved.timeouts;
+    ::SetCommState(h, &dcb);
+    ::SetCommTimeouts(h, &timeouts);
+  });
 }
 
 std::optional<std::string> PortFromEnvironment() {
@@ -101,13 +113,15 @@ std::optional<std::string> PortFromEnvironment() {
   return utf8;
 }
 
-Win32SerialDevice::Win32SerialDevice(std::optional<std::string> overridePath) : override_(std::move(overridePath)) {}
+SystemSerialDevice::SystemSerialDevice(std::optional<std::string> overridePath) : ports_(std::make_unique<Ports>()) {
+  ports_->override = std::move(overridePath);
+}
 
-Win32SerialDevice::~Win32SerialDevice() {
+SystemSerialDevice::~SystemSerialDevice() {
   std::map<int32_t, std::shared_ptr<Port>> left;
   {
-    std::lock_guard lock(mu_);
-    left.swap(ports_);
+    std::lock_guard lock(ports_->mu);
+    left.swap(ports_->open);
   }
   for (auto& [h, port] : left) {
     Forget(port->handle);
@@ -119,12 +133,12 @@ Win32SerialDevice::~Win32SerialDevice() {
   }
 }
 
-void Win32SerialDevice::SetOverride(std::optional<std::string> overridePath) {
-  std::lock_guard lock(mu_);
-  override_ = std::move(overridePath);
+void SystemSerialDevice::SetOverride(std::optional<std::string> overridePath) {
+  std::lock_guard lock(ports_->mu);
+  ports_->override = std::move(overridePath);
 }
 
-std::string Win32SerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
+std::string SystemSerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
   std::string utf8;
   if (overridePath && !overridePath->empty()) {
     utf8 = *overridePath;
@@ -142,11 +156,11 @@ std::string Win32SerialDevice::MapPortName(std::u16string_view name, const std::
   return utf8;
 }
 
-int32_t Win32SerialDevice::Open(const std::u16string& name) {
+int32_t SystemSerialDevice::Open(const std::u16string& name) {
   std::string path;
   {
-    std::lock_guard lock(mu_);
-    path = MapPortName(name, override_);
+    std::lock_guard lock(ports_->mu);
+    path = MapPortName(name, ports_->override);
   }
   OpenError error = OpenError::None;
   int errnoValue = 0;
@@ -204,70 +218,70 @@ int32_t Win32SerialDevice::Open(const std::u16string& name) {
       }
     }
   }
-  std::lock_guard lock(mu_);
-  lastPath_ = path;
-  lastError_ = error;
-  lastErrno_ = errnoValue;
+  std::lock_guard lock(ports_->mu);
+  ports_->lastPath = path;
+  ports_->lastError = error;
+  ports_->lastErrno = errnoValue;
   if (error != OpenError::None) return kInvalidHandle;
-  const int32_t h = next_++;
-  ports_[h] = port;
+  const int32_t h = ports_->next++;
+  ports_->open[h] = port;
   Remember(port->handle, port->original, port->originalTimeouts);
   return h;
 }
 
-OpenError Win32SerialDevice::LastOpenError() const {
-  std::lock_guard lock(mu_);
-  return lastError_;
+OpenError SystemSerialDevice::LastOpenError() const {
+  std::lock_guard lock(ports_->mu);
+  return ports_->lastError;
 }
 
-int Win32SerialDevice::LastOpenErrno() const {
-  std::lock_guard lock(mu_);
-  return lastErrno_;
+int SystemSerialDevice::LastOpenErrno() const {
+  std::lock_guard lock(ports_->mu);
+  return ports_->lastErrno;
 }
 
-std::string Win32SerialDevice::LastOpenPath() const {
-  std::lock_guard lock(mu_);
-  return lastPath_;
+std::string SystemSerialDevice::LastOpenPath() const {
+  std::lock_guard lock(ports_->mu);
+  return ports_->lastPath;
 }
 
-void* Win32SerialDevice::Live(int32_t h) const {
-  std::lock_guard lock(mu_);
-  auto it = ports_.find(h);
-  if (it == ports_.end() || it->second->lost) return nullptr;
+HANDLE SystemSerialDevice::Ports::Live(int32_t h) const {
+  std::lock_guard lock(mu);
+  auto it = open.find(h);
+  if (it == open.end() || it->second->lost) return nullptr;
   return it->second->handle;
 }
 
-void Win32SerialDevice::MarkLost(int32_t h) {
-  std::lock_guard lock(mu_);
-  if (auto it = ports_.find(h); it != ports_.end()) it->second->lost = true;
+void SystemSerialDevice::Ports::MarkLost(int32_t h) {
+  std::lock_guard lock(mu);
+  if (auto it = open.find(h); it != open.end()) it->second->lost = true;
 }
 
-LineState Win32SerialDevice::State(int32_t h) const { return Live(h) ? LineState::Ok : LineState::Lost; }
+LineState SystemSerialDevice::State(int32_t h) const { return ports_->Live(h) ? LineState::Ok : LineState::Lost; }
 
-bool Win32SerialDevice::SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) {
-  HANDLE port = Live(h);
+bool SystemSerialDevice::SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) {
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   // Only a recommendation to the driver; some drivers refuse it and work all the same.
   ::SetupComm(port, rxQueue, txQueue);
   return true;
 }
 
-bool Win32SerialDevice::Purge(int32_t h, uint32_t flags) {
-  HANDLE port = Live(h);
+bool SystemSerialDevice::Purge(int32_t h, uint32_t flags) {
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   const DWORD what = flags & (kPurgeTxClear | kPurgeRxClear);
   return what == 0 || ::PurgeComm(port, what) != 0;
 }
 
-bool Win32SerialDevice::SetCommMask(int32_t h, uint32_t mask) {
-  HANDLE port = Live(h);
+bool SystemSerialDevice::SetCommMask(int32_t h, uint32_t mask) {
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   ::SetCommMask(port, mask);
   return true;
 }
 
-bool Win32SerialDevice::GetCommState(int32_t h, Dcb& dcb) {
-  HANDLE port = Live(h);
+bool SystemSerialDevice::GetCommState(int32_t h, Dcb& dcb) {
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   DCB d{};
   d.DCBlength = sizeof d;
@@ -284,8 +298,8 @@ bool Win32SerialDevice::GetCommState(int32_t h, Dcb& dcb) {
   return true;
 }
 
-bool Win32SerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
-  HANDLE port = Live(h);
+bool SystemSerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2) return false;
   DCB d{};
@@ -316,8 +330,8 @@ bool Win32SerialDevice::SetCommState(int32_t h, const Dcb& dcb) {
   return true;
 }
 
-bool Win32SerialDevice::SetCommTimeouts(int32_t h, const CommTimeouts& timeouts) {
-  HANDLE port = Live(h);
+bool SystemSerialDevice::SetCommTimeouts(int32_t h, const CommTimeouts& timeouts) {
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   // Reads stay non-waiting whatever the caller asks (WaitReadable does the waiting); the
   // write time-out is the caller's.
@@ -327,22 +341,22 @@ bool Win32SerialDevice::SetCommTimeouts(int32_t h, const CommTimeouts& timeouts)
   return ::SetCommTimeouts(port, &t) != 0;
 }
 
-void Win32SerialDevice::ClearCommError(int32_t h) {
-  HANDLE port = Live(h);
+void SystemSerialDevice::ClearCommError(int32_t h) {
+  HANDLE port = ports_->Live(h);
   if (!port) return;
   DWORD errors = 0;
   COMSTAT stat{};
-  if (!::ClearCommError(port, &errors, &stat)) MarkLost(h);
+  if (!::ClearCommError(port, &errors, &stat)) ports_->MarkLost(h);
 }
 
-bool Win32SerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) {
+bool SystemSerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) {
   got = 0;
-  HANDLE port = Live(h);
+  HANDLE port = ports_->Live(h);
   if (!port) return false;
   if (max > 0) {
     DWORD n = 0;
     if (!::ReadFile(port, buf, max, &n, nullptr)) {
-      MarkLost(h);
+      ports_->MarkLost(h);
       return false;
     }
     got = n;
@@ -353,15 +367,15 @@ bool Win32SerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& go
   DWORD errors = 0;
   COMSTAT stat{};
   if (!::ClearCommError(port, &errors, &stat)) {
-    MarkLost(h);
+    ports_->MarkLost(h);
     return false;
   }
   return true;
 }
 
-void Win32SerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
+void SystemSerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(maxMs);
-  HANDLE port = Live(h);
+  HANDLE port = ports_->Live(h);
   if (!port) {
     ::Sleep(maxMs);
     return;
@@ -378,8 +392,8 @@ void Win32SerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
   }
 }
 
-uint32_t Win32SerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) {
-  HANDLE port = Live(h);
+uint32_t SystemSerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) {
+  HANDLE port = ports_->Live(h);
   if (!port) return 0;
   COMMTIMEOUTS t{};
   ::GetCommTimeouts(port, &t);
@@ -389,7 +403,7 @@ uint32_t Win32SerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) 
   while (done < len) {
     DWORD n = 0;
     if (!::WriteFile(port, data + done, len - done, &n, nullptr)) {
-      if (::GetLastError() != ERROR_TIMEOUT) MarkLost(h);
+      if (::GetLastError() != ERROR_TIMEOUT) ports_->MarkLost(h);
       break;
     }
     done += n;
@@ -399,8 +413,8 @@ uint32_t Win32SerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len) 
   return done;
 }
 
-DrainResult Win32SerialDevice::Drain(int32_t h, uint32_t maxMs) {
-  HANDLE port = Live(h);
+DrainResult SystemSerialDevice::Drain(int32_t h, uint32_t maxMs) {
+  HANDLE port = ports_->Live(h);
   if (!port) return DrainResult::Lost;
   // FlushFileBuffers could wait without bound on a stalled line; the output queue is polled
   // instead, so that the wait keeps its limit.
@@ -409,7 +423,7 @@ DrainResult Win32SerialDevice::Drain(int32_t h, uint32_t maxMs) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!::ClearCommError(port, &errors, &stat)) {
-      MarkLost(h);
+      ports_->MarkLost(h);
       return DrainResult::Lost;
     }
     if (stat.cbOutQue == 0) return DrainResult::Drained;
@@ -418,14 +432,14 @@ DrainResult Win32SerialDevice::Drain(int32_t h, uint32_t maxMs) {
   }
 }
 
-void Win32SerialDevice::Close(int32_t h) {
+void SystemSerialDevice::Close(int32_t h) {
   std::shared_ptr<Port> port;
   {
-    std::lock_guard lock(mu_);
-    auto it = ports_.find(h);
-    if (it == ports_.end()) return;
+    std::lock_guard lock(ports_->mu);
+    auto it = ports_->open.find(h);
+    if (it == ports_->open.end()) return;
     port = it->second;
-    ports_.erase(it);
+    ports_->open.erase(it);
   }
   Forget(port->handle);
   // The line is left as it was found; a lost line takes nothing more.

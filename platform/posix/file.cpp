@@ -80,7 +80,7 @@ int OpenRegular(const std::string& path, std::string& whyNot, int& error) {
 
 }  // namespace
 
-std::unique_ptr<IFile> PosixFileSystem::Open(const std::u16string& path, int& error) {
+std::unique_ptr<IFile> SystemFileSystem::Open(const std::u16string& path, int& error) {
   std::string native;
   if (path.empty() || !Utf16ToUtf8(path, native)) {
     error = path.empty() ? ENOENT : EILSEQ;
@@ -101,7 +101,7 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
 }
 
 IFileSystem& DefaultFileSystem() {
-  static PosixFileSystem fs;
+  static SystemFileSystem fs;
   return fs;
 }
 

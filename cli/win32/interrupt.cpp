@@ -8,7 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/interrupt_records.h"
-#include "platform/win32_serial.h"
+#include "platform/system_serial.h"
 
 namespace fennwick {
 

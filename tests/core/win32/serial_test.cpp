@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "platform/win32_serial.h"
+#include "platform/system_serial.h"
 
 namespace fennwick {
 
@@ -27,12 +27,12 @@ TEST(Win32Serial, PortNamesReachTheDevicePath) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(Win32SerialDevice::MapPortName(c.name, c.override), c.path);
+    EXPECT_EQ(SystemSerialDevice::MapPortName(c.name, c.override), c.path);
   }
 }
 
 TEST(Win32Serial, MissingPortAndForeignHandlesAreRefused) {
-  Win32SerialDevice serial("\\\\.\\COM254");
+  SystemSerialDevice serial("\\\\.\\COM254");
   EXPECT_EQ(serial.Open(u"COM2:"), kInvalidHandle);
   EXPECT_EQ(serial.LastOpenError(), OpenError::NoSuchDevice);
   EXPECT_EQ(serial.LastOpenErrno(), ENOENT);

@@ -25,7 +25,7 @@
 #include "fakes/fake_files.h"
 #include "fakes/temp_dir.h"
 #include "link/mcu_port.h"
-#include "platform/posix_serial.h"
+#include "platform/system_serial.h"
 
 namespace fennwick {
 
@@ -118,7 +118,7 @@ class PosixSerial : public ::testing::Test {
   }
 
   // What the device reads within `ms`, up to `want` bytes.
-  static std::vector<uint8_t> ReadDevice(PosixSerialDevice& dev, int32_t h, size_t want, int ms) {
+  static std::vector<uint8_t> ReadDevice(SystemSerialDevice& dev, int32_t h, size_t want, int ms) {
     std::vector<uint8_t> got;
     const auto start = Clock::now();
     uint8_t buf[512];
@@ -143,7 +143,7 @@ std::vector<uint8_t> AllBytes() {
 }
 
 TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   const int32_t h = dev.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle) << path_;
   EXPECT_EQ(dev.LastOpenPath(), path_);
@@ -162,7 +162,7 @@ TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
 }
 
 TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   const int32_t h = dev.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle);
   uint8_t buf[64];
@@ -179,7 +179,7 @@ TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
 }
 
 TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   const int32_t h = dev.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle);
 
@@ -210,12 +210,12 @@ TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
 }
 
 TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {
-  PosixSerialDevice first(path_);
+  SystemSerialDevice first(path_);
   const int32_t h = first.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle);
 
   // The lock holds for root as well, where the exclusive-use flag does not.
-  PosixSerialDevice second(path_);
+  SystemSerialDevice second(path_);
   EXPECT_EQ(second.Open(u"COM2:"), kInvalidHandle);
   EXPECT_EQ(second.LastOpenError(), OpenError::Busy);
 
@@ -246,7 +246,7 @@ TEST_F(PosixSerial, OpenFailuresAreTold) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    PosixSerialDevice dev(c.path);
+    SystemSerialDevice dev(c.path);
     EXPECT_EQ(dev.Open(u"COM2:"), kInvalidHandle);
     EXPECT_EQ(dev.LastOpenError(), c.error);
     EXPECT_EQ(dev.LastOpenPath(), c.path);
@@ -260,19 +260,19 @@ TEST_F(PosixSerial, PortNamesMapToDevices) {
       {u"COMx:", "COMx:"},        {u"/dev/ttyUSB0", "/dev/ttyUSB0"},
   };
   for (const auto& [name, path] : table) {
-    EXPECT_EQ(PosixSerialDevice::MapPortName(name, std::nullopt), path);
+    EXPECT_EQ(SystemSerialDevice::MapPortName(name, std::nullopt), path);
   }
   // The environment overrides the mapping, the explicit override both.
   ::setenv("FENNWICK_PORT", "/dev/ttyUSB3", 1);
-  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", PortFromEnvironment()), "/dev/ttyUSB3");
-  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string("run/mcu-link")), "run/mcu-link");
+  EXPECT_EQ(SystemSerialDevice::MapPortName(u"COM2:", PortFromEnvironment()), "/dev/ttyUSB3");
+  EXPECT_EQ(SystemSerialDevice::MapPortName(u"COM2:", std::string("run/mcu-link")), "run/mcu-link");
   ::unsetenv("FENNWICK_PORT");
-  EXPECT_EQ(PosixSerialDevice::MapPortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty override is none";
+  EXPECT_EQ(SystemSerialDevice::MapPortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty override is none";
 }
 
 TEST_F(PosixSerial, EnvironmentNamesThePortToOpen) {
   ::setenv("FENNWICK_PORT", path_.c_str(), 1);
-  PosixSerialDevice dev(PortFromEnvironment());
+  SystemSerialDevice dev(PortFromEnvironment());
   const int32_t h = dev.Open(u"COM2:");
   EXPECT_NE(h, kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), path_);
@@ -282,7 +282,7 @@ TEST_F(PosixSerial, OverrideSetLaterNamesThePortAndTheEnvironmentStaysOut) {
   // A program's global device learns its port after it is built; only its front end reads
   // the environment.
   ::setenv("FENNWICK_PORT", path_.c_str(), 1);
-  PosixSerialDevice dev;
+  SystemSerialDevice dev;
   EXPECT_EQ(dev.Open(u"/nonexistent-dir/ttyS1"), kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), "/nonexistent-dir/ttyS1");
   dev.SetOverride(path_);
@@ -291,7 +291,7 @@ TEST_F(PosixSerial, OverrideSetLaterNamesThePortAndTheEnvironmentStaysOut) {
 }
 
 TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   const int32_t h = dev.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle);
   CloseMaster();
@@ -305,7 +305,7 @@ TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
 }
 
 TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   MemoryFileSystem files;
   MemoryLogEdit log;
   CMcuPort port(dev, DefaultClock(), files);
@@ -325,7 +325,7 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
 }
 
 TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   const int32_t h = dev.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle);
   CommTimeouts timeouts;
@@ -345,7 +345,7 @@ TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
 }
 
 TEST_F(PosixSerial, LineSettingsRoundTrip) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   const int32_t h = dev.Open(u"COM2:");
   ASSERT_NE(h, kInvalidHandle);
 
@@ -399,7 +399,7 @@ TEST_F(PosixSerial, LineSettingsRoundTrip) {
 }
 
 TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   uint8_t buf[4] = {};
   uint32_t got = 0;
   for (int32_t h : {0, 1, 2, kInvalidHandle, master_}) {
@@ -420,7 +420,7 @@ TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
 // The link over a real line: opening, configuring and identifying against a far end that
 // answers like the MCU.
 TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
-  PosixSerialDevice dev(path_);
+  SystemSerialDevice dev(path_);
   MemoryFileSystem files;
   MemoryLogEdit log;
   char version[kVersionSize] = {};
@@ -478,7 +478,7 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
   // signal) while the port is still open.
   for (const int how : {0, 1, 2}) {
     {
-      PosixSerialDevice dev(path_);
+      SystemSerialDevice dev(path_);
       const int32_t h = dev.Open(u"COM2:");
       ASSERT_NE(h, kInvalidHandle);
       Dcb dcb;
@@ -521,7 +521,7 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
     const int tty = ::open(path_.c_str(), O_RDWR);  // without O_NOCTTY: it becomes ours
     int failures = tty < 0 ? 1 : 0;
     for (const char* name : {"/dev/tty", path_.c_str()}) {
-      PosixSerialDevice dev{std::string(name)};
+      SystemSerialDevice dev{std::string(name)};
       if (dev.Open(u"COM2:") != kInvalidHandle || dev.LastOpenError() != OpenError::ControllingTerminal) ++failures;
     }
     ::_exit(failures);
@@ -538,7 +538,7 @@ TEST(PosixSerialGang, EveryOpenPortIsRestoredAtOnceWhateverTheirNumber) {
   struct Line {
     int master = -1;
     int held = -1;  // the slave as the person's settings leave it
-    std::unique_ptr<PosixSerialDevice> dev;
+    std::unique_ptr<SystemSerialDevice> dev;
   };
   std::vector<Line> lines(kPorts);
   for (Line& line : lines) {
@@ -548,7 +548,7 @@ TEST(PosixSerialGang, EveryOpenPortIsRestoredAtOnceWhateverTheirNumber) {
     ASSERT_EQ(::tcgetattr(line.held, &cooked), 0);
     cooked.c_lflag |= ECHO | ICANON;
     ASSERT_EQ(::tcsetattr(line.held, TCSANOW, &cooked), 0);
-    line.dev = std::make_unique<PosixSerialDevice>(std::string(name));
+    line.dev = std::make_unique<SystemSerialDevice>(std::string(name));
     ASSERT_NE(line.dev->Open(u"COM2:"), kInvalidHandle) << name;
   }
   RestoreOpenPortsNow();

@@ -29,8 +29,6 @@ TEST(Win32Host, ConfigurationLivesUnderTheUsersAndTheMachinesDataFolders) {
   }
 }
 
-TEST(Win32Host, ThereIsNoSystemLogToSendTo) { EXPECT_FALSE(SystemLogAvailable()); }
-
 }  // namespace
 
 }  // namespace fennwick

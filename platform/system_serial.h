@@ -1,17 +1,17 @@
 #pragma once
-#include <termios.h>
-
-#include <map>
-#include <mutex>
+// The serial device of the system that this build is for: each system's folder implements
+// it (platform/posix/, platform/win32/).
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/serial_device.h"
 
 namespace fennwick {
 
-// Puts back the settings that every port open in this process had when it was opened (line
-// settings, the driver's low-latency flag, no exclusive use). Safe in a signal handler, for
+// Puts back the settings that every port open in this process had when it was opened. Takes
+// no lock and allocates nothing: safe in a signal handler or a console control handler, for
 // a program that must end at once.
 void RestoreOpenPortsNow();
 
@@ -19,21 +19,22 @@ void RestoreOpenPortsNow();
 // it is not set. The front ends read it once and hand it to the device as its override.
 std::optional<std::string> PortFromEnvironment();
 
-// Serial ports through termios. Handles are the file descriptors; only descriptors that
-// this object opened are accepted.
-class PosixSerialDevice final : public ISerialDevice {
+// Handles are accepted only from the device that gave them out.
+class SystemSerialDevice final : public ISerialDevice {
  public:
   // `overridePath` replaces the mapping of every port name (--port, else FENNWICK_PORT).
-  explicit PosixSerialDevice(std::optional<std::string> overridePath = std::nullopt);
-  ~PosixSerialDevice() override;
-  PosixSerialDevice(const PosixSerialDevice&) = delete;
-  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+  explicit SystemSerialDevice(std::optional<std::string> overridePath = std::nullopt);
+  ~SystemSerialDevice() override;
+  SystemSerialDevice(const SystemSerialDevice&) = delete;
+  SystemSerialDevice& operator=(const SystemSerialDevice&) = delete;
 
   // For a device built before its settings are known (a program's global one): applies to
   // the next opening.
   void SetOverride(std::optional<std::string> overridePath);
 
-  // "COMn:" names /dev/ttyS(n-1); a non-empty override wins.
+  // The system path that a port name opens: "COMn:" (any case, the colon optional) is the
+  // n-th port (/dev/ttyS(n-1) on POSIX, \\.\COMn on Windows, the only spelling that reaches
+  // ports above 9); a non-empty override wins.
   static std::string MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath);
 
   int32_t Open(const std::u16string& name) override;
@@ -55,24 +56,10 @@ class PosixSerialDevice final : public ISerialDevice {
   LineState State(int32_t h) const override;
 
  private:
-  struct Port {
-    termios original{};  // the settings found at the opening, put back at the close
-    bool lowLatencySet = false;  // the driver's low-latency flag was off and we switched it on
-    uint32_t writeTimeoutMs = 5000;
-    uint8_t dtrControl = 1;  // as the driver reports until we change it
-    bool lost = false;
-  };
-  bool Known(int32_t h) const;
-  static void Release(int fd, const Port& port);
-  void MarkLost(int32_t h);
-
-  // The boards of a gang may share one device: everything below is read and written under mu_.
-  mutable std::mutex mu_;
-  std::optional<std::string> override_;
-  std::map<int32_t, Port> ports_;
-  OpenError lastError_ = OpenError::None;
-  int lastErrno_ = 0;
-  std::string lastPath_;
+  // Each system's ports and last open result. The boards of a gang may share one device:
+  // it is read and written under a lock of its own.
+  struct Ports;
+  std::unique_ptr<Ports> ports_;
 };
 
 }  // namespace fennwick

@@ -1,11 +1,10 @@
-#include "platform/win32_file.h"
+#include "platform/file.h"
 
 #include <windows.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/std_descriptors.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -88,7 +87,7 @@ HANDLE OpenRegular(const std::u16string& path, std::string& whyNot, int& error) 
 
 }  // namespace
 
-std::unique_ptr<IFile> Win32FileSystem::Open(const std::u16string& path, int& error) {
+std::unique_ptr<IFile> SystemFileSystem::Open(const std::u16string& path, int& error) {
   std::string utf8;
   // The name must be whole UTF-16: a lone surrogate names no file that we could report.
   if (path.empty() || !Utf16ToUtf8(path, utf8)) {
@@ -115,12 +114,8 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
 }
 
 IFileSystem& DefaultFileSystem() {
-  static Win32FileSystem fs;
+  static SystemFileSystem fs;
   return fs;
 }
-
-// A Windows program always has its three standard handles (possibly null ones), and none of
-// our files or ports can take their place.
-bool EnsureStandardDescriptors() { return true; }
 
 }  // namespace fennwick

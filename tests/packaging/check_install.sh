@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch root, all of it and the command line's component alone,
 # and checks what each carries and needs: the man pages, and fennwick-cli without Qt and
-# runnable from its own component's files alone (debian/ packages that component by itself).
+# runnable from its own component's files alone, as on a headless line PC.
 set -euo pipefail
 build=$1
 gui=$2

@@ -4,5 +4,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
-set(FENNWICK_DEB_ARCH arm64)
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)

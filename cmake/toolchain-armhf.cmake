@@ -4,5 +4,4 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
-set(FENNWICK_DEB_ARCH armhf)
 include(${CMAKE_CURRENT_LIST_DIR}/cross-common.cmake)

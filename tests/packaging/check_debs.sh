@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks the Debian packages that scripts/deb built: what each carries and needs, their
-# maintainer scripts, and (where the machine lets root mount an overlay) that installing both
-# makes the kiosk user and its home, and purging them leaves nothing of theirs behind.
+# Checks the Debian packages that scripts/deb or scripts/cross built: what each carries and
+# needs, their maintainer scripts, and (for the build machine's own architecture, where it lets
+# root mount an overlay) that installing both makes the kiosk user and its home, and purging
+# them leaves nothing of theirs behind.
 # Usage: check_debs.sh DIR   (DIR holds the .deb and .ddeb files)
 set -euo pipefail
 dir=$1
@@ -57,6 +58,11 @@ echo "check_debs: contents and maintainer scripts ok"
 # Install, use and purge in a throw-away root: an overlay over / in a mount namespace of our
 # own, so that the machine itself is untouched and the overlay's upper layer shows every
 # file that the packages' life left behind.
+arch=$(dpkg-deb -f "$cli_deb" Architecture)
+if [[ $arch != "$(dpkg --print-architecture)" ]]; then
+  echo "check_debs: install and purge not checked (packages for $arch, not this machine)"
+  exit 0
+fi
 if [[ $(id -u) != 0 ]] || ! unshare -m true 2>/dev/null; then
   echo "check_debs: install and purge not checked (needs root and a mount namespace)"
   exit 0

@@ -51,7 +51,7 @@ extern "C" void OnStopSignal(int sig) {
   const int64_t now = NowMs();
   int64_t first = 0;
   if (g_request.compare_exchange_strong(first, (now << 8) | sig)) {
-    static const char kFirst[] = "fennwick-cli: stopping after the current block (another signal stops at once)\n";
+    static const char kFirst[] = "fennwick-cli: stopping; a block in flight is the last (another signal stops at once)\n";
     Say(kFirst, sizeof kFirst - 1);
     errno = savedErrno;
     return;

@@ -28,7 +28,7 @@ void Say(const char* text) {
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   if (g_signals.fetch_add(1) == 0) {
-    Say("fennwick-cli: stopping after the current block (another signal stops at once)\n");
+    Say("fennwick-cli: stopping; a block in flight is the last (another signal stops at once)\n");
     return TRUE;
   }
   Say("fennwick-cli: interrupted again; stopped at once\n");

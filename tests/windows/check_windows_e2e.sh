@@ -142,7 +142,7 @@ for signals in 1 2; do
   ((signals == 2)) && kill -INT "$cli" 2>/dev/null
   wait "$cli"
   code=$?
-  said="stopping after the current block"
+  said="stopping; a block in flight is the last"
   closing=$([[ $signals == 1 ]] && echo "result: interrupted after block" || echo "result: interrupted")
   if [[ $code -eq 14 ]] && grep -q "$said" "$work/err" && grep -qF "$closing" "$work/stop$signals.log"; then
     pass "interrupted run ($signals signals)"

@@ -10,9 +10,10 @@
 namespace fennwick {
 namespace {
 
-// Scripts read the codes and words from the README and --help; all of them come from one table.
+// Scripts read the codes and words from the documentation of the JSON document and --help;
+// all of them come from one table.
 TEST(ExitCodes, EveryCodeHasOneWordThatTheReadmeAndTheHelpGive) {
-  std::ifstream in(std::string(FENNWICK_SOURCE_DIR) + "/README.md");
+  std::ifstream in(std::string(FENNWICK_SOURCE_DIR) + "/docs/production-line.md");
   ASSERT_TRUE(in);
   const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::string help = ExitStatusHelp();

@@ -115,7 +115,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       ->type_name("FILE")
       ->check(NamedFile());
   app.add_flag("--json", ctx.json,
-               "write one JSON document to stdout instead of the log text (the README gives its shape)");
+               "write one JSON document to stdout instead of the log text (docs/production-line.md gives its shape)");
   app.add_option("--unit", ctx.units, "the board's serial number or label, once per --port in the same order")
       ->allow_extra_args(false)
       ->type_name("ID");

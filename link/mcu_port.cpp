@@ -20,8 +20,7 @@ std::string WithoutLineEnd(std::string text) {
 }
 }  // namespace
 
-CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files)
-    : serial_(serial), clock_(clock), files_(files) {}
+CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock) : serial_(serial), clock_(clock) {}
 
 // The port stays open for the life of the process; nothing here closes it.
 CMcuPort::~CMcuPort() = default;

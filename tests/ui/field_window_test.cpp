@@ -88,7 +88,7 @@ class FieldWindow : public testing::Test {
   MemoryFileSystem files;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
-  CMcuPort port{serial, clock, files};
+  CMcuPort port{serial, clock};
   McuJobRunner jobs{port, files};
   const char* iapReply = "$wIAP OK\r\n";
   bool confirm = false;

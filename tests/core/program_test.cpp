@@ -179,6 +179,28 @@ TEST_F(ProgramMcu, CompleteRun) {
   EXPECT_EQ(bar.positions, positions);
 }
 
+// A firmware is loaded once and may be flashed to several boards or again on one port: the
+// end record still carries exactly what loading the file over that port's buffer leaves,
+// the earlier run's bytes included where the file's lines are shorter.
+TEST_F(ProgramMcu, EndRecordCarriesWhatLoadingLeavesOverEarlierRuns) {
+  const std::string longLines = SampleFirmware();
+  const std::string shortLines = S1(0x8000, {1, 2, 3}) + "\r\nS9030000FC\r\n";
+  const LoadedFirmware first = LoadFirmware(longLines, {FirmwareFormat::S19});
+  const LoadedFirmware second = LoadFirmware(shortLines, {FirmwareFormat::S19});
+  for (const LoadedFirmware* firmware : {&first, &second, &second, &first}) {
+    std::vector<uint8_t> expected(packet, packet + kPacketBufferSize);
+    std::vector<uint8_t> image(kImageSize);
+    MemoryFile file(*firmware->bytes, -1);
+    LoadS19Image(file, image.data(), expected.data());
+    serial.writes.clear();
+    ASSERT_TRUE(port.ProgramMcu(*firmware).Succeeded());
+    const std::vector<uint8_t>& end = serial.writes.back();
+    ASSERT_EQ(end.size(), 134u);
+    EXPECT_EQ(std::vector<uint8_t>(end.begin() + 6, end.end()),
+              std::vector<uint8_t>(expected.begin() + 6, expected.begin() + 134));
+  }
+}
+
 TEST_F(ProgramMcu, BlockRepliesThatTimeOutDoNotStopTheRun) {
   files.Add(kPath, SampleFirmware());
   mcu.dropReplyTo = {3, 16, 1023};

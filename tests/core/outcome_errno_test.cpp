@@ -1,9 +1,10 @@
-// The outcomes of identification, examination and programming carry the system's reason
-// for a port or file that failed, so that a front end need not look again.
+// The identification's outcome and a firmware read carry the system's reason for a port or
+// file that failed, so that a front end need not look again.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>

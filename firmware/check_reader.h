@@ -41,7 +41,7 @@ class LoaderShadow {
   const std::vector<uint32_t>& owner() const { return owner_; }
   const LoadStats& stats() const { return builder_.stats(); }
   // The line buffer as far as any line reached into it; the rest is whatever it held before.
-  std::vector<uint8_t> Remains() const { return {packet_, packet_ + builder_.reach()}; }
+  std::vector<uint8_t> Remains() const { return std::vector<uint8_t>(packet_, packet_ + builder_.reach()); }
   bool Wrote() const {
     return std::any_of(owner_.begin(), owner_.end(), [](uint32_t line) { return line != 0; });
   }

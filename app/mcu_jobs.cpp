@@ -12,6 +12,9 @@ namespace {
 constexpr size_t kListedProblems = 3;
 
 std::string Reason(int error) { return std::strerror(error != 0 ? error : ENOENT); }
+
+// The run reads the file as S19 whatever it holds, so it is checked as S19.
+const LoadOptions kAsS19{FirmwareFormat::S19};
 }  // namespace
 
 void McuJobRunner::ReopenPortIfNeeded() {
@@ -54,29 +57,33 @@ void McuJobRunner::Program(const char16_t* path) {
     port_.LogOwnLine(ProgramVerdict(ProgramOutcome{}));
     return;
   }
+  // A file that Open could not read was never examined, so there is nothing the operator
+  // has judged; Open must read it first.
+  if (openFailed_) {
+    port_.LogOwnLine("Nothing was flashed: the file could not be read when it was opened; open it again.");
+    return;
+  }
   // The operator has judged the examination of bytes this job's predecessor read: exactly
   // those go out, whatever the file holds by now.
   if (!confirmed || !firmware_) {
-    int error = 0;
-    std::unique_ptr<IFile> file = files_.OpenRead(path, error);
-    if (!file) {
-      port_.LogOwnLine("Nothing was flashed: the file cannot be opened: " + Reason(error) + ".");
-      return;
-    }
-    std::string now;
-    error = ReadFileBytes(*file, kFirmwareFileLimit, now);
-    file.reset();
-    if (error != 0) {
-      port_.LogOwnLine("Nothing was flashed: the file could not be read to its end: " + Reason(error) + ".");
-      return;
+    FirmwareRead now = ReadFirmware(files_, path, kAsS19);
+    switch (now.status) {
+      case FirmwareRead::Status::Unreadable:
+        port_.LogOwnLine("Nothing was flashed: the file cannot be opened: " + now.reason + ".");
+        return;
+      case FirmwareRead::Status::ReadShort:
+        port_.LogOwnLine("Nothing was flashed: the file could not be read to its end: " + Reason(now.error) + ".");
+        return;
+      case FirmwareRead::Status::Read:
+        break;
     }
     // A rebuilt file is what the operator means, but it goes to the MCU only once its own
     // examination has been shown and judged.
-    if (!firmware_ || now != *firmware_->bytes) {
+    if (!firmware_ || *now.firmware.bytes != *firmware_->bytes) {
       const bool changed = firmware_.has_value();
       port_.LogOwnLine(changed ? "The file on disk has changed since it was examined; examining it again."
                                : "The file has not been examined; examining it first.");
-      ExamineBytes(std::move(now), 0);
+      ExamineRead(std::move(now));
       if (!firmware_) {
         port_.LogOwnLine("Nothing was flashed: the file could not be examined.");
         return;
@@ -86,7 +93,7 @@ void McuJobRunner::Program(const char16_t* path) {
       return;
     }
   }
-  const ProgramOutcome outcome = port_.ProgramFirmware(*firmware_);
+  const ProgramOutcome outcome = port_.ProgramMcu(*firmware_);
   port_.LogOwnLine(ProgramVerdict(outcome));
   for (const std::string& warning : ProgramWarnings(outcome)) port_.LogOwnLine("Warning: " + warning);
 }
@@ -96,27 +103,25 @@ void McuJobRunner::Examine(const char16_t* path) {
   freshNote_.clear();
   concerns_.clear();
   firmware_.reset();
+  openFailed_ = false;
   // The verdict compares the file with the MCU's version, which a closed port cannot give.
   ReopenPortIfNeeded();
-  std::unique_ptr<IFile> file = path != nullptr ? files_.OpenRead(path) : nullptr;
-  if (!file) {
+  FirmwareRead read;
+  if (path != nullptr) read = ReadFirmware(files_, path, kAsS19);
+  if (path == nullptr || read.status == FirmwareRead::Status::Unreadable) {
     // The examination itself stays silent about a file it cannot open.
     port_.LogOwnLine("The file cannot be opened.");
     concerns_.push_back("The file could not be examined.");
+    openFailed_ = true;
     return;
   }
-  std::string bytes;
-  const int readErrno = ReadFileBytes(*file, kFirmwareFileLimit, bytes);
-  file.reset();
-  ExamineBytes(std::move(bytes), readErrno);
+  ExamineRead(std::move(read));
 }
 
-void McuJobRunner::ExamineBytes(std::string bytes, int readErrno) {
+void McuJobRunner::ExamineRead(FirmwareRead read) {
   concerns_.clear();
   firmware_.reset();
-  // The run reads the file as S19 whatever it holds, so it is checked as S19.
-  FirmwareImage firmware = MakeFirmwareImage(std::move(bytes), FirmwareFormat::S19);
-  firmware.report.readError = readErrno != 0;
+  LoadedFirmware& firmware = read.firmware;
   const ExamineOutcome examined = port_.ExamineFirmware(firmware);
   switch (examined.verdict) {
     case ExamineOutcome::Verdict::NotRun:
@@ -133,8 +138,8 @@ void McuJobRunner::ExamineBytes(std::string bytes, int readErrno) {
     case ExamineOutcome::Verdict::Suitable:
       break;
   }
-  if (readErrno != 0) {
-    port_.LogOwnLine(std::string("The file could not be read to its end: ") + std::strerror(readErrno) + ".");
+  if (read.status == FirmwareRead::Status::ReadShort) {
+    port_.LogOwnLine(std::string("The file could not be read to its end: ") + std::strerror(read.error) + ".");
     concerns_.push_back("The file could not be read to its end.");
   } else {
     for (const std::string& line : CheckSummary(firmware.report, kListedProblems)) port_.LogOwnLine(line);

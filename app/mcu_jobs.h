@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmware_file.h"
+#include "firmware/loaded_firmware.h"
 #include "link/mcu_port.h"
 #include "link/protocol.h"
 #include "platform/file.h"
@@ -22,6 +22,7 @@ class McuJobRunner final : public IJobRunner {
   void Identify();
   // Reads the file again: the bytes examined last are flashed only while the file still
   // holds them; a file that changed is examined again instead, for the operator to judge.
+  // After an Open that could not read the file, nothing is read or sent.
   // A run ends with one log line of our own that says how it ended.
   void Program(const char16_t* path) override;
   // Reads the file once, examines it, then logs the strict check's problems, if any, in a
@@ -37,9 +38,9 @@ class McuJobRunner final : public IJobRunner {
   // A port that is closed (it never opened, or it was lost) is opened again and the MCU
   // identified first, so that a board that is back is reached without a restart.
   void ReopenPortIfNeeded();
-  // Examines and checks bytes already read (readErrno: 0, or why the reading stopped short);
-  // keeps them as the bytes a run may flash when the examination went through.
-  void ExamineBytes(std::string bytes, int readErrno);
+  // Examines and checks a firmware read whole or in part; keeps it as what a run may flash
+  // when the examination went through.
+  void ExamineRead(FirmwareRead read);
 
   CMcuPort& port_;
   IFileSystem& files_;
@@ -48,7 +49,9 @@ class McuJobRunner final : public IJobRunner {
   std::vector<std::string> concerns_;
   // The bytes examined last (at Open, or by a Start that found the file changed), and what
   // was built from them.
-  std::optional<FirmwareImage> firmware_;
+  std::optional<LoadedFirmware> firmware_;
+  // The last Open could not read the file at all: Start is refused until Open reads one.
+  bool openFailed_ = false;
   // Set on the window's thread before a run is armed: the operator has seen the fresh
   // examination, and the run flashes its bytes without reading the file again.
   bool flashExamined_ = false;

@@ -72,22 +72,25 @@ void Say(std::FILE* err, const std::string& text) {
 
 }  // namespace
 
-bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot, const FileOptions& options) {
-  std::string bytes;
-  const bool piped = file == kStandardInputName;
-  if (piped ? !ReadStandardInput(kMaxFirmwareFileSize, bytes, whyNot)
-            : !ReadRegularFile(file, kMaxFirmwareFileSize, bytes, whyNot)) {
-    whyNot = piped && StopRequested() ? "stopped while waiting for the firmware on standard input; nothing was sent"
-                                      : "cannot read " + std::string(piped ? "standard input" : file) + ": " + whyNot;
+bool ReadFirmwareArgument(const std::string& file, LoadedFirmware& firmware, std::string& whyNot,
+                          const FileOptions& options) {
+  const LoadOptions load{options.format, options.base};
+  if (file == kStandardInputName) {
+    std::string bytes;
+    if (!ReadStandardInput(kFirmwareFileLimit, bytes, whyNot)) {
+      whyNot = StopRequested() ? "stopped while waiting for the firmware on standard input; nothing was sent"
+                               : "cannot read standard input: " + whyNot;
+      return false;
+    }
+    firmware = LoadFirmware(std::move(bytes), load, file);
+    return true;
+  }
+  FirmwareRead read = ReadFirmware(file, load);
+  if (!read.ok()) {
+    whyNot = "cannot read " + file + ": " + read.reason;
     return false;
   }
-  const FirmwareFormat format =
-      options.format == FirmwareFormat::Unknown && HasBinaryName(file) ? FirmwareFormat::Binary : options.format;
-  firmware = MakeFirmwareImage(std::move(bytes), format, options.base);
-  if (firmware.report.readError) {
-    whyNot = "read error in " + file;
-    return false;
-  }
+  firmware = std::move(read.firmware);
   return true;
 }
 
@@ -96,9 +99,9 @@ int FailedReadCode(const std::string& file) {
 }
 
 int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options) {
-  FirmwareImage firmware;
+  LoadedFirmware firmware;
   std::string whyNot;
-  if (!ReadFirmware(file, firmware, whyNot, options)) {
+  if (!ReadFirmwareArgument(file, firmware, whyNot, options)) {
     Say(err, whyNot);
     return FailedReadCode(file);
   }

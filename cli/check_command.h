@@ -18,7 +18,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "firmware/firmware_file.h"
+#include "firmware/loaded_firmware.h"
 #include "firmware/raw_binary.h"
 #include "link/mcu_port.h"
 
@@ -27,10 +27,6 @@ namespace fennwick {
 // Prints the report of `file`. Returns 0 when no problem was found, 11 when problems were
 // found, 7 when the file is missing, unreadable or not a regular file (with the reason on
 // `err`).
-// Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is a
-// mistake, and it is read into memory whole.
-constexpr size_t kMaxFirmwareFileSize = 64u << 20;
-
 int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const FileOptions& options = {});
 
 enum class PrecheckResult {
@@ -49,11 +45,11 @@ inline constexpr char kStandardInputName[] = "-";
 // Reads `file` once, whole, and checks it strictly in the format asked for (--format), else
 // as a raw binary when it is named *.bin, else in the format its content shows: the bytes
 // and the image that the examination and the programming run then use. Only a regular file
-// is read (a FIFO or a device is refused at once), of at most kMaxFirmwareFileSize; "-" reads
+// is read (a FIFO or a device is refused at once), of at most kFirmwareFileLimit; "-" reads
 // standard input to its end, with the same limit, unless a stop is requested first. False, with a reason a person can act on in
 // `whyNot`, when it cannot be read.
-bool ReadFirmware(const std::string& file, FirmwareImage& firmware, std::string& whyNot,
-                  const FileOptions& options = {});
+bool ReadFirmwareArgument(const std::string& file, LoadedFirmware& firmware, std::string& whyNot,
+                          const FileOptions& options = {});
 // The exit code of a ReadFirmware that failed: kExitInterrupted when a stop ended the wait
 // for standard input, else kExitFile.
 int FailedReadCode(const std::string& file);

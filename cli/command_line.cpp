@@ -87,7 +87,7 @@ int RunCommandLine(int argc, char** argv, const SerialWrap& wrap) {
       "A key, section or value these files cannot take is an error naming the file and line (exit 2).\n"
       "program sends nothing when the MCU is silent or the file is unsuitable, has no\n"
       "description or has problems (exit 4, 5, 6, 11), unless --force is given.\n"
-      "FILE must be a regular file of at most " + std::to_string(kMaxFirmwareFileSize >> 20) +
+      "FILE must be a regular file of at most " + std::to_string(kFirmwareFileLimit >> 20) +
           " MiB (not a FIFO or a device), or \"-\" for standard input; it is read once,\n"
           "and what was checked is what every board gets.\n"
           "stdout gets the MCU's log as text in the locale (LF line ends, UTF-8, control bytes\n"

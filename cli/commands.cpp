@@ -13,9 +13,9 @@ namespace fennwick {
 namespace {
 
 // Reads the firmware file once, before any port is touched: 0, or the exit code of its failure.
-int ReadOnce(const CliContext& ctx, const std::string& file, FirmwareImage& firmware) {
+int ReadOnce(const CliContext& ctx, const std::string& file, LoadedFirmware& firmware) {
   std::string whyNot;
-  if (ReadFirmware(file, firmware, whyNot, ctx.file)) return kExitOk;
+  if (ReadFirmwareArgument(file, firmware, whyNot, ctx.file)) return kExitOk;
   std::fprintf(ctx.err, "fennwick-cli: %s\n", whyNot.c_str());
   std::fflush(ctx.err);
   return FailedReadCode(file);
@@ -37,7 +37,7 @@ int RunIdentify(const CliContext& ctx) {
 }
 
 int RunExamine(const CliContext& ctx, const std::string& file, bool offline, const std::string& mcuVersion) {
-  FirmwareImage firmware;
+  LoadedFirmware firmware;
   if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "examine", code);
   // Intel HEX and raw binaries are examined from the image of their strict reading, which
   // says nothing of their problems.
@@ -60,7 +60,7 @@ int RunExamine(const CliContext& ctx, const std::string& file, bool offline, con
 int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
   // Read once: the bytes checked here are the bytes every board gets, whatever happens to
   // the file on disk while the boards are identified.
-  FirmwareImage firmware;
+  LoadedFirmware firmware;
   if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "program", code);
   switch (PrecheckFirmware(ctx.err, file, firmware.report, force)) {
     case PrecheckResult::Refused:
@@ -84,7 +84,7 @@ int RunProgram(const CliContext& ctx, const std::string& file, bool force) {
 
 int RunCheckFile(const CliContext& ctx, const std::string& file) {
   if (!ctx.json) return RunCheck(ctx.out, ctx.err, file, ctx.file);
-  FirmwareImage firmware;
+  LoadedFirmware firmware;
   if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "check", code);
   const FirmwareReport& report = firmware.report;
   const int code = report.ProblemCount() == 0 ? kExitOk : kExitFileProblems;

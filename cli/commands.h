@@ -12,7 +12,7 @@
 #include "cli/exit_codes.h"
 #include "cli/output_text.h"
 #include "cli/system_log.h"
-#include "firmware/firmware_file.h"
+#include "firmware/loaded_firmware.h"
 #include "link/protocol.h"
 #include "platform/system.h"
 

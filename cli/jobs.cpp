@@ -82,7 +82,7 @@ JobResult JudgeExamination(Board& board, const ExamineOutcome& result, const std
 
 // Before the IAP request: a silent MCU, or a file that does not suit the MCU or carries
 // no description, gets nothing unless the operator insisted. Returns kExitOk to go on.
-JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const FirmwareImage& firmware,
+JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const LoadedFirmware& firmware,
                                const std::string& file, bool force) {
   const char* const kNothingSent = "nothing was sent; --force programs it all the same";
   if (identified.code == kExitSilent) {
@@ -230,7 +230,7 @@ JobResult Identify(Board& board) {
   return {kExitOk, "ok"};
 }
 
-JobResult Examine(Board& board, const FirmwareImage& firmware, const std::string& file, bool offline,
+JobResult Examine(Board& board, const LoadedFirmware& firmware, const std::string& file, bool offline,
                   const std::string& mcuVersion) {
   JobResult identified{kExitOk, "ok"};
   if (offline) {
@@ -246,7 +246,7 @@ JobResult Examine(Board& board, const FirmwareImage& firmware, const std::string
   return identified.code != kExitOk ? identified : judged;
 }
 
-JobResult Program(Board& board, const FirmwareImage& firmware, const std::string& file,
+JobResult Program(Board& board, const LoadedFirmware& firmware, const std::string& file,
                   const ProgramSettings& settings) {
   const JobResult identified = Identify(board);
   if (identified.code == kExitPort || identified.code == kExitPortLost || identified.code == kExitInterrupted) {
@@ -260,7 +260,7 @@ JobResult Program(Board& board, const FirmwareImage& firmware, const std::string
   }
   board.port.SetBlockLimits(settings.limits);
   if (board.onProgramming) board.onProgramming();
-  const ProgramOutcome outcome = board.port.ProgramFirmware(firmware);
+  const ProgramOutcome outcome = board.port.ProgramMcu(firmware);
   JobResult result = ReportProgramming(board, outcome, file, firmware.crc32());
   result.programmed = BlocksWentOut(outcome);
   result.blocksAccepted = outcome.blocksAccepted;

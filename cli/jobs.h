@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/board.h"
-#include "firmware/firmware_file.h"
+#include "firmware/loaded_firmware.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
@@ -33,7 +33,7 @@ JobResult Identify(Board& board);
 
 // Identifies (or, offline, takes `mcuVersion` as the MCU's version line) and examines the
 // firmware read at the start.
-JobResult Examine(Board& board, const FirmwareImage& firmware, const std::string& file, bool offline,
+JobResult Examine(Board& board, const LoadedFirmware& firmware, const std::string& file, bool offline,
                   const std::string& mcuVersion);
 
 struct ProgramSettings {
@@ -43,7 +43,7 @@ struct ProgramSettings {
 };
 // Identifies, examines, and programs the firmware read at the start, unless the MCU or the
 // file must not be programmed without --force.
-JobResult Program(Board& board, const FirmwareImage& firmware, const std::string& file,
+JobResult Program(Board& board, const LoadedFirmware& firmware, const std::string& file,
                   const ProgramSettings& settings);
 
 // The verdict of the examination that examine and program run on the board's port; none

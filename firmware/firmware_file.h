@@ -6,7 +6,6 @@
 // wherever what is flashed or shown differs from what the records mean.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,27 +70,6 @@ FirmwareReport CheckFirmware(IFile& file);
 // Reads the whole file as the given format, whatever its content.
 FirmwareReport CheckS19(IFile& file);
 FirmwareReport CheckIntelHex(IFile& file);
-
-// A firmware file read once into memory. The check, the examination and every board's
-// programming run of one command use these bytes and this image, so that what is flashed
-// is exactly what was checked, whatever happens to the file on disk meanwhile.
-struct FirmwareImage {
-  std::shared_ptr<const std::string> bytes = std::make_shared<const std::string>();  // the file's content
-  FirmwareReport report;  // its format, problems, and the image as the programming run sends it
-
-  FirmwareFormat format() const { return report.format; }
-  const std::vector<uint8_t>& image() const { return report.image; }
-  uint32_t crc32() const { return report.crc32; }
-};
-
-// Far above any firmware file (a 128 KiB image as S19 is some 300 KB); a larger file is a
-// mistake, and a firmware file is read into memory whole.
-constexpr size_t kFirmwareFileLimit = 64u << 20;
-
-// Checks `bytes` in `format` (Unknown: the one their content shows; Binary: raw bytes from
-// MCU address `base` on) and builds the image to flash.
-FirmwareImage MakeFirmwareImage(std::string bytes, FirmwareFormat format = FirmwareFormat::Unknown,
-                                uint32_t base = kFlashBase);
 
 // Image loader for the programming run: fills the 131,072-byte image from an Intel HEX
 // file. Any problem in the file is reported as a read error, so that a damaged file is

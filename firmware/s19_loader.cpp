@@ -1,5 +1,6 @@
 #include "firmware/s19_loader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace fennwick {
@@ -63,6 +64,7 @@ void S19ImageBuilder::Feed(uint8_t c) {
     EndLine();
   } else if (len_ < kPacketBufferSize) {
     buf_[len_++] = c;
+    reach_ = std::max(reach_, len_);
   } else {
     overlong_ = true;
   }

@@ -34,6 +34,8 @@ class S19ImageBuilder {
   // Applies a last line that no line end follows.
   void Finish() { EndLine(); }
   const LoadStats& stats() const { return stats_; }
+  // How far into the line buffer any line reached: the bytes past it are as they were.
+  size_t reach() const { return reach_; }
   // When set, told the image index of every byte that a line writes.
   void OnWrite(std::function<void(size_t index)> onWrite) { onWrite_ = std::move(onWrite); }
 
@@ -46,6 +48,7 @@ class S19ImageBuilder {
   LoadStats stats_;
   std::function<void(size_t)> onWrite_;
   size_t len_ = 0;
+  size_t reach_ = 0;
   bool overlong_ = false;
   size_t addrLen_ = 0;  // carried from line to line
 };

@@ -33,14 +33,15 @@ int FuzzExamine(const uint8_t* data, size_t size) {
       files.Add(u"/fw.s19", text, failing ? static_cast<int64_t>(size / 2) : -1);
       RecordingLog log;
       LastRange progress;
-      CMcuPort port(serial, clock, files);
+      CMcuPort port(serial, clock);
       port.SetConsole(&log, &progress);
       GuardedBuffer mcuVersion(kVersionSize, 0);
       std::strncpy(reinterpret_cast<char*>(mcuVersion.data()), version, kVersionSize - 1);
       GuardedBuffer packet(kPacketBufferSize, 0);
       port.SetBuffers(reinterpret_cast<char*>(mcuVersion.data()), packet.data());
 
-      FUZZ_CHECK(port.ExamineFile(u"/fw.s19") == 1);
+      port.ExamineFirmware(ReadFirmware(files, u"/fw.s19", {FirmwareFormat::S19}).firmware);
+      FUZZ_CHECK(port.LastExamine().verdict != ExamineOutcome::Verdict::OutOfMemory);
       FUZZ_CHECK(mcuVersion.Intact() && packet.Intact());
       FUZZ_CHECK(std::string(reinterpret_cast<char*>(mcuVersion.data())) == version);
       FUZZ_CHECK(!log.texts.empty() && log.texts.front() == kReading);

@@ -1,6 +1,5 @@
 // The examination's report on the port's console: the scan itself is firmware/'s.
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "firmware/examine.h"
@@ -9,42 +8,15 @@
 
 namespace fennwick {
 
-FirmwareImage CMcuPort::ReadAsS19(IFile& file, int& readErrno) {
-  std::string bytes;
-  readErrno = ReadFileBytes(file, kFirmwareFileLimit, bytes);
-  // Checked like any firmware, so that the run knows an image without data before it asks
-  // the MCU for anything.
-  FirmwareImage firmware = MakeFirmwareImage(std::move(bytes), FirmwareFormat::S19);
-  firmware.report.readError = firmware.report.readError || readErrno != 0;
-  return firmware;
-}
-
-int CMcuPort::ExamineFile(const char16_t* path) {
-  examine_ = ExamineOutcome{};
-  std::unique_ptr<IFile> file = path != nullptr ? files_.OpenRead(path, examine_.fileErrno) : nullptr;
-  if (!file) {
-    examine_.verdict = ExamineOutcome::Verdict::FileNotOpened;
-    return 0;
-  }
-  int readErrno = 0;
-  ExamineFirmware(ReadAsS19(*file, readErrno));
-  if (examine_.readError) examine_.fileErrno = readErrno;
-  const ExamineOutcome::Verdict verdict = examine_.verdict;
-  return verdict == ExamineOutcome::Verdict::OutOfMemory ? 0 : 1;
-}
-
-ExamineOutcome CMcuPort::ExamineFirmware(const FirmwareImage& firmware) {
-  const FirmwareFormat format = firmware.format();
-  if ((format == FirmwareFormat::IntelHex || format == FirmwareFormat::Binary) &&
-      firmware.image().size() == kImageSize) {
+ExamineOutcome CMcuPort::ExamineFirmware(const LoadedFirmware& firmware) {
+  if (firmware.FromImage() && firmware.image().size() == kImageSize) {
     ExamineImage(firmware.image().data(), firmware.report.lineCount);
     examine_.readError = firmware.report.readError;
     return examine_;
   }
   examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
-  BytesFile file(firmware.bytes);
-  const ExaminationScan scan = ScanForExamination(file);
+  const ExaminationScan& scan = firmware.scan;
   if (scan.outOfMemory) {
     Log("Out of memory to read file\r\n");
     examine_.verdict = ExamineOutcome::Verdict::OutOfMemory;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "link/log_console.h"
 
@@ -20,8 +21,7 @@ std::string WithoutLineEnd(std::string text) {
 }
 }  // namespace
 
-CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files)
-    : serial_(serial), clock_(clock), files_(files) {}
+CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock) : serial_(serial), clock_(clock) {}
 
 // The port stays open for the life of the process; nothing here closes it.
 CMcuPort::~CMcuPort() = default;
@@ -131,9 +131,13 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
   uint32_t& held = replyHeld_;
   held = 0;
   replyStopped_ = false;
+  // A reply is awaited right after a request, so it is waited for before the first read
+  // rather than read for in vain: one call less per block on every board of a gang.
+  bool waitFirst = m_hPort != kInvalidHandle && !LineLost() && !StopRequested();
   // Unsigned subtraction keeps the silence right across the tick counter's wrap.
   while (clock_.TickCount() - start <= timeoutMs) {
     const uint32_t room = static_cast<uint32_t>(kReplySize - 1) - held;
+    if (std::exchange(waitFirst, false)) serial_.WaitReadable(m_hPort, kPollPauseMs);
     uint32_t got = 0;
     if (!serial_.Read(m_hPort, reinterpret_cast<uint8_t*>(m_reply) + held, room, got)) return 0;
     if (got > room) got = room;  // never trust a driver past the room it was given

@@ -8,6 +8,7 @@
 
 #include "firmware/examine.h"
 #include "firmware/firmware_file.h"
+#include "firmware/loaded_firmware.h"
 #include "firmware/s19_loader.h"
 #include "link/protocol.h"
 #include "platform/clock.h"
@@ -101,8 +102,8 @@ struct ExamineOutcome {
 
 class CMcuPort {
  public:
-  // The device, clock and file system are the platform's; tests pass fakes.
-  CMcuPort(ISerialDevice& serial, IClock& clock, IFileSystem& files = DefaultFileSystem());
+  // The device and clock are the platform's; tests pass fakes.
+  CMcuPort(ISerialDevice& serial, IClock& clock);
   virtual ~CMcuPort();
   CMcuPort(const CMcuPort&) = delete;
   CMcuPort& operator=(const CMcuPort&) = delete;
@@ -111,16 +112,10 @@ class CMcuPort {
   int ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits, int dtrControl);
   int WritePort(const uint8_t* data, uint32_t length);
   int ReadReply(uint32_t timeoutMs, int logChunks, int terminator);
-  // Reads the file at `path` whole and programs it (ProgramFirmware) as S19.
-  ProgramOutcome ProgramMcu(const char16_t* path);
-  // Reads the file at `path` whole and examines it (ExamineFirmware) as S19: 1 after a
-  // complete examination, 0 when the file cannot be opened or no memory is left.
-  int ExamineFile(const char16_t* path);
-  // The jobs on firmware read once: what is examined and checked is what gets flashed.
-  // S19 (and a file of no known format) is loaded and scanned from its bytes, the way a
-  // file is; Intel HEX and raw binaries are taken from the image their reading built.
-  ProgramOutcome ProgramFirmware(const FirmwareImage& firmware);
-  ExamineOutcome ExamineFirmware(const FirmwareImage& firmware);
+  // The jobs on firmware read once (ReadFirmware, LoadFirmware): what is examined and
+  // checked is what gets flashed. A gang's boards share one firmware.
+  ProgramOutcome ProgramMcu(const LoadedFirmware& firmware);
+  ExamineOutcome ExamineFirmware(const LoadedFirmware& firmware);
 
   // A port of its own for each board: its log, progress, version text and packet buffer.
   // Unset (null) they are the globals of the one window.
@@ -154,9 +149,6 @@ class CMcuPort {
   int32_t m_lineCount = 0;
 
  private:
-  // A file opened by the path-based jobs, read whole as the S19 file the run takes it for;
-  // `readErrno` is 0, or why it could not be read whole.
-  static FirmwareImage ReadAsS19(IFile& file, int& readErrno);
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   ILogEdit* LogEdit() const;
   IProgressCtrl* Progress() const;
@@ -172,7 +164,6 @@ class CMcuPort {
 
   ISerialDevice& serial_;
   IClock& clock_;
-  IFileSystem& files_;
   ILogEdit* logEdit_ = nullptr;
   IProgressCtrl* progressCtrl_ = nullptr;
   char* mcuVersion_ = g_mcuVersion;

@@ -1,7 +1,6 @@
+#include <algorithm>
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "link/log_console.h"
@@ -14,25 +13,7 @@ namespace {
 constexpr uint32_t kDrainTimeoutMs = 5000;
 }  // namespace
 
-ProgramOutcome CMcuPort::ProgramMcu(const char16_t* path) {
-  ProgramOutcome outcome;
-  if (path == nullptr) {
-    outcome.status = ProgramOutcome::Status::NullPath;
-    return outcome;
-  }
-  std::unique_ptr<IFile> file = files_.OpenRead(path, outcome.fileErrno);
-  if (!file) {
-    Log("Open S19 File failed!\r\n");
-    outcome.status = ProgramOutcome::Status::FileNotOpened;
-    return outcome;
-  }
-  int readErrno = 0;
-  outcome = ProgramFirmware(ReadAsS19(*file, readErrno));
-  if (outcome.status == ProgramOutcome::Status::FileUnreadable) outcome.fileErrno = readErrno;
-  return outcome;
-}
-
-ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
+ProgramOutcome CMcuPort::ProgramMcu(const LoadedFirmware& firmware) {
   ProgramOutcome outcome;
   auto write = [&](const uint8_t* data, uint32_t length) {
     if (WritePort(data, length) != static_cast<int>(length)) ++outcome.shortWrites;
@@ -44,7 +25,7 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     return outcome;
   }
 
-  // The MCU is asked before the image is built.
+  // The MCU is asked first.
   static const uint8_t kIapRequest[] = {'$', 'w', 'I', 'A', 'P', '\r', '\n'};
   outcome.iapSent = WritePort(kIapRequest, sizeof kIapRequest) == static_cast<int>(sizeof kIapRequest);
   if (!outcome.iapSent) ++outcome.shortWrites;
@@ -54,25 +35,18 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     return outcome;
   }
 
-  std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kImageSize]);
-  if (!image) {
-    Log("Out of memory to read file\r\n");
-    outcome.status = ProgramOutcome::Status::OutOfMemory;
-    return outcome;
-  }
-  const FirmwareFormat format = firmware.format();
-  if (format == FirmwareFormat::IntelHex || format == FirmwareFormat::Binary) {
-    const bool whole = firmware.image().size() == kImageSize;
-    if (whole) std::memcpy(image.get(), firmware.image().data(), kImageSize);
+  // The image was built when the firmware was read; the S19 loader's line buffer is left
+  // as loading the file leaves it, since the end record carries what it holds.
+  const bool whole = firmware.image().size() == kImageSize;
+  if (firmware.FromImage()) {
     outcome.load.outOfRangeBytes = firmware.report.outOfRangeBytes;
     outcome.load.overlongLines = firmware.report.overlongLines;
-    outcome.load.readError = firmware.report.readError || !whole;
   } else {
-    // The loader fills the packet buffer too, and the end record carries what it leaves.
-    BytesFile file(firmware.bytes);
-    outcome.load = LoadS19Image(file, image.get(), packetBuffer_);
-    outcome.load.readError = outcome.load.readError || firmware.report.readError;
+    const size_t remains = std::min(firmware.loaderRemains.size(), kPacketBufferSize);
+    if (remains > 0) std::memcpy(packetBuffer_, firmware.loaderRemains.data(), remains);
+    outcome.load = firmware.loader;
   }
+  outcome.load.readError = outcome.load.readError || firmware.report.readError || !whole;
   if (outcome.load.readError) {
     // A half-read image must never reach the flash.
     Log("Read S19 File failed!\r\n");
@@ -80,6 +54,7 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     return outcome;
   }
 
+  const uint8_t* image = firmware.image().data();
   Log("Programming...\r\n");
   Log("MCU: ");
   // The bar measures blocks, whatever range an earlier examination left.
@@ -95,7 +70,7 @@ ProgramOutcome CMcuPort::ProgramFirmware(const FirmwareImage& firmware) {
     packetBuffer_[4] = static_cast<uint8_t>(address >> 8);
     packetBuffer_[5] = static_cast<uint8_t>(address);
     write(packetBuffer_, kPacketHeaderSize);
-    write(image.get() + kBlockSize * i, kBlockSize);
+    write(image + kBlockSize * i, kBlockSize);
     const bool replied = ReadReply(blockLimits_.timeoutMs, i % kBlockReplyLogEvery == 0 ? 1 : 0, kFullStop) == 1;
     SetProgressPosOn(Progress(), static_cast<int32_t>(i));
     if (LineLost()) {

@@ -70,14 +70,21 @@ bool SimRunner::HangupDue(TimePoint now) {
 }
 
 void SimRunner::FeedArrived(TimePoint now) {
-  while (!rx_.empty() && rx_.front().at <= now) {
-    const TimedByte in = rx_.front();
-    rx_.pop_front();
+  // Each byte reaches the model as soon as it is read, stamped with the time it will have
+  // crossed the line: the model keeps the line's timing by the stamps, so nothing wakes for
+  // every byte. The bytes stay queued until that time, so that a peer that writes faster
+  // than the line is still held back, and a leaving peer's last bytes still cross.
+  for (; rxFed_ < rx_.size(); ++rxFed_) {
+    const TimedByte& in = rx_[rxFed_];
     if (options_.verbose) TraceBytes(rxTrace_, &in.byte, 1, in.at);
     CarryOut(model_.Feed(in.byte, in.at));
   }
   // Bytes of one burst share a trace line; it ends when the burst does.
-  if (rx_.empty()) FlushTrace(rxTrace_);
+  FlushTrace(rxTrace_);
+  while (!rx_.empty() && rx_.front().at <= now) {
+    rx_.pop_front();
+    --rxFed_;
+  }
 }
 
 void SimRunner::CarryOut(std::vector<Action> actions) {
@@ -135,7 +142,10 @@ void SimRunner::SendDue(TimePoint now) {
 
 bool SimRunner::WaitForEvents(TimePoint now) {
   TimePoint deadline = now + kMaxWait;
-  if (!rx_.empty()) deadline = std::min(deadline, rx_.front().at);
+  // Queued bytes need a wake-up only when the line must be free of them: for a leaving
+  // peer, all of them; for a full backlog, half.
+  if (!rx_.empty() && peer_ == Peer::Leaving) deadline = std::min(deadline, rx_.back().at);
+  if (rx_.size() >= kRxBacklog) deadline = std::min(deadline, rx_[rx_.size() / 2].at);
   if (!tx_.empty()) deadline = std::min(deadline, std::max(tx_.front().at, txRetryAt_));
   if (hangupAt_ && tx_.empty()) {
     deadline = std::min(deadline, replyOutAt_ ? *replyOutAt_ + kHangUpGrace : *hangupAt_);

@@ -55,6 +55,7 @@ class SimRunner {
   LineTimer rxLine_;
   LineTimer txLine_;
   std::deque<TimedByte> rx_;
+  std::size_t rxFed_ = 0;  // the first bytes of rx_ that the model has had
   std::deque<TimedByte> tx_;
   TimePoint txRetryAt_{};
   std::optional<TimePoint> hangupAt_;

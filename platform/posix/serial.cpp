@@ -262,6 +262,9 @@ bool SystemSerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& g
         ports_->MarkLost(h);
         return false;
       }
+      // A line that has gone away reads as an end or an error, never as "try again": an
+      // idle line needs no further look, which saves a call per reply on a busy gang.
+      if (n < 0) return true;
       break;
     }
   }

@@ -137,10 +137,10 @@ TEST_F(CheckCommand, WhatCanBeReadAndWhatIsRefused) {
 
 TEST_F(CheckCommand, PrecheckRefusesUnlessForced) {
   const std::string broken = Write("broken.s19", kS19 + "S1048000FF\n");
-  FirmwareImage clean, bad;
+  LoadedFirmware clean, bad;
   std::string whyNot;
-  ASSERT_TRUE(ReadFirmware(Write("clean.s19", kS19), clean, whyNot));
-  ASSERT_TRUE(ReadFirmware(broken, bad, whyNot));
+  ASSERT_TRUE(ReadFirmwareArgument(Write("clean.s19", kS19), clean, whyNot));
+  ASSERT_TRUE(ReadFirmwareArgument(broken, bad, whyNot));
   EXPECT_EQ(PrecheckFirmware(err_, "clean.s19", clean.report, false), PrecheckResult::Clean);
   EXPECT_EQ(Err(), "");
   EXPECT_EQ(PrecheckFirmware(err_, broken, bad.report, false), PrecheckResult::Refused);
@@ -161,9 +161,9 @@ TEST_F(CheckCommand, CutShortFilesNeedForceAndEmptyImagesAreNeverProgrammed) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {"cut.s19", kS19.substr(0, kS19.find("S9"))}, {"end.s19", "S9030000FC\n"}, {"end.hex", Ihx(1, 0, {})}};
   for (const auto& [name, text] : files) {
-    FirmwareImage firmware;
+    LoadedFirmware firmware;
     std::string whyNot;
-    ASSERT_TRUE(ReadFirmware(Write(name, text), firmware, whyNot));
+    ASSERT_TRUE(ReadFirmwareArgument(Write(name, text), firmware, whyNot));
     const bool cut = name == "cut.s19";
     EXPECT_EQ(PrecheckFirmware(err_, name, firmware.report, true),
               cut ? PrecheckResult::Forced : PrecheckResult::Unflashable) << name;
@@ -175,17 +175,17 @@ TEST_F(CheckCommand, CutShortFilesNeedForceAndEmptyImagesAreNeverProgrammed) {
 
 TEST_F(CheckCommand, ReadFirmwareTellsTheFormatByContentAndKeepsTheBytes) {
   const std::string hex = Ihx(0, 0x8000, {1, 2, 3}) + Ihx(1, 0, {});
-  FirmwareImage firmware;
+  LoadedFirmware firmware;
   std::string whyNot;
-  ASSERT_TRUE(ReadFirmware(Write("fw.s19", "\r\n" + hex), firmware, whyNot));
+  ASSERT_TRUE(ReadFirmwareArgument(Write("fw.s19", "\r\n" + hex), firmware, whyNot));
   EXPECT_EQ(firmware.format(), FirmwareFormat::IntelHex);
   EXPECT_EQ(*firmware.bytes, "\r\n" + hex);
   EXPECT_EQ(firmware.report.lineCount, 3);
   EXPECT_EQ(firmware.image()[2], 3);
   EXPECT_EQ(firmware.crc32(), ImageCrc32(firmware.image().data()));
-  ASSERT_TRUE(ReadFirmware(Write("fw.hex", kS19), firmware, whyNot));
+  ASSERT_TRUE(ReadFirmwareArgument(Write("fw.hex", kS19), firmware, whyNot));
   EXPECT_EQ(firmware.format(), FirmwareFormat::S19);
-  EXPECT_FALSE(ReadFirmware((dir_ / "none.ihx").string(), firmware, whyNot));
+  EXPECT_FALSE(ReadFirmwareArgument((dir_ / "none.ihx").string(), firmware, whyNot));
   EXPECT_NE(whyNot.find("No such file"), std::string::npos);
 }
 
@@ -211,9 +211,9 @@ TEST_F(CheckCommand, FormatComesFromTheOptionThenTheNameThenTheContent) {
     const std::string path = Write(c.name, c.content);
     FileOptions options;
     options.format = c.asked;
-    FirmwareImage firmware;
+    LoadedFirmware firmware;
     std::string whyNot;
-    ASSERT_TRUE(ReadFirmware(path, firmware, whyNot, options)) << c.name;
+    ASSERT_TRUE(ReadFirmwareArgument(path, firmware, whyNot, options)) << c.name;
     EXPECT_EQ(firmware.format(), c.expected) << c.name;
   }
   // Garbage without a binary's name is a file with problems, not a binary.
@@ -225,9 +225,9 @@ TEST_F(CheckCommand, RawBinaryFillsTheFlashFromItsBaseAndMustFit) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 1);
   FileOptions options;
   options.base = 0x8100;
-  FirmwareImage firmware;
+  LoadedFirmware firmware;
   std::string whyNot;
-  ASSERT_TRUE(ReadFirmware(Write("part.bin", bytes), firmware, whyNot, options));
+  ASSERT_TRUE(ReadFirmwareArgument(Write("part.bin", bytes), firmware, whyNot, options));
   const FirmwareReport& report = firmware.report;
   EXPECT_EQ(report.image[0xFF], 0);
   EXPECT_EQ(report.image[0x100], 1);
@@ -249,7 +249,7 @@ TEST_F(CheckCommand, RawBinaryFillsTheFlashFromItsBaseAndMustFit) {
                         Case{0x101, 0x27F00, false}, Case{0, 0x8000, false}}) {
     options.base = c.base;
     const std::string path = Write("big.bin", std::string(c.size, '\x5A'));
-    ASSERT_TRUE(ReadFirmware(path, firmware, whyNot, options));
+    ASSERT_TRUE(ReadFirmwareArgument(path, firmware, whyNot, options));
     EXPECT_EQ(firmware.report.HasProblems(), !c.fits) << c.size;
     const PrecheckResult pre = PrecheckFirmware(err_, path, firmware.report, true);
     EXPECT_EQ(pre, c.fits ? PrecheckResult::Clean : PrecheckResult::Unflashable) << c.size;

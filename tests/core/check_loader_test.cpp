@@ -1,13 +1,17 @@
 // The check reports the image that the programming run's loader builds, byte for byte,
 // whatever the file holds; where the loader writes what the format does not mean as data,
-// the check calls it a problem.
+// the check calls it a problem. A firmware loaded once carries what the loader and the
+// examination would make of the file on their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "core/srec_text.h"
 #include "fakes/fake_files.h"
-#include "firmware/firmware_file.h"
+#include "firmware/examine.h"
+#include "firmware/loaded_firmware.h"
 
 namespace fennwick {
 
@@ -43,6 +47,7 @@ TEST(CheckAndLoader, AgreeOnTheImageAndCallEveryUnintendedWriteAProblem) {
       {"last line without end", DataRecords(1) + S1(0x9000, {5, 6}), "the last line has no line end"},
       {"CR only and blank lines", "\r\r" + S1(0x8000, {9}) + "\r \r\t\rS9030000FC\r", ""},
       {"lower case", Lines({S1(0x9000, {1}), "s1058000aabb" "1a"}), "not an S-record"},
+      {"no known format", Lines({"hello", S1(0x8100, {'$', 'A'}), std::string(1100, 'F')}), "neither an S19"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,9 +55,17 @@ TEST(CheckAndLoader, AgreeOnTheImageAndCallEveryUnintendedWriteAProblem) {
     uint8_t packet[kPacketBufferSize] = {};
     MemoryFile forLoader(c.text, -1);
     LoadS19Image(forLoader, image.data(), packet);
-    MemoryFile forCheck(c.text, -1);
-    const FirmwareReport report = CheckFirmware(forCheck);
+    const LoadedFirmware loaded = LoadFirmware(c.text);
+    const FirmwareReport& report = loaded.report;
     EXPECT_TRUE(report.image == image);
+    ASSERT_LE(loaded.loaderRemains.size(), sizeof packet);
+    EXPECT_EQ(loaded.loaderRemains, std::vector<uint8_t>(packet, packet + loaded.loaderRemains.size()));
+    EXPECT_TRUE(std::all_of(packet + loaded.loaderRemains.size(), std::end(packet), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(loaded.loader.overlongLines, report.overlongLines);
+    MemoryFile forScan(c.text, -1);
+    const ExaminationScan scan = ScanForExamination(forScan);
+    EXPECT_EQ(loaded.scan.lineCount, scan.lineCount);
+    EXPECT_EQ(loaded.scan.description, scan.description);
     EXPECT_EQ(report.crc32, ImageCrc32(image.data()));
     std::string problems;
     for (const FileProblem& p : report.problems) problems += std::to_string(p.line) + ": " + p.text + "\n";

@@ -57,7 +57,7 @@ class ExamineFile : public PortTest {
   }
   int Examine(const std::string& text, int64_t failAt = -1) {
     files.Add(kPath, text, failAt);
-    return port.ExamineFile(kPath.c_str());
+    return port.ExamineFirmware(ReadS19(kPath)).verdict == Verdict::OutOfMemory ? 0 : 1;
   }
 };
 
@@ -138,16 +138,6 @@ const ExamineCase kExamineCases[] = {
 INSTANTIATE_TEST_SUITE_P(ExamineFile, ExamineCases, ::testing::ValuesIn(kExamineCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ExamineFile, UnopenableFileChangesNothing) {
-  port.m_lineCount = 42;
-  EXPECT_EQ(port.ExamineFile(u"missing.s19"), 0);
-  EXPECT_EQ(port.ExamineFile(nullptr), 0);
-  EXPECT_EQ(Log(), "");
-  EXPECT_EQ(port.m_lineCount, 42);
-  EXPECT_TRUE(progress.calls.empty());
-  EXPECT_EQ(port.LastExamine().verdict, Verdict::FileNotOpened);
-}
-
 TEST_F(ExamineFile, ReadErrorEndsTheScanThereWithALogLine) {
   SetVersion(kMcuVersion);
   const std::string head = S1(0x8100, Z(kFirstText)) + "\n";
@@ -197,9 +187,9 @@ TEST_F(ExamineFile, GlobalVersionConsoleAndProgressServeAPlainPort) {
   std::memcpy(g_mcuVersion, kMcuVersion.data(), kMcuVersion.size());
   SetVersion("01V1.0999");  // another port's version must not be used
 
-  CMcuPort plain(serial, clock, files);
+  CMcuPort plain(serial, clock);
   files.Add(kPath, Firmware("\n"));
-  EXPECT_EQ(plain.ExamineFile(kPath.c_str()), 1);
+  plain.ExamineFirmware(ReadS19(kPath));
   EXPECT_EQ(globalLog.Text8(), kReading + Described(kFirstText, kSecondText, kSuitable));
   EXPECT_EQ(globalProgress.rangeHigh, 6);
   EXPECT_EQ(Log(), "");

@@ -252,7 +252,7 @@ class ProgramIntelHex : public PortTest {
 
 TEST_F(ProgramIntelHex, CleanFileIsSentBlockByBlock) {
   const SdccFile f = MakeSdcc();
-  const ProgramOutcome outcome = port.ProgramFirmware(MakeFirmwareImage(f.text));
+  const ProgramOutcome outcome = port.ProgramMcu(LoadFirmware(f.text));
   EXPECT_TRUE(outcome.Succeeded());
   ASSERT_EQ(serial.writes.size(), 1u + 2 * 1024 + 1);
   for (size_t i = 0; i < 1024; ++i) {
@@ -263,9 +263,9 @@ TEST_F(ProgramIntelHex, CleanFileIsSentBlockByBlock) {
 }
 
 TEST_F(ProgramIntelHex, FileThatCouldNotBeReadWholeIsNotFlashed) {
-  FirmwareImage firmware = MakeFirmwareImage(MakeSdcc().text);
+  LoadedFirmware firmware = LoadFirmware(MakeSdcc().text);
   firmware.report.readError = true;
-  const ProgramOutcome outcome = port.ProgramFirmware(firmware);
+  const ProgramOutcome outcome = port.ProgramMcu(firmware);
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileUnreadable);
   EXPECT_EQ(serial.writes.size(), 1u) << "only the IAP request";
   EXPECT_EQ(Log(), "Read S19 File failed!\r\n");
@@ -273,7 +273,7 @@ TEST_F(ProgramIntelHex, FileThatCouldNotBeReadWholeIsNotFlashed) {
 
 TEST_F(ProgramIntelHex, ExaminationOfTheImage) {
   std::memcpy(version, "xxxxxx107", 10);
-  EXPECT_EQ(port.ExamineFirmware(MakeFirmwareImage(MakeSdcc().text)).verdict, ExamineOutcome::Verdict::Suitable);
+  EXPECT_EQ(port.ExamineFirmware(LoadFirmware(MakeSdcc().text)).verdict, ExamineOutcome::Verdict::Suitable);
   EXPECT_EQ(Log(), "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
                    "Version: $FNWK-107 SDCC buildbuilt with sdcc\r\nPlease click \"Start\" to update current MCU.");
   EXPECT_EQ(port.m_lineCount, 0x902);

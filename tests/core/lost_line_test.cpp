@@ -27,13 +27,11 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
   FakeClock clock;
   FakeSerial serial(clock);
   LostAtEndRecord device(serial);
-  MemoryFileSystem files;
-  files.Add(u"fw.s19", "S1078000AABBCCDD6A\r\n");
   MemoryLogEdit log;
   RecordingProgress progress;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
-  CMcuPort port(device, clock, files);
+  CMcuPort port(device, clock);
   port.SetConsole(&log, &progress);
   port.SetBuffers(version, packet);
   port.m_hPort = serial.Open(u"COM2:");
@@ -43,7 +41,7 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
     if (w.size() == 128) serial.Deliver(".", 2);
   };
 
-  const ProgramOutcome outcome = port.ProgramMcu(u"fw.s19");
+  const ProgramOutcome outcome = port.ProgramMcu(LoadFirmware("S1078000AABBCCDD6A\r\n", {FirmwareFormat::S19}));
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::LineLost);
   EXPECT_FALSE(outcome.Succeeded());
   EXPECT_EQ(outcome.blockTimeouts, 0u);

@@ -267,7 +267,7 @@ TEST_F(OpenAndIdentify, GlobalsServeAPortWithoutItsOwnConsoleAndBuffers) {
   std::memcpy(saved, g_mcuVersion, sizeof saved);
   std::memset(g_mcuVersion, 0, sizeof g_mcuVersion);
 
-  CMcuPort plain(serial, clock, files);
+  CMcuPort plain(serial, clock);
   Answer("$R 01G1.0-XYZ\r\n", "e: global board\r\n");
   EXPECT_EQ(plain.OpenAndIdentify(u"COM2:"), 0);
   EXPECT_EQ(globalLog.Text8(), kHeading + "G1.0-XYZ\r\n" + "global board\r\n");

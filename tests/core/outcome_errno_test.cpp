@@ -1,9 +1,10 @@
-// The outcomes of identification, examination and programming carry the system's reason
-// for a port or file that failed, so that a front end need not look again.
+// The identification's outcome and a firmware read carry the system's reason for a port or
+// file that failed, so that a front end need not look again.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -48,10 +49,11 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
   }
 }
 
-class OutcomeErrnoFiles : public PortTest {};
+class FirmwareReads : public PortTest {};
 
-// Missing, a directory, a read that fails half-way: examination and programming both say why.
-TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
+// Missing, a directory, a read that fails half-way: the read says why, and what was read
+// before a failure is examined but never flashed.
+TEST_F(FirmwareReads, FileThatCannotBeOpenedOrRead) {
   const std::string s19 = "S1078000AABBCCDD6A\r\nS9030000FC\r\n";
   files.Add(u"broken.s19", s19, 10);
   SystemFileSystem disk;
@@ -61,18 +63,13 @@ TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
     IFileSystem* fs;
     std::u16string path;
     int errnoValue;
-    ExamineOutcome::Verdict examined;
-    ProgramOutcome::Status programmed;
+    FirmwareRead::Status status;
   };
   const Case cases[] = {
-      {"MissingInMemory", &files, u"none.s19", ENOENT, ExamineOutcome::Verdict::FileNotOpened,
-       ProgramOutcome::Status::FileNotOpened},
-      {"MissingOnDisk", &disk, u"/nonexistent-dir/fw.s19", ENOENT, ExamineOutcome::Verdict::FileNotOpened,
-       ProgramOutcome::Status::FileNotOpened},
-      {"Directory", &disk, std::filesystem::path(dir.path).u16string(), EISDIR, ExamineOutcome::Verdict::FileNotOpened,
-       ProgramOutcome::Status::FileNotOpened},
-      {"ReadFails", &files, u"broken.s19", EIO, ExamineOutcome::Verdict::NoDescription,
-       ProgramOutcome::Status::FileUnreadable},
+      {"MissingInMemory", &files, u"none.s19", ENOENT, FirmwareRead::Status::Unreadable},
+      {"MissingOnDisk", &disk, u"/nonexistent-dir/fw.s19", ENOENT, FirmwareRead::Status::Unreadable},
+      {"Directory", &disk, std::filesystem::path(dir.path).u16string(), EISDIR, FirmwareRead::Status::Unreadable},
+      {"ReadFails", &files, u"broken.s19", EIO, FirmwareRead::Status::ReadShort},
   };
   OpenDirect();
   serial.onWrite = [&](const std::vector<uint8_t>& w) {
@@ -80,16 +77,17 @@ TEST_F(OutcomeErrnoFiles, FileThatCannotBeOpenedOrRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CMcuPort run(serial, clock, *c.fs);
-    run.SetConsole(&log, &progress);
-    run.SetBuffers(version, packet);
-    run.m_hPort = port.m_hPort;
-    run.ExamineFile(c.path.c_str());
-    EXPECT_EQ(run.LastExamine().verdict, c.examined);
-    EXPECT_EQ(run.LastExamine().fileErrno, c.errnoValue);
-    const ProgramOutcome outcome = run.ProgramMcu(c.path.c_str());
-    EXPECT_EQ(outcome.status, c.programmed);
-    EXPECT_EQ(outcome.fileErrno, c.errnoValue);
+    const FirmwareRead read = ReadFirmware(*c.fs, c.path, {FirmwareFormat::S19});
+    EXPECT_EQ(read.status, c.status);
+    EXPECT_EQ(read.error, c.errnoValue);
+    EXPECT_EQ(read.reason, c.status == FirmwareRead::Status::ReadShort
+                               ? "read error: " + std::string(std::strerror(c.errnoValue))
+                               : std::string(std::strerror(c.errnoValue)));
+    if (c.status != FirmwareRead::Status::ReadShort) continue;
+    EXPECT_EQ(port.ExamineFirmware(read.firmware).verdict, ExamineOutcome::Verdict::NoDescription);
+    EXPECT_TRUE(port.LastExamine().readError);
+    EXPECT_EQ(port.ProgramMcu(read.firmware).status, ProgramOutcome::Status::FileUnreadable);
+    EXPECT_EQ(serial.written.size(), 7u) << "the request only, no block";
   }
 }
 

@@ -41,7 +41,13 @@ class PortTest : public ::testing::Test {
   RecordingProgress progress;
   char version[kVersionSize];
   uint8_t packet[kPacketBufferSize];
-  CMcuPort port{serial, clock, files};
+  CMcuPort port{serial, clock};
+
+  // The firmware at `path` in `files`, read as S19 as the window reads it; a read that
+  // fails half-way leaves what came before it.
+  LoadedFirmware ReadS19(const std::u16string& path) {
+    return ReadFirmware(files, path, {FirmwareFormat::S19}).firmware;
+  }
 };
 
 inline std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }

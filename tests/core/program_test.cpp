@@ -131,7 +131,7 @@ TEST_F(ProgramMcu, CompleteRun) {
   SnapshotProgress bar(log, serial);
   port.SetConsole(&log, &bar);
 
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
 
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::Programmed);
   EXPECT_TRUE(outcome.iapReplied);
@@ -179,10 +179,32 @@ TEST_F(ProgramMcu, CompleteRun) {
   EXPECT_EQ(bar.positions, positions);
 }
 
+// A firmware is loaded once and may be flashed to several boards or again on one port: the
+// end record still carries exactly what loading the file over that port's buffer leaves,
+// the earlier run's bytes included where the file's lines are shorter.
+TEST_F(ProgramMcu, EndRecordCarriesWhatLoadingLeavesOverEarlierRuns) {
+  const std::string longLines = SampleFirmware();
+  const std::string shortLines = S1(0x8000, {1, 2, 3}) + "\r\nS9030000FC\r\n";
+  const LoadedFirmware first = LoadFirmware(longLines, {FirmwareFormat::S19});
+  const LoadedFirmware second = LoadFirmware(shortLines, {FirmwareFormat::S19});
+  for (const LoadedFirmware* firmware : {&first, &second, &second, &first}) {
+    std::vector<uint8_t> expected(packet, packet + kPacketBufferSize);
+    std::vector<uint8_t> image(kImageSize);
+    MemoryFile file(*firmware->bytes, -1);
+    LoadS19Image(file, image.data(), expected.data());
+    serial.writes.clear();
+    ASSERT_TRUE(port.ProgramMcu(*firmware).Succeeded());
+    const std::vector<uint8_t>& end = serial.writes.back();
+    ASSERT_EQ(end.size(), 134u);
+    EXPECT_EQ(std::vector<uint8_t>(end.begin() + 6, end.end()),
+              std::vector<uint8_t>(expected.begin() + 6, expected.begin() + 134));
+  }
+}
+
 TEST_F(ProgramMcu, BlockRepliesThatTimeOutDoNotStopTheRun) {
   files.Add(kPath, SampleFirmware());
   mcu.dropReplyTo = {3, 16, 1023};
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::Flawed);
   EXPECT_EQ(outcome.blockTimeouts, 3u);
   EXPECT_FALSE(outcome.Succeeded());
@@ -208,7 +230,7 @@ TEST_P(IapReplies, OnlyAHashFirstRefuses) {
   const IapCase& c = GetParam();
   files.Add(kPath, SampleFirmware());
   mcu.iapReply = c.reply;
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.Succeeded(), c.succeeds);
   EXPECT_EQ(outcome.status, c.status);
   EXPECT_EQ(ProgramWarnings(outcome).size(), c.warned ? 1u : 0u);
@@ -257,7 +279,7 @@ TEST_P(BlockTimeouts, TooManyInARowStopTheRunWithoutTheEndRecord) {
   files.Add(kPath, SampleFirmware());
   mcu.dropReplyTo = c.dropped;
   port.SetBlockLimits(c.limits);
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_FALSE(outcome.Succeeded());
   if (!c.stalled) {
     EXPECT_EQ(outcome.status, Status::Flawed);
@@ -305,7 +327,7 @@ TEST_P(StopRequests, EndTheWaitAtOnceAndTheRunAfterTheBlockInFlight) {
   if (c.iapSilent) mcu.iapReply.reset();
   mcu.dropReplyTo = {c.stopAfterBlocks == 0 ? 0u : c.stopAfterBlocks - 1};  // the MCU hangs there
   port.SetCancel([&] { return c.stopAfterBlocks == 0 ? clock.Now() >= 1000 : mcu.blocks >= c.stopAfterBlocks; });
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.status, Status::Interrupted);
   EXPECT_EQ(outcome.blocksSent, c.blocksSent);
   EXPECT_EQ(outcome.blockTimeouts, 0u) << "a wait ended by the stop is no time-out";
@@ -334,7 +356,7 @@ TEST_P(EndRecordDrain, TheRunIsCompleteOnlyOnceTheEndRecordHasLeftThePort) {
   const DrainCase& c = GetParam();
   files.Add(kPath, SampleFirmware());
   serial.drainResult = c.drain;
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.status, c.status);
   EXPECT_EQ(outcome.shortWrites, c.shortWrites);
   EXPECT_EQ(serial.written.size(), kRunBytes);
@@ -353,7 +375,7 @@ TEST_F(ProgramMcu, FilesWithoutDataSendNothing) {
                                   S1(0x7000, {1, 2}) + "\r\nS9030000FC\r\n"}) {
     SCOPED_TRACE(text);
     files.Add(kPath, text);
-    const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+    const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
     EXPECT_EQ(outcome.status, Status::NoData);
     EXPECT_EQ(ProgramVerdict(outcome), "Nothing was flashed: the file holds no data for the flash.");
     EXPECT_TRUE(serial.written.empty()) << "not even the IAP request";
@@ -378,7 +400,7 @@ TEST_P(BlockReplies, OnlyAHashFirstRefusesTheBlock) {
   const BlockReplyCase& c = GetParam();
   files.Add(kPath, SampleFirmware());
   mcu.replies = c.replies;
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.status, c.refused > 0 ? Status::Flawed : Status::Programmed);
   EXPECT_EQ(outcome.blocksRefused, c.refused);
   if (c.refused > 0) {
@@ -416,7 +438,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   files.Add(kPath, SampleFirmware());
   port.m_hPort = kInvalidHandle;
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(Log(), "The MCU port is not open!\r\n");
   EXPECT_TRUE(serial.written.empty());
   EXPECT_EQ(clock.Now(), 0u) << "no wait without a port";
@@ -427,30 +449,13 @@ TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   EXPECT_FALSE(outcome.Succeeded()) << "nothing reached the MCU";
 }
 
-TEST_F(ProgramMcu, NullPathDoesNothing) {
-  const ProgramOutcome outcome = port.ProgramMcu(nullptr);
-  EXPECT_EQ(outcome.status, ProgramOutcome::Status::NullPath);
-  EXPECT_EQ(Log(), "");
-  EXPECT_TRUE(serial.written.empty());
-  EXPECT_FALSE(outcome.Succeeded());
-}
-
-TEST_F(ProgramMcu, MissingFileSendsNothing) {
-  const ProgramOutcome outcome = port.ProgramMcu(u"missing.s19");
-  EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileNotOpened);
-  EXPECT_EQ(Log(), "Open S19 File failed!\r\n");
-  EXPECT_TRUE(serial.written.empty());
-  EXPECT_TRUE(progress.calls.empty());
-  EXPECT_FALSE(outcome.Succeeded());
-}
-
 TEST_F(ProgramMcu, UnreadableFileEndsBeforeTheFirstBlock) {
   for (int64_t failAt : {0, 30, 100}) {
     SCOPED_TRACE(failAt);
     serial.written.clear();
     log.text().clear();
     files.Add(kPath, SampleFirmware(), failAt);
-    const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+    const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
     EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileUnreadable);
     EXPECT_TRUE(outcome.load.readError);
     EXPECT_EQ(Log(), "Read S19 File failed!\r\n");
@@ -463,7 +468,7 @@ TEST_F(ProgramMcu, UnreadableFileEndsBeforeTheFirstBlock) {
 TEST_F(ProgramMcu, LineLostMidRunStopsAtOnce) {
   files.Add(kPath, SampleFirmware());
   mcu.loseLineAt = 5;
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::LineLost);
   EXPECT_EQ(outcome.blocksSent, 6u);
   EXPECT_EQ(Log(), "Programming...\r\nMCU: ok0.\r\nCOM port lost!\r\n");
@@ -475,7 +480,7 @@ TEST_F(ProgramMcu, LineLostMidRunStopsAtOnce) {
 TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
   files.Add(kPath, SampleFirmware());
   serial.writeLimit = 100;  // takes the request and the headers whole, not the blocks
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(outcome.status, ProgramOutcome::Status::Flawed);
   EXPECT_EQ(outcome.shortWrites, 1024u + 1u);
   EXPECT_FALSE(outcome.Succeeded());
@@ -489,9 +494,9 @@ TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
 TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
   const std::string firmware = SampleFirmware();  // 7 lines
   files.Add(kPath, firmware);
-  ASSERT_EQ(port.ExamineFile(kPath.c_str()), 1);
+  port.ExamineFirmware(ReadS19(kPath));
   EXPECT_EQ(progress.rangeHigh, 7);
-  const ProgramOutcome outcome = port.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
   EXPECT_EQ(progress.rangeHigh, 1023);
   EXPECT_EQ(progress.positions.back(), 1023);
@@ -506,10 +511,10 @@ TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {
   uint8_t saved[kPacketBufferSize];
   std::memcpy(saved, g_packetBuffer, sizeof saved);
 
-  CMcuPort plain(serial, clock, files);
+  CMcuPort plain(serial, clock);
   plain.m_hPort = port.m_hPort;
   files.Add(kPath, SampleFirmware());
-  const ProgramOutcome outcome = plain.ProgramMcu(kPath.c_str());
+  const ProgramOutcome outcome = plain.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
   EXPECT_EQ(globalLog.Text8(), ExpectedLog());
   EXPECT_EQ(globalProgress.rangeHigh, 1023);

@@ -201,7 +201,7 @@ TEST_P(ReadReplyWrap, TimeOutSurvivesTheTickWrap) {
   FakeSerial serial(clock);
   MemoryFileSystem files;
   MemoryLogEdit log;
-  CMcuPort port(serial, clock, files);
+  CMcuPort port(serial, clock);
   port.SetConsole(&log, nullptr);
   port.m_hPort = serial.Open(u"COM2:");
 

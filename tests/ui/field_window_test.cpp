@@ -88,7 +88,7 @@ class FieldWindow : public testing::Test {
   MemoryFileSystem files;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
-  CMcuPort port{serial, clock, files};
+  CMcuPort port{serial, clock};
   McuJobRunner jobs{port, files};
   const char* iapReply = "$wIAP OK\r\n";
   bool confirm = false;
@@ -190,6 +190,20 @@ TEST_F(FieldWindow, StartOnAPortThatNeverOpenedSaysSoAndSendsNothing) {
       << Log();
   EXPECT_EQ(Log().find("did not answer"), std::string::npos) << Log();
   EXPECT_TRUE(serial.written.empty());
+}
+
+TEST_F(FieldWindow, StartAfterAnOpenThatCouldNotReadTheFileSendsNothing) {
+  Button(*dlg, IDC_OPEN)->click();
+  ASSERT_TRUE(PumpUntil([&] { return !Idle(); }, 1000));
+  ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 10000));
+  EXPECT_EQ(Log(), "The file cannot be opened.\r\n");
+  files.Add(kPath, Firmware());  // there by now, but never examined
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(Log().ends_with("\r\nNothing was flashed: the file could not be read when it was opened; open it "
+                              "again.\r\n"))
+      << Log();
+  EXPECT_TRUE(serial.written.empty());
+  EXPECT_EQ(files.opens, 0);
 }
 
 const std::string kChanged = "The file on disk has changed since it was examined; the examination above is the new one.";

@@ -308,7 +308,7 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
   SystemSerialDevice dev(path_);
   MemoryFileSystem files;
   MemoryLogEdit log;
-  CMcuPort port(dev, DefaultClock(), files);
+  CMcuPort port(dev, DefaultClock());
   port.SetConsole(&log, nullptr);
   port.m_hPort = dev.Open(u"COM2:");
   ASSERT_NE(port.m_hPort, kInvalidHandle);
@@ -425,7 +425,7 @@ TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
   MemoryLogEdit log;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
-  CMcuPort port(dev, DefaultClock(), files);
+  CMcuPort port(dev, DefaultClock());
   port.SetConsole(&log, nullptr);
   port.SetBuffers(version, packet);
 

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "link/log_console.h"
+#include "platform/port_name.h"
+#include "platform/text.h"
 
 namespace fennwick {
 
@@ -55,8 +57,10 @@ void CMcuPort::ClosePort() {
 
 int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   identify_ = IdentifyOutcome{};
-  m_hPort = serial_.Open(portName);
-  identify_.portPath = serial_.LastOpenPath();
+  identify_.portPath = ResolvePortName(portName, givenPort_);
+  std::u16string path;
+  if (!Utf8ToUtf16(identify_.portPath, path)) path.clear();  // an empty path opens nothing
+  m_hPort = serial_.Open(path);
   if (m_hPort == kInvalidHandle) {
     identify_.status = IdentifyOutcome::Status::PortNotOpened;
     identify_.openError = serial_.LastOpenError();

@@ -50,8 +50,9 @@ class ISerialDevice {
  public:
   virtual ~ISerialDevice() = default;
 
-  // Returns a handle, or kInvalidHandle. Every other operation fails on a handle that this
-  // device did not hand out (so a zero or stale handle never reaches the system).
+  // Opens `name`, the system's path of the port (platform/port_name.h resolves the MCU's port
+  // name to it). Returns a handle, or kInvalidHandle. Every other operation fails on a handle
+  // that this device did not hand out (so a zero or stale handle never reaches the system).
   virtual int32_t Open(const std::u16string& name) = 0;
   virtual bool SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) = 0;
   virtual bool Purge(int32_t h, uint32_t flags) = 0;

@@ -9,6 +9,7 @@
 
 #include "platform/posix/serial_parts.h"
 #include "platform/system_serial.h"
+#include "platform/text.h"
 
 namespace fennwick {
 
@@ -39,7 +40,6 @@ struct SystemSerialDevice::Ports {
   void MarkLost(int32_t h);
 
   mutable std::mutex mu;
-  std::optional<std::string> override;
   std::map<int32_t, Port> open;
   OpenError lastError = OpenError::None;
   int lastErrno = 0;
@@ -62,14 +62,7 @@ void Release(int fd, const Port& port) {
 
 }  // namespace
 
-SystemSerialDevice::SystemSerialDevice(std::optional<std::string> overridePath) : ports_(std::make_unique<Ports>()) {
-  ports_->override = std::move(overridePath);
-}
-
-void SystemSerialDevice::SetOverride(std::optional<std::string> overridePath) {
-  std::lock_guard lock(ports_->mu);
-  ports_->override = std::move(overridePath);
-}
+SystemSerialDevice::SystemSerialDevice() : ports_(std::make_unique<Ports>()) {}
 
 SystemSerialDevice::~SystemSerialDevice() {
   for (const auto& [fd, port] : ports_->open) Release(fd, port);
@@ -77,10 +70,7 @@ SystemSerialDevice::~SystemSerialDevice() {
 
 int32_t SystemSerialDevice::Open(const std::u16string& name) {
   std::string path;
-  {
-    std::lock_guard lock(ports_->mu);
-    path = MapPortName(name, ports_->override);
-  }
+  if (!Utf16ToUtf8(name, path)) path.clear();
   termios original{};
   bool lowLatencySet = false;
   OpenError error = OpenError::None;

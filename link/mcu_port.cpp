@@ -7,7 +7,6 @@
 
 #include "link/log_console.h"
 #include "platform/port_name.h"
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -58,9 +57,7 @@ void CMcuPort::ClosePort() {
 int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   identify_ = IdentifyOutcome{};
   identify_.portPath = ResolvePortName(portName, givenPort_);
-  std::u16string path;
-  if (!Utf8ToUtf16(identify_.portPath, path)) path.clear();  // an empty path opens nothing
-  m_hPort = serial_.Open(path);
+  m_hPort = serial_.Open(identify_.portPath);
   if (m_hPort == kInvalidHandle) {
     identify_.status = IdentifyOutcome::Status::PortNotOpened;
     identify_.openError = serial_.LastOpenError();

@@ -21,7 +21,7 @@ class SystemSerialDevice final : public ISerialDevice {
   SystemSerialDevice(const SystemSerialDevice&) = delete;
   SystemSerialDevice& operator=(const SystemSerialDevice&) = delete;
 
-  int32_t Open(const std::u16string& name) override;
+  int32_t Open(const std::string& path) override;
   bool SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) override;
   bool Purge(int32_t h, uint32_t flags) override;
   bool SetCommMask(int32_t h, uint32_t mask) override;

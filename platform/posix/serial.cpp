@@ -9,7 +9,6 @@
 
 #include "platform/posix/serial_parts.h"
 #include "platform/system_serial.h"
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -68,9 +67,7 @@ SystemSerialDevice::~SystemSerialDevice() {
   for (const auto& [fd, port] : ports_->open) Release(fd, port);
 }
 
-int32_t SystemSerialDevice::Open(const std::u16string& name) {
-  std::string path;
-  if (!Utf16ToUtf8(name, path)) path.clear();
+int32_t SystemSerialDevice::Open(const std::string& path) {
   termios original{};
   bool lowLatencySet = false;
   OpenError error = OpenError::None;

@@ -116,9 +116,7 @@ SystemSerialDevice::~SystemSerialDevice() {
   }
 }
 
-int32_t SystemSerialDevice::Open(const std::u16string& name) {
-  std::string path;
-  if (!Utf16ToUtf8(name, path)) path.clear();
+int32_t SystemSerialDevice::Open(const std::string& path) {
   OpenError error = OpenError::None;
   int errnoValue = 0;
   auto port = std::make_shared<Port>();

@@ -32,9 +32,6 @@ namespace fennwick {
 
 namespace {
 
-// A path as the device takes it.
-std::u16string Name(const std::string& path) { return std::u16string(path.begin(), path.end()); }
-
 using Clock = std::chrono::steady_clock;
 
 int64_t MsSince(Clock::time_point start) {
@@ -148,7 +145,7 @@ std::vector<uint8_t> AllBytes() {
 
 TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
   SystemSerialDevice dev;
-  const int32_t h = dev.Open(Name(path_));
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle) << path_;
   EXPECT_EQ(dev.LastOpenPath(), path_);
 
@@ -167,7 +164,7 @@ TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
 
 TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
   SystemSerialDevice dev;
-  const int32_t h = dev.Open(Name(path_));
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
   uint8_t buf[64];
   const auto start = Clock::now();
@@ -184,7 +181,7 @@ TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
 
 TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
   SystemSerialDevice dev;
-  const int32_t h = dev.Open(Name(path_));
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
 
   // Nothing comes: the wait lasts its limit.
@@ -215,12 +212,12 @@ TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
 
 TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {
   SystemSerialDevice first;
-  const int32_t h = first.Open(Name(path_));
+  const int32_t h = first.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
 
   // The lock holds for root as well, where the exclusive-use flag does not.
   SystemSerialDevice second;
-  EXPECT_EQ(second.Open(Name(path_)), kInvalidHandle);
+  EXPECT_EQ(second.Open(path_), kInvalidHandle);
   EXPECT_EQ(second.LastOpenError(), OpenError::Busy);
 
   // The refused open has not disturbed the holder.
@@ -228,7 +225,7 @@ TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {
   EXPECT_EQ(ReadDevice(first, h, 4, 2000), (std::vector<uint8_t>{'o', 'k', '\r', '\n'}));
 
   first.Close(h);
-  const int32_t h2 = second.Open(Name(path_));
+  const int32_t h2 = second.Open(path_);
   EXPECT_NE(h2, kInvalidHandle) << "free again once closed";
   EXPECT_EQ(second.LastOpenError(), OpenError::None);
 }
@@ -251,7 +248,7 @@ TEST_F(PosixSerial, OpenFailuresAreTold) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SystemSerialDevice dev;
-    EXPECT_EQ(dev.Open(Name(c.path)), kInvalidHandle);
+    EXPECT_EQ(dev.Open(c.path), kInvalidHandle);
     EXPECT_EQ(dev.LastOpenError(), c.error);
     EXPECT_EQ(dev.LastOpenPath(), c.path);
   }
@@ -277,15 +274,15 @@ TEST_F(PosixSerial, DeviceOpensThePathItIsGivenAndTheEnvironmentStaysOut) {
   // Only the front end reads the environment and resolves names; the device takes the path.
   ::setenv("FENNWICK_PORT", path_.c_str(), 1);
   SystemSerialDevice dev;
-  EXPECT_EQ(dev.Open(u"/nonexistent-dir/ttyS1"), kInvalidHandle);
+  EXPECT_EQ(dev.Open("/nonexistent-dir/ttyS1"), kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), "/nonexistent-dir/ttyS1");
-  EXPECT_NE(dev.Open(Name(ResolvePortName(u"COM2:", PortFromEnvironment()))), kInvalidHandle);
+  EXPECT_NE(dev.Open(ResolvePortName(u"COM2:", PortFromEnvironment())), kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), path_);
 }
 
 TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
   SystemSerialDevice dev;
-  const int32_t h = dev.Open(Name(path_));
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
   CloseMaster();
 
@@ -303,7 +300,7 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
   MemoryLogEdit log;
   CMcuPort port(dev, DefaultClock(), files);
   port.SetConsole(&log, nullptr);
-  port.m_hPort = dev.Open(Name(path_));
+  port.m_hPort = dev.Open(path_);
   ASSERT_NE(port.m_hPort, kInvalidHandle);
 
   std::thread far([this] {
@@ -319,7 +316,7 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
 
 TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
   SystemSerialDevice dev;
-  const int32_t h = dev.Open(Name(path_));
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
   CommTimeouts timeouts;
   timeouts.WriteTotalTimeoutConstant = 200;
@@ -339,7 +336,7 @@ TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
 
 TEST_F(PosixSerial, LineSettingsRoundTrip) {
   SystemSerialDevice dev;
-  const int32_t h = dev.Open(Name(path_));
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
 
   Dcb dcb;
@@ -473,7 +470,7 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
   for (const int how : {0, 1, 2}) {
     {
       SystemSerialDevice dev;
-      const int32_t h = dev.Open(Name(path_));
+      const int32_t h = dev.Open(path_);
       ASSERT_NE(h, kInvalidHandle);
       Dcb dcb;
       ASSERT_TRUE(dev.GetCommState(h, dcb));
@@ -516,7 +513,7 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
     int failures = tty < 0 ? 1 : 0;
     for (const char* name : {"/dev/tty", path_.c_str()}) {
       SystemSerialDevice dev;
-      if (dev.Open(Name(name)) != kInvalidHandle || dev.LastOpenError() != OpenError::ControllingTerminal) ++failures;
+      if (dev.Open(name) != kInvalidHandle || dev.LastOpenError() != OpenError::ControllingTerminal) ++failures;
     }
     ::_exit(failures);
   }
@@ -543,7 +540,7 @@ TEST(PosixSerialGang, EveryOpenPortIsRestoredAtOnceWhateverTheirNumber) {
     cooked.c_lflag |= ECHO | ICANON;
     ASSERT_EQ(::tcsetattr(line.held, TCSANOW, &cooked), 0);
     line.dev = std::make_unique<SystemSerialDevice>();
-    ASSERT_NE(line.dev->Open(Name(name)), kInvalidHandle) << name;
+    ASSERT_NE(line.dev->Open(name), kInvalidHandle) << name;
   }
   RestoreOpenPortsNow();
   int restored = 0;

@@ -34,7 +34,7 @@ TEST(Win32Serial, PortNamesReachTheDevicePath) {
 
 TEST(Win32Serial, MissingPortAndForeignHandlesAreRefused) {
   SystemSerialDevice serial;
-  EXPECT_EQ(serial.Open(u"\\\\.\\COM254"), kInvalidHandle);
+  EXPECT_EQ(serial.Open("\\\\.\\COM254"), kInvalidHandle);
   EXPECT_EQ(serial.LastOpenError(), OpenError::NoSuchDevice);
   EXPECT_EQ(serial.LastOpenErrno(), ENOENT);
   EXPECT_EQ(serial.LastOpenPath(), "\\\\.\\COM254");

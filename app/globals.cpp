@@ -6,7 +6,7 @@
 namespace fennwick {
 
 CFlasherApp theApp;
-SystemSerialDevice g_serialDevice;  // main() gives it --port or FENNWICK_PORT
+SystemSerialDevice g_serialDevice;
 CMcuPort g_mcuPort(g_serialDevice, DefaultClock());
 
 }  // namespace fennwick

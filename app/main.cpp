@@ -18,6 +18,7 @@
 #include "app/options.h"
 #include "app/stop_signals.h"
 #include "app/window_report.h"
+#include "platform/port_name.h"
 #include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
 
@@ -86,9 +87,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("fennwick"));
   QApplication::setApplicationVersion(QStringLiteral(FENNWICK_VERSION));
 
-  // The global device exists before the command line is read: it learns its port here,
+  // The global port exists before the command line is read: it learns the port given here,
   // before anything opens it.
-  g_serialDevice.SetOverride(options.port);
+  g_mcuPort.SetGivenPort(options.port);
 
   DialogSetup setup;
   if (options.screenWidth > 0) {

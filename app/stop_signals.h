@@ -1,11 +1,12 @@
 #pragma once
 // How the window meets a stop from its service manager or its terminal (SIGINT, SIGTERM,
-// SIGHUP): the first is a request that the window's thread takes up, so that a programming
-// run ends after the block in flight with its verdict in the log; a second one ends the
-// process at once, the ports' settings put back first. The same signal delivered twice within
-// a moment (to the process and to its group, or passed on by the session that started the
-// window) is one request. A signal that was ignored when the program started stays ignored.
+// SIGHUP), by the rules of platform/stop_request.h: the first is a request that the window's
+// thread takes up, so that a programming run ends after the block in flight with its verdict
+// in the log; a second one ends the process at once, the ports' settings put back first. A
+// signal that was ignored when the program started stays ignored.
 #include <functional>
+
+#include "platform/stop_request.h"
 
 class QObject;
 
@@ -21,8 +22,5 @@ bool InstallStopSignals();
 // `onStop` runs once, on the thread of `context` (the window's), when the first request has
 // come, also when it came before this call. Nothing is called after `context` is destroyed.
 void WatchStopSignals(QObject& context, std::function<void()> onStop);
-
-// True once a stop has been requested; any thread may ask.
-bool StopRequested();
 
 }  // namespace fennwick

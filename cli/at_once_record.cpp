@@ -6,6 +6,7 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/interrupt_records.h"
+#include "platform/system_serial.h"
 
 // The records that a stop at once appends, shared by each system's stop handler: nothing
 // here may take a lock or allocate on the handler's side.
@@ -54,7 +55,24 @@ char* Append(char* out, const char* text) {
   return out + n;
 }
 
+void StopAtOnce() {
+  AppendPreparedRecords();
+  RestoreOpenPortsNow();
+}
+
 }  // namespace
+
+StopRules CommandLineStopRules() {
+  StopRules rules;
+  rules.firstNotice = "fennwick-cli: stopping; a block in flight is the last (another signal stops at once)\n";
+  rules.againNotice = "fennwick-cli: interrupted again; stopped at once\n";
+  rules.quitNotice = "fennwick-cli: quit; stopped at once\n";
+  rules.atOnce = StopAtOnce;
+  rules.exitCode = kExitInterrupted;
+  // A script's background run (its interrupt ignored by the shell) can still be stopped.
+  rules.keepIgnored = false;
+  return rules;
+}
 
 void AppendPreparedRecords() {
   const int64_t now = MonotonicMs();

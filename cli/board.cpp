@@ -12,12 +12,12 @@ void CaptureEdit::ReplaceSel(const std::u16string& text) {
 
 Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log,
              IProgressCtrl& progress, SayFn say)
-    : serial(portPath),
-      wrapped(wrap ? wrap(serial) : nullptr),
+    : wrapped(wrap ? wrap(serial) : nullptr),
       capture(log),
       port(wrapped ? *wrapped : static_cast<ISerialDevice&>(serial), DefaultClock()),
       progress_(progress),
       say_(std::move(say)) {
+  port.SetGivenPort(portPath);
   port.SetConsole(&capture, &progress);
   port.SetBuffers(version, packet);
 }

@@ -44,8 +44,8 @@ void LineTrace::Trace(const char* what, const uint8_t* data, size_t len) {
   std::fflush(err_);
 }
 
-int32_t LineTrace::Open(const std::u16string& name) {
-  const int32_t h = ForwardingSerialDevice::Open(name);
+int32_t LineTrace::Open(const std::string& path) {
+  const int32_t h = ForwardingSerialDevice::Open(path);
   port_ = LastOpenPath();
   Trace(h == kInvalidHandle ? "open failed" : "open", nullptr, 0);
   return h;

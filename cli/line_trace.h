@@ -15,7 +15,7 @@ class LineTrace final : public ForwardingSerialDevice {
   // Traces `inner`; owns `owned` when given (the device that `inner` is).
   LineTrace(ISerialDevice& inner, std::unique_ptr<ISerialDevice> owned, std::FILE* err);
 
-  int32_t Open(const std::u16string& name) override;
+  int32_t Open(const std::string& path) override;
   bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override;
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override;
   void Close(int32_t h) override;

@@ -83,7 +83,7 @@ int FuzzReadReply(const uint8_t* data, size_t size) {
   CMcuPort port(serial, clock);
   port.SetConsole(&log, nullptr);
   serial.port = &port;
-  port.m_hPort = fake.Open(u"fuzz");
+  port.m_hPort = fake.Open("fuzz");
   // What earlier replies left behind.
   std::memset(port.m_reply, in.Byte(), kReplySize - 1);
   if (in.Bool()) serial.failAtRead = in.Range<int64_t>(0, 64);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "link/log_console.h"
+#include "platform/port_name.h"
 
 namespace fennwick {
 
@@ -55,8 +56,8 @@ void CMcuPort::ClosePort() {
 
 int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   identify_ = IdentifyOutcome{};
-  m_hPort = serial_.Open(portName);
-  identify_.portPath = serial_.LastOpenPath();
+  identify_.portPath = ResolvePortName(portName, givenPort_);
+  m_hPort = serial_.Open(identify_.portPath);
   if (m_hPort == kInvalidHandle) {
     identify_.status = IdentifyOutcome::Status::PortNotOpened;
     identify_.openError = serial_.LastOpenError();

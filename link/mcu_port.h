@@ -3,6 +3,7 @@
 // file examination.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,7 @@ struct IdentifyOutcome {
   };
   Status status = Status::NotRun;
   bool ran = false;  // the port opened and both queries were sent
-  // The port, as the device named it, and when it did not open or could not be set up:
+  // The system path that the port name resolved to, and when it did not open or could not be set up:
   // why, with the errno value behind it (0 when no system call failed or none is known).
   std::string portPath;
   OpenError openError = OpenError::None;
@@ -108,7 +109,11 @@ class CMcuPort {
   CMcuPort(const CMcuPort&) = delete;
   CMcuPort& operator=(const CMcuPort&) = delete;
 
+  // Resolves the port name to the system's path first, then opens that path.
   int OpenAndIdentify(const std::u16string& portName);
+  // The port given to the program (--port, else FENNWICK_PORT): what the port name resolves
+  // to. None or empty: the name's own device.
+  void SetGivenPort(std::optional<std::string> path) { givenPort_ = std::move(path); }
   int ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits, int dtrControl);
   int WritePort(const uint8_t* data, uint32_t length);
   int ReadReply(uint32_t timeoutMs, int logChunks, int terminator);
@@ -173,6 +178,7 @@ class CMcuPort {
   BlockLimits blockLimits_;
   bool lineOpen_ = false;  // the last text logged did not end its line
   std::function<bool()> cancelled_;
+  std::optional<std::string> givenPort_;
   uint32_t replyHeld_ = 0;  // bytes of the latest reply
   bool replyStopped_ = false;  // the latest reply's wait was ended by a stop request
 };

@@ -50,9 +50,11 @@ class ISerialDevice {
  public:
   virtual ~ISerialDevice() = default;
 
-  // Returns a handle, or kInvalidHandle. Every other operation fails on a handle that this
-  // device did not hand out (so a zero or stale handle never reaches the system).
-  virtual int32_t Open(const std::u16string& name) = 0;
+  // Opens `path`, the port as the system names it (platform/port_name.h resolves the MCU's
+  // port name to it; UTF-8 on Windows). Returns a handle, or kInvalidHandle. Every other
+  // operation fails on a handle that this device did not hand out (so a zero or stale handle
+  // never reaches the system).
+  virtual int32_t Open(const std::string& path) = 0;
   virtual bool SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) = 0;
   virtual bool Purge(int32_t h, uint32_t flags) = 0;
   virtual bool SetCommMask(int32_t h, uint32_t mask) = 0;
@@ -88,7 +90,7 @@ class ISerialDevice {
 class ForwardingSerialDevice : public ISerialDevice {
  public:
   explicit ForwardingSerialDevice(ISerialDevice& inner) : inner_(inner) {}
-  int32_t Open(const std::u16string& name) override { return inner_.Open(name); }
+  int32_t Open(const std::string& path) override { return inner_.Open(path); }
   bool SetupComm(int32_t h, uint32_t rx, uint32_t tx) override { return inner_.SetupComm(h, rx, tx); }
   bool Purge(int32_t h, uint32_t flags) override { return inner_.Purge(h, flags); }
   bool SetCommMask(int32_t h, uint32_t mask) override { return inner_.SetCommMask(h, mask); }

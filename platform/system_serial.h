@@ -2,9 +2,7 @@
 // The serial device of the system that this build is for: each system's folder implements
 // it (platform/posix/, platform/win32/).
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/serial_device.h"
 
@@ -15,29 +13,15 @@ namespace fennwick {
 // a program that must end at once.
 void RestoreOpenPortsNow();
 
-// The port that FENNWICK_PORT names, as the environment holds it (possibly empty); none when
-// it is not set. The front ends read it once and hand it to the device as its override.
-std::optional<std::string> PortFromEnvironment();
-
 // Handles are accepted only from the device that gave them out.
 class SystemSerialDevice final : public ISerialDevice {
  public:
-  // `overridePath` replaces the mapping of every port name (--port, else FENNWICK_PORT).
-  explicit SystemSerialDevice(std::optional<std::string> overridePath = std::nullopt);
+  SystemSerialDevice();
   ~SystemSerialDevice() override;
   SystemSerialDevice(const SystemSerialDevice&) = delete;
   SystemSerialDevice& operator=(const SystemSerialDevice&) = delete;
 
-  // For a device built before its settings are known (a program's global one): applies to
-  // the next opening.
-  void SetOverride(std::optional<std::string> overridePath);
-
-  // The system path that a port name opens: "COMn:" (any case, the colon optional) is the
-  // n-th port (/dev/ttyS(n-1) on POSIX, \\.\COMn on Windows, the only spelling that reaches
-  // ports above 9); a non-empty override wins.
-  static std::string MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath);
-
-  int32_t Open(const std::u16string& name) override;
+  int32_t Open(const std::string& path) override;
   bool SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) override;
   bool Purge(int32_t h, uint32_t flags) override;
   bool SetCommMask(int32_t h, uint32_t mask) override;

@@ -15,7 +15,7 @@
 #include "cli/record_text.h"
 #include "cli/run_report.h"
 #include "link/protocol.h"
-#include "platform/system_serial.h"
+#include "platform/port_name.h"
 
 namespace fennwick {
 
@@ -191,7 +191,7 @@ int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& p
     return kExitFailure;
   }
   const auto ports = ListSerialPorts(ttys, source.TtyDrivers(), devRoot);
-  const std::string mapped = SystemSerialDevice::MapPortName(kMcuPortName, portOverride);
+  const std::string mapped = ResolvePortName(kMcuPortName, portOverride);
   if (format == PortsFormat::Names) {
     for (const auto& p : ports) std::fprintf(out, "%s\n", ShownText(p.device).c_str());
     std::fflush(out);

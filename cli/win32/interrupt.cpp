@@ -2,44 +2,14 @@
 #include <io.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 
-#include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/interrupt_records.h"
-#include "platform/system_serial.h"
 
 namespace fennwick {
 
 namespace {
-
-std::atomic<int> g_signals{0};
-std::atomic<bool> g_stoppingAtOnce{false};
-
-void Say(const char* text) {
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::char_traits<char>::length(text)),
-              &written, nullptr);
-}
-
-// Ctrl+C and Ctrl+Break are what SIGINT is on Linux, closing the console window what SIGTERM
-// is. The system runs the handler on a thread of its own while the run goes on.
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-  if (g_signals.fetch_add(1) == 0) {
-    Say("fennwick-cli: stopping; a block in flight is the last (another signal stops at once)\n");
-    return TRUE;
-  }
-  Say("fennwick-cli: interrupted again; stopped at once\n");
-  // Each event comes on a thread of its own; one of them ends the program.
-  if (g_stoppingAtOnce.exchange(true)) {
-    for (;;) ::Sleep(INFINITE);
-  }
-  AppendPreparedRecords();
-  RestoreOpenPortsNow();
-  ::ExitProcess(kExitInterrupted);
-}
 
 // Virtual-terminal sequences where the console takes them (the progress display needs
 // them); elsewhere the console gets plain lines, as a pipe does.
@@ -67,11 +37,7 @@ bool PrepareProcess() {
   _setmode(_fileno(stdin), _O_BINARY);
   PrepareConsole(STD_OUTPUT_HANDLE);
   PrepareConsole(STD_ERROR_HANDLE);
-  return ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+  return InstallStopRequests(CommandLineStopRules());
 }
-
-bool StopRequested() { return g_signals.load() > 0; }
-
-void RequestStop(bool stop) { g_signals.store(stop ? 1 : 0); }
 
 }  // namespace fennwick

@@ -12,7 +12,7 @@
 #include "cli/run_report.h"
 #include "link/protocol.h"
 #include "platform/text.h"
-#include "platform/system_serial.h"
+#include "platform/port_name.h"
 
 namespace fennwick {
 
@@ -117,7 +117,7 @@ std::string UdevTtySource::TtyDrivers() const { return {}; }
 int RunPorts(std::FILE* out, std::FILE* err, const std::optional<std::string>& portOverride, const ITtySource&,
              PortsFormat format, const std::string&) {
   const auto ports = ComPorts();
-  const std::string mapped = SystemSerialDevice::MapPortName(kMcuPortName, portOverride);
+  const std::string mapped = ResolvePortName(kMcuPortName, portOverride);
   if (format == PortsFormat::Names) {
     for (const auto& p : ports) std::fprintf(out, "%s\n", ShownText(p.device).c_str());
     std::fflush(out);

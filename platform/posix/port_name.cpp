@@ -1,6 +1,7 @@
+#include "platform/port_name.h"
+
 #include <cstdlib>
 
-#include "platform/system_serial.h"
 #include "platform/text.h"
 
 namespace fennwick {
@@ -10,8 +11,8 @@ std::optional<std::string> PortFromEnvironment() {
   return std::nullopt;
 }
 
-std::string SystemSerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
-  if (overridePath && !overridePath->empty()) return *overridePath;
+std::string ResolvePortName(std::u16string_view name, const std::optional<std::string>& given) {
+  if (given && !given->empty()) return *given;
   std::string utf8;
   if (!Utf16ToUtf8(name, utf8)) return {};
   // "COMn:" (any case, the colon optional) is the n-th 16550-style port.

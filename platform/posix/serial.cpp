@@ -39,7 +39,6 @@ struct SystemSerialDevice::Ports {
   void MarkLost(int32_t h);
 
   mutable std::mutex mu;
-  std::optional<std::string> override;
   std::map<int32_t, Port> open;
   OpenError lastError = OpenError::None;
   int lastErrno = 0;
@@ -62,25 +61,13 @@ void Release(int fd, const Port& port) {
 
 }  // namespace
 
-SystemSerialDevice::SystemSerialDevice(std::optional<std::string> overridePath) : ports_(std::make_unique<Ports>()) {
-  ports_->override = std::move(overridePath);
-}
-
-void SystemSerialDevice::SetOverride(std::optional<std::string> overridePath) {
-  std::lock_guard lock(ports_->mu);
-  ports_->override = std::move(overridePath);
-}
+SystemSerialDevice::SystemSerialDevice() : ports_(std::make_unique<Ports>()) {}
 
 SystemSerialDevice::~SystemSerialDevice() {
   for (const auto& [fd, port] : ports_->open) Release(fd, port);
 }
 
-int32_t SystemSerialDevice::Open(const std::u16string& name) {
-  std::string path;
-  {
-    std::lock_guard lock(ports_->mu);
-    path = MapPortName(name, ports_->override);
-  }
+int32_t SystemSerialDevice::Open(const std::string& path) {
   termios original{};
   bool lowLatencySet = false;
   OpenError error = OpenError::None;

@@ -82,7 +82,6 @@ struct SystemSerialDevice::Ports {
   void MarkLost(int32_t h);
 
   mutable std::mutex mu;
-  std::optional<std::string> override;
   std::map<int32_t, std::shared_ptr<Port>> open;
   int32_t next = 1;
   OpenError lastError = OpenError::None;
@@ -99,23 +98,7 @@ void RestoreOpenPortsNow() {
   });
 }
 
-std::optional<std::string> PortFromEnvironment() {
-  wchar_t buf[1024];
-  ::SetLastError(ERROR_SUCCESS);  // an empty variable returns 0 too, without an error
-  const DWORD n = ::GetEnvironmentVariableW(L"FENNWICK_PORT", buf, 1024);
-  if (n == 0) {
-    if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-    return std::string();
-  }
-  if (n >= 1024) return std::string();  // longer than any port name: opens nothing
-  std::string utf8;
-  if (!Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n), utf8)) return std::string();
-  return utf8;
-}
-
-SystemSerialDevice::SystemSerialDevice(std::optional<std::string> overridePath) : ports_(std::make_unique<Ports>()) {
-  ports_->override = std::move(overridePath);
-}
+SystemSerialDevice::SystemSerialDevice() : ports_(std::make_unique<Ports>()) {}
 
 SystemSerialDevice::~SystemSerialDevice() {
   std::map<int32_t, std::shared_ptr<Port>> left;
@@ -133,35 +116,7 @@ SystemSerialDevice::~SystemSerialDevice() {
   }
 }
 
-void SystemSerialDevice::SetOverride(std::optional<std::string> overridePath) {
-  std::lock_guard lock(ports_->mu);
-  ports_->override = std::move(overridePath);
-}
-
-std::string SystemSerialDevice::MapPortName(std::u16string_view name, const std::optional<std::string>& overridePath) {
-  std::string utf8;
-  if (overridePath && !overridePath->empty()) {
-    utf8 = *overridePath;
-  } else if (!Utf16ToUtf8(name, utf8)) {
-    return {};
-  }
-  if (utf8.size() >= 4 && (utf8[0] == 'C' || utf8[0] == 'c') && (utf8[1] == 'O' || utf8[1] == 'o') &&
-      (utf8[2] == 'M' || utf8[2] == 'm')) {
-    std::string digits = utf8.substr(3);
-    if (!digits.empty() && digits.back() == ':') digits.pop_back();
-    bool numeric = !digits.empty() && digits.size() <= 3 && digits[0] != '0';
-    for (char c : digits) numeric = numeric && c >= '0' && c <= '9';
-    if (numeric) return "\\\\.\\COM" + digits;
-  }
-  return utf8;
-}
-
-int32_t SystemSerialDevice::Open(const std::u16string& name) {
-  std::string path;
-  {
-    std::lock_guard lock(ports_->mu);
-    path = MapPortName(name, ports_->override);
-  }
+int32_t SystemSerialDevice::Open(const std::string& path) {
   OpenError error = OpenError::None;
   int errnoValue = 0;
   auto port = std::make_shared<Port>();

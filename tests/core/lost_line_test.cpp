@@ -34,7 +34,7 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
   CMcuPort port(device, clock);
   port.SetConsole(&log, &progress);
   port.SetBuffers(version, packet);
-  port.m_hPort = serial.Open(u"COM2:");
+  port.m_hPort = serial.Open("COM2:");
   // An MCU that answers the IAP request and every block.
   serial.onWrite = [&](const std::vector<uint8_t>& w) {
     if (w.size() == 7) serial.Deliver("$wIAP OK\r\n", 2);

@@ -27,8 +27,13 @@ class OpenAndIdentify : public PortTest {
 
 TEST_F(OpenAndIdentify, AnsweringMcu) {
   Answer("$R 01V1.2-ABC build 7\r\n", "e: Sample board\r\n");
+  // The name is resolved before anything opens: the port given wins, and the device gets it
+  // as the path to open, byte for byte (a Linux name need not be UTF-8).
+  const std::string given = "run/mcu-\xff-link";
+  port.SetGivenPort(given);
   EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
-  EXPECT_EQ(serial.openedName, u"COM2:");
+  EXPECT_EQ(serial.openedName, given);
+  EXPECT_EQ(port.LastIdentify().portPath, given);
   EXPECT_EQ(port.m_hPort, serial.handle());
   EXPECT_EQ(Log(), kHeading + "V1.2-ABC build 7\r\n" + "Sample board\r\n");
   EXPECT_STREQ(version, "01V1.2-ABC build 7\r\n");

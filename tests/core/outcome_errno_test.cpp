@@ -35,9 +35,10 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeClock clock;
-    SystemSerialDevice serial(c.path);
+    SystemSerialDevice serial;
     MemoryLogEdit log;
     CMcuPort port(serial, clock);
+    port.SetGivenPort(c.path);
     RecordingProgress progress;
     port.SetConsole(&log, &progress);
     EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), -1);

@@ -27,7 +27,7 @@ class PortTest : public ::testing::Test {
 
   // Opens the fake device and hands its handle to the port, as a successful opening does.
   void OpenDirect() {
-    port.m_hPort = serial.Open(u"COM2:");
+    port.m_hPort = serial.Open("COM2:");
     serial.calls.clear();
   }
 

@@ -203,7 +203,7 @@ TEST_P(ReadReplyWrap, TimeOutSurvivesTheTickWrap) {
   MemoryLogEdit log;
   CMcuPort port(serial, clock);
   port.SetConsole(&log, nullptr);
-  port.m_hPort = serial.Open(u"COM2:");
+  port.m_hPort = serial.Open("COM2:");
 
   serial.Deliver("late\n", 4000);
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 1);

@@ -23,9 +23,9 @@ size_t FakeSerial::Pending() const {
   return n;
 }
 
-int32_t FakeSerial::Open(const std::u16string& name) {
+int32_t FakeSerial::Open(const std::string& path) {
   calls.push_back("Open");
-  openedName = name;
+  openedName = path;
   if (openFails) return kInvalidHandle;
   open_ = true;
   lost_ = false;  // a line that is back

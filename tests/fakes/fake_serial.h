@@ -43,7 +43,7 @@ class FakeSerial final : public ISerialDevice {
   bool open() const { return open_; }
   size_t Pending() const;
 
-  int32_t Open(const std::u16string& name) override;
+  int32_t Open(const std::string& path) override;
   bool SetupComm(int32_t h, uint32_t rxQueue, uint32_t txQueue) override;
   bool Purge(int32_t h, uint32_t flags) override;
   bool SetCommMask(int32_t h, uint32_t mask) override;
@@ -61,7 +61,7 @@ class FakeSerial final : public ISerialDevice {
   LineState State(int32_t h) const override { return h == handle_ && open_ && !lost_ ? LineState::Ok : LineState::Lost; }
 
   CommTimeouts timeouts;
-  std::u16string openedName;
+  std::string openedName;
 
  private:
   struct Arrival {

@@ -70,8 +70,9 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsARebuiltFileIntoTheSimulatedMc
 
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
   ASSERT_FALSE(sim.path().empty());
-  SystemSerialDevice device(sim.path());
+  SystemSerialDevice device;
   CMcuPort port(device, DefaultClock());
+  port.SetGivenPort(sim.path());
   McuJobRunner jobs(port);
 
   DialogSetup s;

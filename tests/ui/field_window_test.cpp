@@ -37,7 +37,7 @@ class FieldWindow : public testing::Test {
     // The MCU's version from byte 3 on: positions 6 to 8 hold "107".
     std::strcpy(version, "01FNW-107 simulated\r\n");
     port.SetBuffers(version, packet);
-    port.m_hPort = serial.Open(u"COM2:");
+    port.m_hPort = serial.Open("COM2:");
     serial.onWrite = [this](const std::vector<uint8_t>& w) {
       if (w == std::vector<uint8_t>{'$', 'R', '\r', '\n'}) {
         serial.Deliver("$R 01FNW-107 simulated\r\n", 3);

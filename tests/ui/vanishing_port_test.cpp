@@ -32,8 +32,9 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   auto sim = std::make_unique<Simulator>(
       std::vector<std::string>{"--baud", "0", "--flash-ms", "0", "--hangup-after", "40", "--link", link});
   ASSERT_FALSE(sim->path().empty());
-  SystemSerialDevice device(link);
+  SystemSerialDevice device;
   CMcuPort port(device, DefaultClock());
+  port.SetGivenPort(link);
   McuJobRunner jobs(port);
   g_jobKind = kJobExamine;
   g_selectedFile.clear();

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "fakes/fake_console.h"
-#include "fakes/fake_files.h"
 #include "fakes/temp_dir.h"
 #include "link/mcu_port.h"
+#include "platform/port_name.h"
 #include "platform/system_serial.h"
 
 namespace fennwick {
@@ -143,8 +143,8 @@ std::vector<uint8_t> AllBytes() {
 }
 
 TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
-  SystemSerialDevice dev(path_);
-  const int32_t h = dev.Open(u"COM2:");
+  SystemSerialDevice dev;
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle) << path_;
   EXPECT_EQ(dev.LastOpenPath(), path_);
 
@@ -162,8 +162,8 @@ TEST_F(PosixSerial, EveryByteValuePassesBothWaysUntouched) {
 }
 
 TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
-  SystemSerialDevice dev(path_);
-  const int32_t h = dev.Open(u"COM2:");
+  SystemSerialDevice dev;
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
   uint8_t buf[64];
   const auto start = Clock::now();
@@ -179,8 +179,8 @@ TEST_F(PosixSerial, ReadWithNothingThereReturnsAtOnce) {
 }
 
 TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
-  SystemSerialDevice dev(path_);
-  const int32_t h = dev.Open(u"COM2:");
+  SystemSerialDevice dev;
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
 
   // Nothing comes: the wait lasts its limit.
@@ -210,13 +210,13 @@ TEST_F(PosixSerial, WaitReadableWakesWhenDataComes) {
 }
 
 TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {
-  SystemSerialDevice first(path_);
-  const int32_t h = first.Open(u"COM2:");
+  SystemSerialDevice first;
+  const int32_t h = first.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
 
   // The lock holds for root as well, where the exclusive-use flag does not.
-  SystemSerialDevice second(path_);
-  EXPECT_EQ(second.Open(u"COM2:"), kInvalidHandle);
+  SystemSerialDevice second;
+  EXPECT_EQ(second.Open(path_), kInvalidHandle);
   EXPECT_EQ(second.LastOpenError(), OpenError::Busy);
 
   // The refused open has not disturbed the holder.
@@ -224,7 +224,7 @@ TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {
   EXPECT_EQ(ReadDevice(first, h, 4, 2000), (std::vector<uint8_t>{'o', 'k', '\r', '\n'}));
 
   first.Close(h);
-  const int32_t h2 = second.Open(u"COM2:");
+  const int32_t h2 = second.Open(path_);
   EXPECT_NE(h2, kInvalidHandle) << "free again once closed";
   EXPECT_EQ(second.LastOpenError(), OpenError::None);
 }
@@ -246,53 +246,42 @@ TEST_F(PosixSerial, OpenFailuresAreTold) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SystemSerialDevice dev(c.path);
-    EXPECT_EQ(dev.Open(u"COM2:"), kInvalidHandle);
+    SystemSerialDevice dev;
+    EXPECT_EQ(dev.Open(c.path), kInvalidHandle);
     EXPECT_EQ(dev.LastOpenError(), c.error);
     EXPECT_EQ(dev.LastOpenPath(), c.path);
   }
 }
 
-TEST_F(PosixSerial, PortNamesMapToDevices) {
+TEST_F(PosixSerial, PortNamesResolveToDevicesAndTheGivenPortWins) {
   const std::pair<std::u16string, std::string> table[] = {
       {u"COM2:", "/dev/ttyS1"},   {u"COM1:", "/dev/ttyS0"}, {u"com10:", "/dev/ttyS9"},
       {u"COM2", "/dev/ttyS1"},    {u"CoM3:", "/dev/ttyS2"}, {u"COM0:", "COM0:"},
       {u"COMx:", "COMx:"},        {u"/dev/ttyUSB0", "/dev/ttyUSB0"},
   };
   for (const auto& [name, path] : table) {
-    EXPECT_EQ(SystemSerialDevice::MapPortName(name, std::nullopt), path);
+    EXPECT_EQ(ResolvePortName(name, std::nullopt), path);
   }
-  // The environment overrides the mapping, the explicit override both.
   ::setenv("FENNWICK_PORT", "/dev/ttyUSB3", 1);
-  EXPECT_EQ(SystemSerialDevice::MapPortName(u"COM2:", PortFromEnvironment()), "/dev/ttyUSB3");
-  EXPECT_EQ(SystemSerialDevice::MapPortName(u"COM2:", std::string("run/mcu-link")), "run/mcu-link");
+  EXPECT_EQ(ResolvePortName(u"COM2:", PortFromEnvironment()), "/dev/ttyUSB3");
+  EXPECT_EQ(ResolvePortName(u"COM2:", std::string("run/mcu-link")), "run/mcu-link");
   ::unsetenv("FENNWICK_PORT");
-  EXPECT_EQ(SystemSerialDevice::MapPortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty override is none";
+  EXPECT_EQ(ResolvePortName(u"COM2:", std::string()), "/dev/ttyS1") << "an empty port given is none";
 }
 
-TEST_F(PosixSerial, EnvironmentNamesThePortToOpen) {
-  ::setenv("FENNWICK_PORT", path_.c_str(), 1);
-  SystemSerialDevice dev(PortFromEnvironment());
-  const int32_t h = dev.Open(u"COM2:");
-  EXPECT_NE(h, kInvalidHandle);
-  EXPECT_EQ(dev.LastOpenPath(), path_);
-}
-
-TEST_F(PosixSerial, OverrideSetLaterNamesThePortAndTheEnvironmentStaysOut) {
-  // A program's global device learns its port after it is built; only its front end reads
-  // the environment.
+TEST_F(PosixSerial, DeviceOpensThePathItIsGivenAndTheEnvironmentStaysOut) {
+  // Only the front end reads the environment and resolves names; the device takes the path.
   ::setenv("FENNWICK_PORT", path_.c_str(), 1);
   SystemSerialDevice dev;
-  EXPECT_EQ(dev.Open(u"/nonexistent-dir/ttyS1"), kInvalidHandle);
+  EXPECT_EQ(dev.Open("/nonexistent-dir/ttyS1"), kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), "/nonexistent-dir/ttyS1");
-  dev.SetOverride(path_);
-  EXPECT_NE(dev.Open(u"/nonexistent-dir/ttyS1"), kInvalidHandle);
+  EXPECT_NE(dev.Open(ResolvePortName(u"COM2:", PortFromEnvironment())), kInvalidHandle);
   EXPECT_EQ(dev.LastOpenPath(), path_);
 }
 
 TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
-  SystemSerialDevice dev(path_);
-  const int32_t h = dev.Open(u"COM2:");
+  SystemSerialDevice dev;
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
   CloseMaster();
 
@@ -305,12 +294,11 @@ TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
 }
 
 TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
-  SystemSerialDevice dev(path_);
-  MemoryFileSystem files;
+  SystemSerialDevice dev;
   MemoryLogEdit log;
   CMcuPort port(dev, DefaultClock());
   port.SetConsole(&log, nullptr);
-  port.m_hPort = dev.Open(u"COM2:");
+  port.m_hPort = dev.Open(path_);
   ASSERT_NE(port.m_hPort, kInvalidHandle);
 
   std::thread far([this] {
@@ -325,8 +313,8 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
 }
 
 TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
-  SystemSerialDevice dev(path_);
-  const int32_t h = dev.Open(u"COM2:");
+  SystemSerialDevice dev;
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
   CommTimeouts timeouts;
   timeouts.WriteTotalTimeoutConstant = 200;
@@ -345,8 +333,8 @@ TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
 }
 
 TEST_F(PosixSerial, LineSettingsRoundTrip) {
-  SystemSerialDevice dev(path_);
-  const int32_t h = dev.Open(u"COM2:");
+  SystemSerialDevice dev;
+  const int32_t h = dev.Open(path_);
   ASSERT_NE(h, kInvalidHandle);
 
   Dcb dcb;
@@ -399,7 +387,7 @@ TEST_F(PosixSerial, LineSettingsRoundTrip) {
 }
 
 TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
-  SystemSerialDevice dev(path_);
+  SystemSerialDevice dev;
   uint8_t buf[4] = {};
   uint32_t got = 0;
   for (int32_t h : {0, 1, 2, kInvalidHandle, master_}) {
@@ -420,12 +408,12 @@ TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
 // The link over a real line: opening, configuring and identifying against a far end that
 // answers like the MCU.
 TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
-  SystemSerialDevice dev(path_);
-  MemoryFileSystem files;
+  SystemSerialDevice dev;
   MemoryLogEdit log;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
   CMcuPort port(dev, DefaultClock());
+  port.SetGivenPort(path_);
   port.SetConsole(&log, nullptr);
   port.SetBuffers(version, packet);
 
@@ -478,8 +466,8 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
   // signal) while the port is still open.
   for (const int how : {0, 1, 2}) {
     {
-      SystemSerialDevice dev(path_);
-      const int32_t h = dev.Open(u"COM2:");
+      SystemSerialDevice dev;
+      const int32_t h = dev.Open(path_);
       ASSERT_NE(h, kInvalidHandle);
       Dcb dcb;
       ASSERT_TRUE(dev.GetCommState(h, dcb));
@@ -521,8 +509,8 @@ TEST_F(PosixSerial, TheSettingsFoundAreBackAfterTheCloseAndOwnTerminalIsRefused)
     const int tty = ::open(path_.c_str(), O_RDWR);  // without O_NOCTTY: it becomes ours
     int failures = tty < 0 ? 1 : 0;
     for (const char* name : {"/dev/tty", path_.c_str()}) {
-      SystemSerialDevice dev{std::string(name)};
-      if (dev.Open(u"COM2:") != kInvalidHandle || dev.LastOpenError() != OpenError::ControllingTerminal) ++failures;
+      SystemSerialDevice dev;
+      if (dev.Open(name) != kInvalidHandle || dev.LastOpenError() != OpenError::ControllingTerminal) ++failures;
     }
     ::_exit(failures);
   }
@@ -548,8 +536,8 @@ TEST(PosixSerialGang, EveryOpenPortIsRestoredAtOnceWhateverTheirNumber) {
     ASSERT_EQ(::tcgetattr(line.held, &cooked), 0);
     cooked.c_lflag |= ECHO | ICANON;
     ASSERT_EQ(::tcsetattr(line.held, TCSANOW, &cooked), 0);
-    line.dev = std::make_unique<SystemSerialDevice>(std::string(name));
-    ASSERT_NE(line.dev->Open(u"COM2:"), kInvalidHandle) << name;
+    line.dev = std::make_unique<SystemSerialDevice>();
+    ASSERT_NE(line.dev->Open(name), kInvalidHandle) << name;
   }
   RestoreOpenPortsNow();
   int restored = 0;

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "platform/port_name.h"
 #include "platform/system_serial.h"
 
 namespace fennwick {
@@ -12,13 +13,13 @@ namespace {
 TEST(Win32Serial, PortNamesReachTheDevicePath) {
   struct Case {
     std::u16string name;
-    std::optional<std::string> override;
+    std::optional<std::string> given;
     std::string path;
   };
   const Case cases[] = {
       {u"COM2:", std::nullopt, "\\\\.\\COM2"},
       {u"com12", std::nullopt, "\\\\.\\COM12"},
-      {u"COM2:", std::string(), "\\\\.\\COM2"},  // an empty override overrides nothing
+      {u"COM2:", std::string(), "\\\\.\\COM2"},  // an empty port given is none
       {u"COM2:", "COM7", "\\\\.\\COM7"},
       {u"COM2:", "\\\\.\\COM12", "\\\\.\\COM12"},
       {u"COM2:", "\\\\.\\CNCA0", "\\\\.\\CNCA0"},
@@ -27,13 +28,13 @@ TEST(Win32Serial, PortNamesReachTheDevicePath) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(SystemSerialDevice::MapPortName(c.name, c.override), c.path);
+    EXPECT_EQ(ResolvePortName(c.name, c.given), c.path);
   }
 }
 
 TEST(Win32Serial, MissingPortAndForeignHandlesAreRefused) {
-  SystemSerialDevice serial("\\\\.\\COM254");
-  EXPECT_EQ(serial.Open(u"COM2:"), kInvalidHandle);
+  SystemSerialDevice serial;
+  EXPECT_EQ(serial.Open("\\\\.\\COM254"), kInvalidHandle);
   EXPECT_EQ(serial.LastOpenError(), OpenError::NoSuchDevice);
   EXPECT_EQ(serial.LastOpenErrno(), ENOENT);
   EXPECT_EQ(serial.LastOpenPath(), "\\\\.\\COM254");

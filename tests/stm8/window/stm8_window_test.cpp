@@ -49,8 +49,9 @@ void AnswerFileDialog(const QString& path) {
 TEST(Stm8Window, OpensAndFlashesTheNextSampleIntoTheStm8) {
   Simulator sim({"--stm8", kSamples + "/fennwick-stm8-sample.s19"});
   ASSERT_FALSE(sim.path().empty());
-  SystemSerialDevice device(sim.path());
+  SystemSerialDevice device;
   CMcuPort port(device, DefaultClock());
+  port.SetGivenPort(sim.path());
   McuJobRunner jobs(port);
   DialogSetup s;
   s.screenWidth = 800;

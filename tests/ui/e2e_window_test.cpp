@@ -25,37 +25,6 @@ namespace {
 const std::string kBinDir = FENNWICK_BIN_DIR;
 const std::string kSamples = kBinDir + "/../samples";
 
-// Answers the next file dialog with `path` as an operator would: to the file's folder,
-// a tap on the file, a second tap to open it. After 20 s it is cancelled, so that a dialog
-// that never comes or never accepts fails the test instead of hanging it.
-void AnswerFileDialog(const QString& path, QString& filterSeen) {
-  auto* timer = new QTimer(qApp);
-  auto* clock = new QElapsedTimer;
-  clock->start();
-  QObject::connect(timer, &QTimer::timeout, [=, &filterSeen] {
-    auto* fd = qobject_cast<CS19FileDialog*>(QApplication::activeModalWidget());
-    if (fd == nullptr) {
-      if (!filterSeen.isEmpty() || clock->elapsed() > 20000) {  // answered, or never came
-        timer->stop();
-        timer->deleteLater();
-        delete clock;
-      }
-      return;
-    }
-    filterSeen = fd->Filter()->currentText();
-    if (clock->elapsed() > 20000) {
-      fd->reject();
-      return;
-    }
-    const QFileInfo file(path);
-    fd->SetFolder(file.absolutePath());
-    const auto rows = fd->List()->findItems(file.fileName(), Qt::MatchExactly);
-    if (rows.size() != 1) return;
-    fd->TapRow(fd->List()->row(rows.first()));
-    fd->TapRow(fd->List()->row(rows.first()));
-  });
-  timer->start(50);
-}
 
 // The file examined at Open is rebuilt on disk before Start: Start examines it again, asks,
 // and on the operator's word flashes the rebuilt file.

@@ -2,7 +2,12 @@
 // Helpers for the window's tests: pumping the event loop, controls by id, fake jobs.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -17,6 +22,7 @@
 #include "ui/job_dispatch.h"
 #include "ui/log_control.h"
 #include "ui/progress_control.h"
+#include "ui/touch_dialogs.h"
 
 namespace fennwick {
 
@@ -39,6 +45,44 @@ inline QPushButton* Button(const CFlasherDlg& dlg, int id) { return qobject_cast
 
 inline std::u16string U16(const QString& s) {
   return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
+}
+
+// Answers the next file dialog with `path` as an operator would: to the file's folder,
+// a tap on the file, a second tap to open it. After 20 s it is cancelled, so that a dialog
+// that never comes or never accepts fails the test instead of hanging it.
+inline void AnswerFileDialog(const QString& path, QString& filterSeen) {
+  auto* timer = new QTimer(qApp);
+  auto* clock = new QElapsedTimer;
+  clock->start();
+  QObject::connect(timer, &QTimer::timeout, [=, &filterSeen] {
+    auto* fd = qobject_cast<CS19FileDialog*>(QApplication::activeModalWidget());
+    if (fd == nullptr) {
+      if (!filterSeen.isEmpty() || clock->elapsed() > 20000) {  // answered, or never came
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+      }
+      return;
+    }
+    filterSeen = fd->Filter()->currentText();
+    if (clock->elapsed() > 20000) {
+      fd->reject();
+      return;
+    }
+    const QFileInfo file(path);
+    fd->SetFolder(file.absolutePath());
+    const auto rows = fd->List()->findItems(file.fileName(), Qt::MatchExactly);
+    if (rows.size() != 1) return;
+    fd->TapRow(fd->List()->row(rows.first()));
+    fd->TapRow(fd->List()->row(rows.first()));
+  });
+  timer->start(50);
+}
+
+inline void AnswerFileDialog(const QString& path) {
+  static QString filterSeen;
+  filterSeen.clear();
+  AnswerFileDialog(path, filterSeen);
 }
 
 // Jobs that record what they were asked, report through the log console as the real

@@ -19,32 +19,6 @@ namespace {
 
 const std::string kSamples = FENNWICK_STM8_SAMPLES;
 
-// Answers the next file dialog with `path` as an operator would (the file's folder, then two
-// taps on the file); gives up after 20 s so that a dialog that never comes fails the test.
-void AnswerFileDialog(const QString& path) {
-  auto* timer = new QTimer(qApp);
-  auto* clock = new QElapsedTimer;
-  clock->start();
-  QObject::connect(timer, &QTimer::timeout, [=] {
-    auto* fd = qobject_cast<CS19FileDialog*>(QApplication::activeModalWidget());
-    if (fd == nullptr || clock->elapsed() > 20000) {
-      if (fd) fd->reject();
-      if (fd || clock->elapsed() > 20000) {
-        timer->stop();
-        timer->deleteLater();
-        delete clock;
-      }
-      return;
-    }
-    const QFileInfo file(path);
-    fd->SetFolder(file.absolutePath());
-    const auto rows = fd->List()->findItems(file.fileName(), Qt::MatchExactly);
-    if (rows.size() != 1) return;
-    fd->TapRow(fd->List()->row(rows.first()));
-    fd->TapRow(fd->List()->row(rows.first()));
-  });
-  timer->start(50);
-}
 
 TEST(Stm8Window, OpensAndFlashesTheNextSampleIntoTheStm8) {
   Simulator sim({"--stm8", kSamples + "/fennwick-stm8-sample.s19"});

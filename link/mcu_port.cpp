@@ -138,7 +138,10 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
   // Unsigned subtraction keeps the silence right across the tick counter's wrap.
   while (clock_.TickCount() - start <= timeoutMs) {
     const uint32_t room = static_cast<uint32_t>(kReplySize - 1) - held;
-    if (std::exchange(waitFirst, false)) serial_.WaitReadable(m_hPort, kPollPauseMs);
+    // The pause before the first read is that round's pause: a silent line costs no more
+    // than one pause past its time-out.
+    const bool waited = std::exchange(waitFirst, false);
+    if (waited) serial_.WaitReadable(m_hPort, kPollPauseMs);
     uint32_t got = 0;
     if (!serial_.Read(m_hPort, reinterpret_cast<uint8_t*>(m_reply) + held, room, got)) return 0;
     if (got > room) got = room;  // never trust a driver past the room it was given
@@ -151,6 +154,7 @@ int CMcuPort::ReadReply(uint32_t timeoutMs, int logChunks, int terminator) {
       }
       // With room left, wake as soon as bytes come; with the buffer full there is nothing
       // to wake for, and the pause must not turn into a spin.
+      if (waited) continue;
       if (room > 0) {
         serial_.WaitReadable(m_hPort, kPollPauseMs);
       } else {

@@ -1,6 +1,6 @@
 #pragma once
-// fennwick-cli's exit codes: stable for scripts, one table for --help, the JSON `result`
-// words and the records.
+// The exit codes of both front ends: stable for scripts, one table for fennwick-cli's --help,
+// the JSON `result` words, the records and the window's exit status.
 #include <span>
 #include <string>
 #include <vector>

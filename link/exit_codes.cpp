@@ -1,4 +1,4 @@
-#include "cli/exit_codes.h"
+#include "link/exit_codes.h"
 
 #include <array>
 

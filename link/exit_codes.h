@@ -32,6 +32,39 @@ struct ExitCodeInfo {
   const char* help;  // one line of --help
 };
 
+// How a job on one board ended: the identification's, the examination's and the
+// programming run's cases, and the command line's own. Each maps to one exit code.
+enum class JobEnd {
+  // The identification
+  PortNotOpened,
+  PortNotSetUp,
+  Silent,
+  Identified,
+  // The examination
+  FileUnreadable,
+  NoDescription,
+  Unsuitable,
+  Suitable,
+  // The programming run
+  NoData,
+  PortNotOpen,
+  Refused,
+  Stalled,
+  Flawed,
+  Programmed,
+  // Any of them
+  LineLost,
+  Interrupted,
+  OutOfMemory,
+  // Programming past a refusal (--force), stopping short of it (--dry-run), a worker thread
+  // that never started
+  Forced,
+  DryRun,
+  ThreadFailed,
+};
+
+ExitCode ExitCodeOf(JobEnd end);
+
 // Every code, in ascending order.
 std::span<const ExitCodeInfo> ExitCodes();
 

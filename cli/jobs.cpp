@@ -62,7 +62,6 @@ JobResult JudgeExamination(Board& board, const ExamineOutcome& result, const std
   }
   switch (result.verdict) {
     case ExamineOutcome::Verdict::NotRun:
-    case ExamineOutcome::Verdict::FileNotOpened:
       board.Say("cannot read " + file + Reason(result.fileErrno));
       return {JobEnd::FileUnreadable, "file not readable"};
     case ExamineOutcome::Verdict::OutOfMemory:
@@ -122,7 +121,6 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
   board.Say(ProgramVerdict(outcome));
   switch (outcome.status) {
     case Status::NullPath:
-    case Status::FileNotOpened:
     case Status::FileUnreadable:
       board.Say("cannot read " + file + Reason(outcome.fileErrno));
       return {JobEnd::FileUnreadable, "file not readable"};
@@ -132,8 +130,6 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
       return {JobEnd::PortNotOpen, "port not open"};
     case Status::Refused:
       return {JobEnd::Refused, "IAP refused"};
-    case Status::OutOfMemory:
-      return {JobEnd::OutOfMemory, "out of memory"};
     case Status::Interrupted:
       return {JobEnd::Interrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
     case Status::LineLost:
@@ -166,11 +162,9 @@ bool BlocksWentOut(const ProgramOutcome& outcome) {
   using Status = ProgramOutcome::Status;
   switch (outcome.status) {
     case Status::NullPath:
-    case Status::FileNotOpened:
     case Status::NoData:
     case Status::PortNotOpen:
     case Status::Refused:
-    case Status::OutOfMemory:
     case Status::FileUnreadable:
       return false;
     case Status::Interrupted:
@@ -280,7 +274,6 @@ std::string VerdictWord(const Board& board) {
     case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
     case ExamineOutcome::Verdict::NoDescription: return "no-description";
     case ExamineOutcome::Verdict::NotRun:
-    case ExamineOutcome::Verdict::FileNotOpened:
     case ExamineOutcome::Verdict::OutOfMemory: return {};
   }
   return {};

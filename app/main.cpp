@@ -18,6 +18,7 @@
 #include "app/options.h"
 #include "app/stop_signals.h"
 #include "app/window_report.h"
+#include "link/exit_codes.h"
 #include "platform/port_name.h"
 #include "platform/std_descriptors.h"
 #include "ui/flasher_dlg.h"
@@ -52,11 +53,11 @@ using namespace fennwick;
 
 int main(int argc, char** argv) {
   // Before the port is opened: it must not become stdout or stderr.
-  if (!EnsureStandardDescriptors()) return 1;
+  if (!EnsureStandardDescriptors()) return kExitFailure;
   // Before the port is opened too: a stop must find its settings to put back.
   if (!InstallStopSignals()) {
     std::fprintf(stderr, "fennwick: cannot prepare for stop signals: %s\n", std::strerror(errno));
-    return 1;
+    return kExitFailure;
   }
   // The command line is read before the toolkit starts, so that --help and mistakes are
   // answered without a display.
@@ -70,17 +71,17 @@ int main(int argc, char** argv) {
     case ParseResult::Help:
     case ParseResult::Version:
       std::printf("%s\n", qPrintable(message));
-      return 0;
+      return kExitOk;
     case ParseResult::Error:
       std::fprintf(stderr, "fennwick: %s\nTry 'fennwick --help'.\n", qPrintable(message));
-      return 2;
+      return kExitUsage;
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
       qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
     std::fprintf(stderr,
                  "fennwick: no display to open the window on (set DISPLAY, or QT_QPA_PLATFORM such as "
                  "linuxfb or eglfs on the device)\n");
-    return 1;
+    return kExitFailure;
   }
 
   QApplication app(argc, argv);
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
       std::fprintf(stderr, "fennwick: no screen to show the window on\n");
-      return 1;
+      return kExitFailure;
     }
     setup.screenWidth = screen->size().width();
     setup.screenHeight = screen->size().height();
@@ -203,6 +204,9 @@ int main(int argc, char** argv) {
     return dlg.DoModal();
   });
   if (unidentified) std::fprintf(stderr, "fennwick: the MCU did not answer the identification\n");
-  if (runCut) return kWindowExitInterrupted;
-  return reportFailed ? 1 : unidentified ? 3 : 0;
+  if (runCut) return kExitInterrupted;
+  // A window whose MCU never answered ends as a port that could not be set up: nothing was
+  // programmed through it.
+  if (reportFailed) return kExitFailure;
+  return unidentified ? kExitPort : kExitOk;
 }

@@ -125,7 +125,6 @@ void McuJobRunner::ExamineRead(FirmwareRead read) {
   const ExamineOutcome examined = port_.ExamineFirmware(firmware);
   switch (examined.verdict) {
     case ExamineOutcome::Verdict::NotRun:
-    case ExamineOutcome::Verdict::FileNotOpened:
     case ExamineOutcome::Verdict::OutOfMemory:
       concerns_.push_back("The file could not be examined.");
       return;

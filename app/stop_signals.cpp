@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include "link/exit_codes.h"
 #include "platform/system_serial.h"
 
 namespace fennwick {
@@ -10,7 +11,7 @@ bool InstallStopSignals() {
   StopRules rules;
   rules.againNotice = "fennwick: interrupted again; stopped at once\n";
   rules.atOnce = RestoreOpenPortsNow;
-  rules.exitCode = kWindowExitInterrupted;
+  rules.exitCode = kExitInterrupted;
   return InstallStopRequests(rules);
 }
 

@@ -2,7 +2,8 @@
 // How the window meets a stop from its service manager or its terminal (SIGINT, SIGTERM,
 // SIGHUP), by the rules of platform/stop_request.h: the first is a request that the window's
 // thread takes up, so that a programming run ends after the block in flight with its verdict
-// in the log; a second one ends the process at once, the ports' settings put back first. A
+// in the log; a second one ends the process at once, the ports' settings put back first; both
+// leave with kExitInterrupted. A
 // signal that was ignored when the program started stays ignored.
 #include <functional>
 
@@ -11,10 +12,6 @@
 class QObject;
 
 namespace fennwick {
-
-// Exit status of a window whose programming run a stop cut short, and of one that a second
-// signal ended: the command line's code for an interrupted run.
-constexpr int kWindowExitInterrupted = 14;
 
 // Call early in main, before any port is opened. False (errno set) when it cannot be done.
 bool InstallStopSignals();

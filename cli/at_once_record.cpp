@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/interrupt_records.h"
+#include "link/exit_codes.h"
 #include "platform/system_serial.h"
 
 // The records that a stop at once appends, shared by each system's stop handler: nothing

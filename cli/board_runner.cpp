@@ -77,7 +77,7 @@ RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index,
     run.mcuDescription.pop_back();
   }
   run.verdict = VerdictWord(board);
-  run.exitCode = result.code;
+  run.exitCode = result.code();
   run.result = result.text;
   run.programmed = result.programmed;
   run.blocksAccepted = result.blocksAccepted;
@@ -97,7 +97,7 @@ std::unique_ptr<AtOnceRecord> ArmAtOnce(const CliContext& ctx, const RunSetup& s
   auto record = std::make_unique<AtOnceRecord>(ctx.log->fd());
   AtOnceRecord* armed = record.get();
   board.capture.onChange = [&ctx, &setup, index, port = std::move(port), started, &board, armed] {
-    const JobResult atOnce{kExitInterrupted, "interrupted at once"};
+    const JobResult atOnce{JobEnd::Interrupted, "interrupted at once"};
     armed->Update(RecordBody(MakeRecord(ctx, setup, index, port(), started, board, atOnce, 0)));
   };
   board.capture.onChange();
@@ -198,7 +198,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
     } catch (const std::system_error& e) {
       // The other boards go on; this one failed before it began.
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
-      const JobResult result{kExitThread, "thread not started"};
+      const JobResult result{JobEnd::ThreadFailed, "thread not started"};
       display.SetStatus(i, result.text);
       runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0, atOnce[i].get());
     }

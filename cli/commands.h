@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "cli/exit_codes.h"
 #include "cli/output_text.h"
 #include "cli/system_log.h"
 #include "firmware/loaded_firmware.h"
+#include "link/exit_codes.h"
 #include "link/protocol.h"
 #include "platform/system.h"
 

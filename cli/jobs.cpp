@@ -29,63 +29,62 @@ JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
   switch (id.openError) {
     case OpenError::NoSuchDevice:
       board.Say("no such device: " + path + " (give the port with --port PATH)");
-      return {kExitPort, "no such device"};
+      return {JobEnd::PortNotOpened, "no such device"};
     case OpenError::PermissionDenied:
       board.Say("permission denied: " + path +
                 " (add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again)");
-      return {kExitPort, "permission denied"};
+      return {JobEnd::PortNotOpened, "permission denied"};
     case OpenError::Busy:
       board.Say("busy: " + path + " is in use by another program");
-      return {kExitPort, "port busy"};
+      return {JobEnd::PortNotOpened, "port busy"};
     case OpenError::NotSerial:
       board.Say("not a serial device: " + path);
-      return {kExitPort, "not a serial device"};
+      return {JobEnd::PortNotOpened, "not a serial device"};
     case OpenError::ControllingTerminal:
       board.Say("not a port for an MCU: " + path + " is this program's own terminal");
-      return {kExitPort, "own terminal"};
+      return {JobEnd::PortNotOpened, "own terminal"};
     case OpenError::StandardStream:
       board.Say("not a port for an MCU: " + path + " is this program's standard input, output or error");
-      return {kExitPort, "standard stream"};
+      return {JobEnd::PortNotOpened, "standard stream"};
     case OpenError::Other:
     case OpenError::None:
       break;
   }
   board.Say("cannot open the serial port " + path + Reason(id.portErrno));
-  return {kExitPort, "port not opened"};
+  return {JobEnd::PortNotOpened, "port not opened"};
 }
 
-// What the examination found, as an exit code.
+// What the examination found, as how the job ends.
 JobResult JudgeExamination(Board& board, const ExamineOutcome& result, const std::string& file) {
   if (result.readError) {
     board.Say("read error in " + file + Reason(result.fileErrno));
-    return {kExitFile, "file not readable"};
+    return {JobEnd::FileUnreadable, "file not readable"};
   }
   switch (result.verdict) {
     case ExamineOutcome::Verdict::NotRun:
-    case ExamineOutcome::Verdict::FileNotOpened:
       board.Say("cannot read " + file + Reason(result.fileErrno));
-      return {kExitFile, "file not readable"};
+      return {JobEnd::FileUnreadable, "file not readable"};
     case ExamineOutcome::Verdict::OutOfMemory:
       board.Say("out of memory");
-      return {kExitFailure, "out of memory"};
+      return {JobEnd::OutOfMemory, "out of memory"};
     case ExamineOutcome::Verdict::NoDescription:
       board.Say(file + " has no description block");
-      return {kExitNoDescription, "no description"};
+      return {JobEnd::NoDescription, "no description"};
     case ExamineOutcome::Verdict::Unsuitable:
       board.Say(file + " does not suit the MCU attached");
-      return {kExitUnsuitable, "unsuitable"};
+      return {JobEnd::Unsuitable, "unsuitable"};
     case ExamineOutcome::Verdict::Suitable:
       break;
   }
-  return {kExitOk, "suitable"};
+  return {JobEnd::Suitable, "suitable"};
 }
 
 // Before the IAP request: a silent MCU, or a file that does not suit the MCU or carries
-// no description, gets nothing unless the operator insisted. Returns kExitOk to go on.
+// no description, gets nothing unless the operator insisted. Ends Suitable or Forced to go on.
 JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const LoadedFirmware& firmware,
                                const std::string& file, bool force) {
   const char* const kNothingSent = "nothing was sent; --force programs it all the same";
-  if (identified.code == kExitSilent) {
+  if (identified.end == JobEnd::Silent) {
     if (!force) {
       board.Say(kNothingSent);
       return identified;
@@ -97,18 +96,18 @@ JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const 
   const ExamineOutcome examined = board.port.ExamineFirmware(firmware);
   board.Quiet(false);
   const JobResult judged = JudgeExamination(board, examined, file);
-  if (judged.code == kExitUnsuitable || judged.code == kExitNoDescription) {
+  if (judged.end == JobEnd::Unsuitable || judged.end == JobEnd::NoDescription) {
     if (!force) {
       board.Say(kNothingSent + std::string(" (`fennwick-cli examine ") + file + "` shows the description)");
       return judged;
     }
     board.Say("warning: programming it anyway (--force)");
-    return {kExitOk, "forced"};
+    return {JobEnd::Forced, "forced"};
   }
   return judged;
 }
 
-// The run's outcome as an exit code, with the verdict that the window logs.
+// How the run ended, with the verdict that the window logs.
 JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const std::string& file, uint32_t crc32) {
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {
@@ -122,37 +121,34 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
   board.Say(ProgramVerdict(outcome));
   switch (outcome.status) {
     case Status::NullPath:
-    case Status::FileNotOpened:
     case Status::FileUnreadable:
       board.Say("cannot read " + file + Reason(outcome.fileErrno));
-      return {kExitFile, "file not readable"};
+      return {JobEnd::FileUnreadable, "file not readable"};
     case Status::NoData:
-      return {kExitFileProblems, "no data"};
+      return {JobEnd::NoData, "no data"};
     case Status::PortNotOpen:
-      return {kExitPort, "port not open"};
+      return {JobEnd::PortNotOpen, "port not open"};
     case Status::Refused:
-      return {kExitRefused, "IAP refused"};
-    case Status::OutOfMemory:
-      return {kExitFailure, "out of memory"};
+      return {JobEnd::Refused, "IAP refused"};
     case Status::Interrupted:
-      return {kExitInterrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
+      return {JobEnd::Interrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
     case Status::LineLost:
       board.Say("the port " + board.port.LastIdentify().portPath + " was lost during the run");
-      return {kExitPortLost, "port lost"};
+      return {JobEnd::LineLost, "port lost"};
     case Status::Stalled:
-      return {kExitIncomplete, "stopped: no replies"};
+      return {JobEnd::Stalled, "stopped: no replies"};
     case Status::Flawed:
       if (outcome.blocksRefused > 0) {
         const char* const blocks = outcome.blocksRefused == 1 ? " block" : " blocks";
-        return {kExitIncomplete, std::to_string(outcome.blocksRefused) + blocks + " refused (the first: block " +
+        return {JobEnd::Flawed, std::to_string(outcome.blocksRefused) + blocks + " refused (the first: block " +
                                      std::to_string(outcome.firstRefused) + ")"};
       }
-      return {kExitIncomplete, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
+      return {JobEnd::Flawed, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
                                                          : std::string("incomplete")};
     case Status::Programmed:
       break;
   }
-  JobResult done{kExitOk, "programmed"};
+  JobResult done{JobEnd::Programmed, "programmed"};
   for (const std::string& warning : ProgramWarnings(outcome)) {
     board.Say("warning: " + warning);
     done.warnings.push_back(warning);
@@ -166,11 +162,9 @@ bool BlocksWentOut(const ProgramOutcome& outcome) {
   using Status = ProgramOutcome::Status;
   switch (outcome.status) {
     case Status::NullPath:
-    case Status::FileNotOpened:
     case Status::NoData:
     case Status::PortNotOpen:
     case Status::Refused:
-    case Status::OutOfMemory:
     case Status::FileUnreadable:
       return false;
     case Status::Interrupted:
@@ -188,7 +182,7 @@ bool BlocksWentOut(const ProgramOutcome& outcome) {
 
 JobResult Interrupted(Board& board, const std::string& when) {
   board.Say("interrupted " + when);
-  return {kExitInterrupted, "interrupted"};
+  return {JobEnd::Interrupted, "interrupted"};
 }
 
 JobResult Identify(Board& board) {
@@ -202,12 +196,12 @@ JobResult Identify(Board& board) {
       return ExplainOpenFailure(board, id);
     case IdentifyOutcome::Status::PortNotSetUp:
       board.Say("the serial port " + id.portPath + " refused its settings" + Reason(id.portErrno));
-      return {kExitPort, "port not set up"};
+      return {JobEnd::PortNotSetUp, "port not set up"};
     case IdentifyOutcome::Status::LineLost:
       // A port that vanished (a pulled adapter, a hung-up line) is not a silent MCU, and
       // nothing more can be sent on it.
       board.Say("the port " + id.portPath + " was lost during the identification");
-      return {kExitPortLost, "port lost"};
+      return {JobEnd::LineLost, "port lost"};
     case IdentifyOutcome::Status::Interrupted:
       return Interrupted(board, "during the identification; nothing was flashed");
     case IdentifyOutcome::Status::Silent:
@@ -218,7 +212,7 @@ JobResult Identify(Board& board) {
   if (id.status == IdentifyOutcome::Status::Silent) {
     board.Say(std::string("MCU silent: no reply to the ") + (id.versionReplied ? "description" : "version") +
               " query on " + id.portPath);
-    return {kExitSilent, "MCU silent"};
+    return {JobEnd::Silent, "MCU silent"};
   }
   if (id.versionTooLong) {
     // It answered; the buffer holds what fits, and the rest of the reply came as the
@@ -227,36 +221,40 @@ JobResult Identify(Board& board) {
               " bytes; only its beginning was read");
   }
   board.description = id.description;
-  return {kExitOk, "ok"};
+  return {JobEnd::Identified, "ok"};
 }
 
 JobResult Examine(Board& board, const LoadedFirmware& firmware, const std::string& file, bool offline,
                   const std::string& mcuVersion) {
-  JobResult identified{kExitOk, "ok"};
+  JobResult identified{JobEnd::Identified, "ok"};
   if (offline) {
     // The version line as the MCU would send it: its text from byte 3 on is compared.
     const std::string text = mcuVersion.size() > 3 ? mcuVersion.substr(3, kVersionSize - 1) : std::string();
     std::memcpy(board.version, text.data(), text.size());
   } else {
     identified = Identify(board);
-    if (identified.code == kExitPort || identified.code == kExitInterrupted) return identified;
+    if (identified.end == JobEnd::PortNotOpened || identified.end == JobEnd::PortNotSetUp ||
+        identified.end == JobEnd::Interrupted) {
+      return identified;
+    }
   }
   const JobResult judged = JudgeExamination(board, board.port.ExamineFirmware(firmware), file);
-  if (judged.code == kExitFile || judged.code == kExitFailure) return judged;
-  return identified.code != kExitOk ? identified : judged;
+  if (judged.end == JobEnd::FileUnreadable || judged.end == JobEnd::OutOfMemory) return judged;
+  return identified.end != JobEnd::Identified ? identified : judged;
 }
 
 JobResult Program(Board& board, const LoadedFirmware& firmware, const std::string& file,
                   const ProgramSettings& settings) {
   const JobResult identified = Identify(board);
-  if (identified.code == kExitPort || identified.code == kExitPortLost || identified.code == kExitInterrupted) {
+  if (identified.end == JobEnd::PortNotOpened || identified.end == JobEnd::PortNotSetUp ||
+      identified.end == JobEnd::LineLost || identified.end == JobEnd::Interrupted) {
     return identified;
   }
   const JobResult vetted = VetBeforeProgramming(board, identified, firmware, file, settings.force);
-  if (vetted.code != kExitOk) return vetted;
+  if (vetted.end != JobEnd::Suitable && vetted.end != JobEnd::Forced) return vetted;
   if (settings.dryRun) {
     board.Say("dry run: the MCU would be programmed now; nothing was sent");
-    return {kExitOk, "dry run"};
+    return {JobEnd::DryRun, "dry run"};
   }
   board.port.SetBlockLimits(settings.limits);
   if (board.onProgramming) board.onProgramming();
@@ -276,7 +274,6 @@ std::string VerdictWord(const Board& board) {
     case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
     case ExamineOutcome::Verdict::NoDescription: return "no-description";
     case ExamineOutcome::Verdict::NotRun:
-    case ExamineOutcome::Verdict::FileNotOpened:
     case ExamineOutcome::Verdict::OutOfMemory: return {};
   }
   return {};

@@ -1,6 +1,6 @@
 #pragma once
 // The jobs that a command runs on each board: identify, examine, program. Each tells its
-// outcome as an exit code and a short text, and its messages through the board.
+// outcome as how it ended and a short text, and its messages through the board.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -8,14 +8,15 @@
 
 #include "cli/board.h"
 #include "firmware/loaded_firmware.h"
+#include "link/exit_codes.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
 
 struct JobResult {
-  JobResult() = default;
-  JobResult(int c, std::string t) : code(c), text(std::move(t)) {}
-  int code = kExitFailure;
+  JobResult(JobEnd e, std::string t) : end(e), text(std::move(t)) {}
+  ExitCode code() const { return ExitCodeOf(end); }
+  JobEnd end;
   std::string text;  // short, for the table and the log file
   bool programmed = false;  // blocks were sent
   uint32_t blocksAccepted = 0;

@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/check_command.h"
-#include "cli/exit_codes.h"
 #include "cli/ports.h"
 #include "cli/record_text.h"
+#include "link/exit_codes.h"
 #include "platform/text.h"
 
 namespace fennwick {

@@ -55,11 +55,9 @@ struct IdentifyOutcome {
 struct ProgramOutcome {
   enum class Status {
     NullPath,        // no file was chosen: nothing sent
-    FileNotOpened,   // nothing sent
     NoData,          // the image holds not one data byte: nothing sent, not even "$wIAP"
     PortNotOpen,     // the port never opened or was closed: nothing sent
     Refused,         // the MCU answered "$wIAP" with '#'
-    OutOfMemory,     // after "$wIAP", before any block
     FileUnreadable,  // after "$wIAP", before any block: a half-read image is never sent
     Interrupted,     // a stop request: blocksSent blocks went out, no end record
     LineLost,        // the port vanished: blocksSent blocks went out (0: before the first)
@@ -80,7 +78,7 @@ struct ProgramOutcome {
   uint32_t blocksRefused = 0;   // block replies that began with '#', whole or not
   uint32_t firstRefused = 0;   // the first of them (0-based), when there is one
   uint32_t shortWrites = 0;  // writes not taken whole, the port not being open included
-  int fileErrno = 0;         // FileNotOpened, FileUnreadable: the errno value (0 when none applies)
+  int fileErrno = 0;         // FileUnreadable: the errno value (0 when none applies)
   uint32_t blocksSent = 0;   // Interrupted, LineLost: the blocks sent
   LoadStats load;
   bool Succeeded() const { return status == Status::Programmed; }
@@ -95,10 +93,10 @@ struct BlockLimits {
 
 // What an examination found.
 struct ExamineOutcome {
-  enum class Verdict { NotRun, FileNotOpened, OutOfMemory, NoDescription, Suitable, Unsuitable };
+  enum class Verdict { NotRun, OutOfMemory, NoDescription, Suitable, Unsuitable };
   Verdict verdict = Verdict::NotRun;
   bool readError = false;
-  int fileErrno = 0;  // FileNotOpened or readError: the errno value (0 when none applies)
+  int fileErrno = 0;  // readError: the errno value (0 when none applies)
 };
 
 class CMcuPort {

@@ -20,16 +20,12 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
   switch (outcome.status) {
     case Status::NullPath:
       return "Nothing was flashed: no file was chosen.";
-    case Status::FileNotOpened:
-      return "Nothing was flashed: the file cannot be opened.";
     case Status::NoData:
       return "Nothing was flashed: the file holds no data for the flash.";
     case Status::PortNotOpen:
       return "Nothing was flashed: the IAP request could not be sent.";
     case Status::FileUnreadable:
       return "Nothing was flashed: the file could not be read to its end.";
-    case Status::OutOfMemory:
-      return "Nothing was flashed: out of memory.";
     case Status::Refused:
       return "Nothing was flashed: the MCU refused IAP mode.";
     case Status::Interrupted:

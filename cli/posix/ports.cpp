@@ -11,9 +11,9 @@
 #include <memory>
 #include <sstream>
 
-#include "cli/exit_codes.h"
 #include "cli/record_text.h"
 #include "cli/run_report.h"
+#include "link/exit_codes.h"
 #include "link/protocol.h"
 #include "platform/port_name.h"
 

@@ -16,9 +16,9 @@
 #include <ctime>
 #include <vector>
 
-#include "cli/exit_codes.h"
 #include "cli/record_text.h"
 #include "cli/run_report.h"
+#include "link/exit_codes.h"
 
 #ifdef FENNWICK_JOURNAL
 #include <systemd/sd-journal.h>

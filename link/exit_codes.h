@@ -1,6 +1,6 @@
 #pragma once
-// fennwick-cli's exit codes: stable for scripts, one table for --help, the JSON `result`
-// words and the records.
+// The exit codes of both front ends: stable for scripts, one table for fennwick-cli's --help,
+// the JSON `result` words, the records and the window's exit status.
 #include <span>
 #include <string>
 #include <vector>
@@ -31,6 +31,39 @@ struct ExitCodeInfo {
   const char* word;  // the JSON document's and the records' `result`
   const char* help;  // one line of --help
 };
+
+// How a job on one board ended: the identification's, the examination's and the
+// programming run's cases, and the command line's own. Each maps to one exit code.
+enum class JobEnd {
+  // The identification
+  PortNotOpened,
+  PortNotSetUp,
+  Silent,
+  Identified,
+  // The examination
+  FileUnreadable,
+  NoDescription,
+  Unsuitable,
+  Suitable,
+  // The programming run
+  NoData,
+  PortNotOpen,
+  Refused,
+  Stalled,
+  Flawed,
+  Programmed,
+  // Any of them
+  LineLost,
+  Interrupted,
+  OutOfMemory,
+  // Programming past a refusal (--force), stopping short of it (--dry-run), a worker thread
+  // that never started
+  Forced,
+  DryRun,
+  ThreadFailed,
+};
+
+ExitCode ExitCodeOf(JobEnd end);
 
 // Every code, in ascending order.
 std::span<const ExitCodeInfo> ExitCodes();

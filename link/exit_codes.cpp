@@ -1,4 +1,4 @@
-#include "cli/exit_codes.h"
+#include "link/exit_codes.h"
 
 #include <array>
 
@@ -40,6 +40,45 @@ constexpr bool InOrder() {
 static_assert(InOrder(), "the table is indexed by the code");
 
 }  // namespace
+
+ExitCode ExitCodeOf(JobEnd end) {
+  switch (end) {
+    case JobEnd::Identified:
+    case JobEnd::Suitable:
+    case JobEnd::Programmed:
+    case JobEnd::Forced:
+    case JobEnd::DryRun:
+      return kExitOk;
+    case JobEnd::OutOfMemory:
+      return kExitFailure;
+    case JobEnd::PortNotOpened:
+    case JobEnd::PortNotSetUp:
+    case JobEnd::PortNotOpen:
+      return kExitPort;
+    case JobEnd::Silent:
+      return kExitSilent;
+    case JobEnd::Unsuitable:
+      return kExitUnsuitable;
+    case JobEnd::NoDescription:
+      return kExitNoDescription;
+    case JobEnd::FileUnreadable:
+      return kExitFile;
+    case JobEnd::Refused:
+      return kExitRefused;
+    case JobEnd::Stalled:
+    case JobEnd::Flawed:
+      return kExitIncomplete;
+    case JobEnd::LineLost:
+      return kExitPortLost;
+    case JobEnd::NoData:
+      return kExitFileProblems;
+    case JobEnd::Interrupted:
+      return kExitInterrupted;
+    case JobEnd::ThreadFailed:
+      return kExitThread;
+  }
+  return kExitFailure;
+}
 
 std::span<const ExitCodeInfo> ExitCodes() { return kTable; }
 

@@ -7,35 +7,12 @@
 
 #include "cli/host.h"
 #include "cli/interrupt.h"
+#include "cli/record_text.h"
 #include "platform/file.h"
 
 namespace fennwick {
 
 namespace {
-
-// A file's text in quotes, with what a terminal would not show escaped.
-std::string Quoted(const std::string& text) {
-  std::string s = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<uint8_t>(ch);
-    switch (c) {
-      case '\r': s += "\\r"; break;
-      case '\n': s += "\\n"; break;
-      case '\t': s += "\\t"; break;
-      case '"': s += "\\\""; break;
-      case '\\': s += "\\\\"; break;
-      default:
-        if (c >= 0x20 && c < 0x7F) {
-          s += ch;
-        } else {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", c);
-          s += hex;
-        }
-    }
-  }
-  return s + "\"";
-}
 
 // A firmware file piped in: read whole, with the limit that files have.
 bool ReadStandardInput(size_t limit, std::string& bytes, std::string& whyNot) {
@@ -117,10 +94,10 @@ int RunCheck(std::FILE* out, std::FILE* err, const std::string& file, const File
   if (!d.present) {
     std::fprintf(out, "description: none (no '$' at 0x%X)\n", kDescriptionAddress);
   } else {
-    std::fprintf(out, "description: %s\n", Quoted(d.first).c_str());
-    std::fprintf(out, "description: second text %s\n", Quoted(d.second).c_str());
+    std::fprintf(out, "description: %s\n", AsciiQuoted(d.first).c_str());
+    std::fprintf(out, "description: second text %s\n", AsciiQuoted(d.second).c_str());
     const std::string compat(d.compat.begin(), d.compat.end());
-    std::fprintf(out, "description: compatibility %s\n", Quoted(compat).c_str());
+    std::fprintf(out, "description: compatibility %s\n", AsciiQuoted(compat).c_str());
   }
   std::fprintf(out, "crc32: 0x%08X\n", r.crc32);
   for (const FileProblem& p : r.warnings) std::fprintf(out, "warning: %s\n", ProblemLine(p).c_str());

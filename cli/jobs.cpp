@@ -4,6 +4,7 @@
 
 #include "cli/interrupt.h"
 #include "cli/run_report.h"
+#include "firmware/firmware_file.h"
 
 namespace fennwick {
 
@@ -139,8 +140,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
       return {JobEnd::Stalled, "stopped: no replies"};
     case Status::Flawed:
       if (outcome.blocksRefused > 0) {
-        const char* const blocks = outcome.blocksRefused == 1 ? " block" : " blocks";
-        return {JobEnd::Flawed, std::to_string(outcome.blocksRefused) + blocks + " refused (the first: block " +
+        return {JobEnd::Flawed, CountOf(outcome.blocksRefused, "block", "blocks") + " refused (the first: block " +
                                      std::to_string(outcome.firstRefused) + ")"};
       }
       return {JobEnd::Flawed, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"

@@ -47,12 +47,18 @@ int HexValue(char c) {
   return -1;
 }
 
-// `backslash`: a backslash escaped too, so that the text can be read back.
-std::string Escaped(std::string_view text, bool quote, bool backslash) {
+// `backslash`: a backslash escaped too, so that the text can be read back. `ascii`: every
+// byte from 0x80 escaped, UTF-8 or not.
+std::string Escaped(std::string_view text, bool quote, bool backslash, bool ascii = false) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80 && ascii) {
+      Hex(out, c);
+      ++i;
+      continue;
+    }
     if (c >= 0x80) {
       const size_t n = Utf8Length(text, i);
       // C1 controls (U+0080..U+009F) move a terminal as C0 ones do.
@@ -94,6 +100,13 @@ std::string ShownText(std::string_view text) { return Escaped(text, false, false
 std::string RecordQuoted(std::string_view text) {
   std::string out(1, '"');
   out += RecordEscaped(text, true);
+  out += '"';
+  return out;
+}
+
+std::string AsciiQuoted(std::string_view text) {
+  std::string out(1, '"');
+  out += Escaped(text, true, true, true);
   out += '"';
   return out;
 }

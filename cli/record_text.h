@@ -13,12 +13,15 @@ namespace fennwick {
 std::string RecordEscaped(std::string_view text, bool quote);
 // `text` escaped and in double quotes: "\"SN-7 result=ok\"".
 std::string RecordQuoted(std::string_view text);
+// As RecordQuoted, but every byte from 0x80 as "\xHH" too: a file's bytes, whatever their
+// code page, shown as they are.
+std::string AsciiQuoted(std::string_view text);
 // Text from outside (a name from the environment, a device's own strings) as a terminal
 // shows it: as RecordEscaped, but a backslash and '"' stand for themselves (a Windows path
 // stays readable). For display only; it is not meant to be read back.
 std::string ShownText(std::string_view text);
-// The inverse of both (quotes already taken off): the original bytes, or false for a
-// malformed escape.
+// The inverse of RecordEscaped, RecordQuoted and AsciiQuoted (quotes already taken off): the
+// original bytes, or false for a malformed escape.
 bool RecordUnescape(std::string_view text, std::string& out);
 
 // Device text (the log, the MCU's replies: the device's 8-bit code page with CR LF) as

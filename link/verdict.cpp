@@ -2,12 +2,12 @@
 #include <string>
 #include <vector>
 
+#include "firmware/firmware_file.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
 
 namespace {
-std::string Plural(uint32_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 std::string BlockAddressText(uint32_t block) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(kFlashBase + kBlockSize * block));
@@ -53,7 +53,7 @@ std::string ProgramVerdict(const ProgramOutcome& outcome) {
   }
   if (!outcome.iapReplied) add("the IAP request got no complete reply");
   if (outcome.blockTimeouts > 0) add(std::to_string(outcome.blockTimeouts) + " of " + std::to_string(kBlockCount) + " block replies timed out");
-  if (outcome.shortWrites > 0) add(Plural(outcome.shortWrites, "write was", "writes were") + " not taken whole");
+  if (outcome.shortWrites > 0) add(CountOf(outcome.shortWrites, "write was", "writes were") + " not taken whole");
   return "Finished with errors: " + problems + ".";
 }
 

@@ -87,15 +87,15 @@ TEST_F(CheckCommand, CleanFileReport) {
 }
 
 TEST_F(CheckCommand, ProblemsAndDescription) {
-  const std::vector<uint8_t> block = {'$', 'F', 'N', 'W', 'K', '-', '1', '0', '7', '"', 0x01, 0};
+  const std::vector<uint8_t> block = {'$', 'F', 'N', 'W', 'K', '-', '1', '0', '7', '"', 0x01, 0xC3, 0xA9, 0};
   const std::string file =
       Write("fw.ihx", Ihx(0, 0x8100, block) + ":0182000001FF\n" + Ihx(1, 0, {}) + Ihx(0, 0x8100, {1}));
   EXPECT_EQ(RunCheck(out_, err_, file), kExitFileProblems);
   const std::string out = Out();
-  EXPECT_NE(out.find("format: Intel HEX\nlines: 4\ndata: 0x08100-0x0810B, 12 bytes\ndata: 0x08200-0x08200, 1 byte\n"),
+  EXPECT_NE(out.find("format: Intel HEX\nlines: 4\ndata: 0x08100-0x0810D, 14 bytes\ndata: 0x08200-0x08200, 1 byte\n"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("description: \"$FNWK-107\\\"\\x01\"\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("description: \"$FNWK-107\\\"\\x01\\xC3\\xA9\"\n"), std::string::npos) << out;
   EXPECT_NE(out.find("description: second text \"\"\n"), std::string::npos) << out;
   EXPECT_NE(out.find("description: compatibility \"107\"\n"), std::string::npos) << out;
   EXPECT_NE(out.find("line 2: checksum 0xFF, expected 0x7C\nline 4: data after the end-of-file record of line 3; not read\n"

@@ -25,7 +25,8 @@ declare -A carries=(
     ./usr/share/man/man1/fennwick-cli.1.gz ./usr/share/man/man1/fennwick-mcu-sim.1.gz
     ./usr/share/bash-completion/completions/fennwick-cli ./lib/udev/rules.d/60-fennwick-serial.rules
     ./usr/share/doc/fennwick-cli/copyright ./usr/share/doc/fennwick-cli/changelog.gz
-    ./usr/share/doc/fennwick-cli/README.md.gz ./usr/share/doc/fennwick-cli/examples/fennwick.example.ini"
+    ./usr/share/doc/fennwick-cli/README.md.gz ./usr/share/doc/fennwick-cli/examples/fennwick.example.ini
+    ./usr/share/doc/fennwick-cli/docs/command-line.md.gz ./usr/share/doc/fennwick-cli/docs/screenshot.png"
   [$window_deb]="./usr/bin/fennwick ./usr/bin/fennwick-kiosk-session
     ./usr/share/man/man1/fennwick.1.gz ./usr/share/man/man1/fennwick-kiosk-session.1.gz
     ./usr/share/applications/fennwick.desktop ./usr/share/icons/hicolor/32x32/apps/fennwick.png

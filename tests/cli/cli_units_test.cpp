@@ -19,7 +19,6 @@
 #include "cli/terminal_console.h"
 #include "fakes/stream_capture.h"
 #include "fakes/temp_dir.h"
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -225,12 +224,10 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {
 TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtTheEnd) {
   std::string out = Capture([](std::FILE* f) {
     MultiDisplay display(f, f, false, {"A", "B"});
-    display.Log(0).SetSel(0, 0);
-    display.Log(0).ReplaceSel(Cp1252ToUtf16("one\r\ntw"));
-    display.Log(1).ReplaceSel(Cp1252ToUtf16("MCU: "));
-    display.Log(0).ReplaceSel(Cp1252ToUtf16("o\r\n"));
-    display.Log(1).ReplaceSel(Cp1252ToUtf16("...."));
-    EXPECT_EQ(display.Log(0).GetWindowTextLength(), 10);
+    display.Observer(0).LogText("one\r\ntw");
+    display.Observer(1).LogText("MCU: ");
+    display.Observer(0).LogText("o\r\n");
+    display.Observer(1).LogText("....");
     display.Finish();
   });
   EXPECT_EQ(out, "[A] one\n[A] two\n[B] MCU: ....\n");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -53,18 +54,13 @@ class RecordingProgress final : public IProgressCtrl {
 };
 
 // Points the window's globals at the given controls for one test.
-class GlobalControls {
- public:
-  GlobalControls(ILogEdit* edit, IProgressCtrl* progress) : edit_(g_logEdit), progress_(g_progressCtrl) {
-    g_logEdit = edit;
-    g_progressCtrl = progress;
-  }
+struct GlobalControls {
+  GlobalControls(ILogEdit* edit, IProgressCtrl* progress)
+      : edit_(std::exchange(g_logEdit, edit)), progress_(std::exchange(g_progressCtrl, progress)) {}
   ~GlobalControls() {
     g_logEdit = edit_;
     g_progressCtrl = progress_;
   }
-
- private:
   ILogEdit* edit_;
   IProgressCtrl* progress_;
 };

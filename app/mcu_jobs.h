@@ -9,14 +9,18 @@
 #include "link/protocol.h"
 #include "platform/file.h"
 #include "ui/job_dispatch.h"
+#include "ui/log_console.h"
 
 namespace fennwick {
 
 class McuJobRunner final : public IJobRunner {
  public:
+  // The port's run reports to the window's log console from here on.
   explicit McuJobRunner(CMcuPort& port, IFileSystem& files = DefaultFileSystem(),
                         std::u16string portName = kMcuPortName)
-      : port_(port), files_(files), portName_(std::move(portName)) {}
+      : port_(port), files_(files), portName_(std::move(portName)) {
+    port_.SetObserver(&WindowConsole());
+  }
   // Opens the port and identifies the MCU; a failure the system can explain gets its reason
   // in a log line of our own.
   void Identify();

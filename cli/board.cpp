@@ -1,33 +1,22 @@
 #include "cli/board.h"
 
-#include "platform/text.h"
-
 namespace fennwick {
 
-void CaptureEdit::ReplaceSel(const std::u16string& text) {
-  text_ += Utf16ToCp1252(text);
-  inner_.ReplaceSel(text);
+void RunCapture::LogText(std::string_view text) {
+  if (quiet) return;
+  text_ += text;
+  display_.LogText(text);
   if (onChange) onChange();
 }
 
-Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log,
-             IProgressCtrl& progress, SayFn say)
+Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, IRunObserver& display, SayFn say)
     : wrapped(wrap ? wrap(serial) : nullptr),
-      capture(log),
+      capture(display),
       port(wrapped ? *wrapped : static_cast<ISerialDevice&>(serial), DefaultClock()),
-      progress_(progress),
       say_(std::move(say)) {
   port.SetGivenPort(portPath);
-  port.SetConsole(&capture, &progress);
+  port.SetObserver(&capture);
   port.SetBuffers(version, packet);
-}
-
-void Board::Quiet(bool quiet) {
-  if (quiet) {
-    port.SetConsole(&null_, &null_);
-  } else {
-    port.SetConsole(&capture, &progress_);
-  }
 }
 
 std::string Board::VersionText() const {

@@ -14,36 +14,27 @@
 
 namespace fennwick {
 
-// Passes the log on and keeps a copy of its 8-bit text for the log file.
-class CaptureEdit final : public ILogEdit {
+// Passes a board's run on to its display and keeps a copy of the log's 8-bit text for the
+// records. Quiet, it passes nothing and keeps nothing.
+class RunCapture final : public IRunObserver {
  public:
-  explicit CaptureEdit(ILogEdit& inner) : inner_(inner) {}
-  int32_t GetWindowTextLength() override { return inner_.GetWindowTextLength(); }
-  void SetSel(int32_t start, int32_t end) override { inner_.SetSel(start, end); }
-  void ScrollCaret() override { inner_.ScrollCaret(); }
-  void Clear() override { inner_.Clear(); }
-  void ReplaceSel(const std::u16string& text) override;
+  explicit RunCapture(IRunObserver& display) : display_(display) {}
+  void LogText(std::string_view text) override;
+  void ProgressRange(int32_t high) override {
+    if (!quiet) display_.ProgressRange(high);
+  }
+  void ProgressPos(int32_t pos) override {
+    if (!quiet) display_.ProgressPos(pos);
+  }
+  void RunEnded(JobEnd end, std::string_view summary) override { display_.RunEnded(end, summary); }
   const std::string& text() const { return text_; }
   // Called after each new text, in the thread that logs it.
   std::function<void()> onChange;
+  bool quiet = false;
 
  private:
-  ILogEdit& inner_;
+  IRunObserver& display_;
   std::string text_;
-};
-
-// Swallows log text and progress: for an examination that only judges.
-class NullConsole final : public ILogEdit, public IProgressCtrl {
- public:
-  int32_t GetWindowTextLength() override { return 0; }
-  void SetSel(int32_t, int32_t) override {}
-  void ScrollCaret() override {}
-  void Clear() override {}
-  void ReplaceSel(const std::u16string&) override {}
-  void SetRange32(int32_t, int32_t) override {}
-  void SetStep(int32_t) override {}
-  void SetPos(int32_t) override {}
-  void Invalidate() override {}
 };
 
 // Where a board's messages for the person (not the log) go: stderr, with the port's name
@@ -51,18 +42,19 @@ class NullConsole final : public ILogEdit, public IProgressCtrl {
 using SayFn = std::function<void(const std::string&)>;
 
 struct Board {
-  Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, ILogEdit& log, IProgressCtrl& progress,
-        SayFn say);
+  Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, IRunObserver& display, SayFn say);
   void Say(const std::string& text) const { say_(text); }
   // The MCU's version as the log shows it (after "Version: "), without its line end.
   std::string VersionText() const;
   const std::string& log() const { return capture.text(); }
   // Quiet: the port's log and progress go nowhere until Quiet(false).
-  void Quiet(bool quiet);
+  void Quiet(bool quiet) { capture.quiet = quiet; }
+  // The job is over: the display shows how it ended.
+  void Ended(JobEnd end, const std::string& summary) { capture.RunEnded(end, summary); }
 
   SystemSerialDevice serial;
   std::unique_ptr<ISerialDevice> wrapped;  // between `port` and `serial`, when the command asked for it
-  CaptureEdit capture;
+  RunCapture capture;
   CMcuPort port;
   char version[kVersionSize] = {};
   std::string description;  // the MCU's reply to the description query, from its byte 3 on
@@ -71,8 +63,6 @@ struct Board {
   uint8_t packet[kPacketBufferSize] = {};
 
  private:
-  IProgressCtrl& progress_;
-  NullConsole null_;
   SayFn say_;
 };
 

@@ -147,7 +147,7 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
   TerminalConsole console(ctx.out, ctx.err, options);
   const std::optional<std::string> port = ctx.FirstPort();
   Board board(
-      port, ctx.wrapSerial, console, console,
+      port, ctx.wrapSerial, console,
       [&](const std::string& text) {
         console.Finish();
         std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
@@ -163,7 +163,7 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
       },
       started, board);
   JobResult result = RunJob(job, board);
-  console.End();
+  board.Ended(result.end, result.text);
   return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start),
                 atOnce.get());
 }
@@ -175,7 +175,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
   std::vector<std::unique_ptr<Board>> boards;
   for (size_t i = 0; i < n; ++i) {
     boards.push_back(std::make_unique<Board>(
-        ctx.ports[i], ctx.wrapSerial, display.Log(i), display.Progress(i),
+        ctx.ports[i], ctx.wrapSerial, display.Observer(i),
         [&display, i](const std::string& text) { display.Say(i, text); }));
     boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
@@ -190,7 +190,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
       display.SetStatus(i, "running");
       const JobResult result = RunJob(job, *boards[i]);
       const double secs = Since(start);
-      display.SetStatus(i, result.text);
+      boards[i]->Ended(result.end, result.text);
       runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs, atOnce[i].get());
     };
     try {
@@ -199,7 +199,7 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
       // The other boards go on; this one failed before it began.
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
       const JobResult result{JobEnd::ThreadFailed, "thread not started"};
-      display.SetStatus(i, result.text);
+      boards[i]->Ended(result.end, result.text);
       runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0, atOnce[i].get());
     }
   }

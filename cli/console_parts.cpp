@@ -1,5 +1,6 @@
 #include "cli/console_parts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>

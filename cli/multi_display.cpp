@@ -3,20 +3,16 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/text.h"
 
 namespace fennwick {
 
-class MultiDisplay::PortConsole final : public StreamLogEdit, public IProgressCtrl {
+class MultiDisplay::PortConsole final : public IRunObserver {
  public:
   PortConsole(MultiDisplay& display, size_t port) : display_(display), port_(port) {}
-  void SetRange32(int32_t, int32_t high) override { display_.SetRange(port_, high); }
-  void SetStep(int32_t) override {}
-  void SetPos(int32_t pos) override { display_.SetPos(port_, pos); }
-  void Invalidate() override {}
-
- protected:
-  void Append(const std::u16string& text) override { display_.Text(port_, Utf16ToCp1252(text)); }
+  void LogText(std::string_view text) override { display_.Text(port_, text); }
+  void ProgressRange(int32_t high) override { display_.SetRange(port_, high); }
+  void ProgressPos(int32_t pos) override { display_.SetPos(port_, pos); }
+  void RunEnded(JobEnd, std::string_view summary) override { display_.SetStatus(port_, std::string(summary)); }
 
  private:
   MultiDisplay& display_;
@@ -42,8 +38,7 @@ MultiDisplay::MultiDisplay(std::FILE* out, std::FILE* err, bool bars, std::vecto
 
 MultiDisplay::~MultiDisplay() { Finish(); }
 
-ILogEdit& MultiDisplay::Log(size_t port) { return *consoles_[port]; }
-IProgressCtrl& MultiDisplay::Progress(size_t port) { return *consoles_[port]; }
+IRunObserver& MultiDisplay::Observer(size_t port) { return *consoles_[port]; }
 
 std::string MultiDisplay::Tag(size_t port) const { return "[" + labels_[port] + "] "; }
 
@@ -53,7 +48,7 @@ void MultiDisplay::EmitLine(size_t port, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), out_);
 }
 
-void MultiDisplay::Text(size_t port, const std::string& bytes) {
+void MultiDisplay::Text(size_t port, std::string_view bytes) {
   if (quiet_) return;
   std::lock_guard lock(mu_);
   PortState& st = ports_[port];
@@ -84,15 +79,12 @@ void MultiDisplay::SetRange(size_t port, int32_t high) {
   std::lock_guard lock(mu_);
   ports_[port].high = high;
   ports_[port].pos = -1;
-  ports_[port].rangeJustSet = true;
   ports_[port].rate.Reset();
 }
 
 void MultiDisplay::SetPos(size_t port, int32_t pos) {
   std::lock_guard lock(mu_);
   PortState& st = ports_[port];
-  // Setting a range puts the position to 0 too; that is no step of a job yet.
-  if (std::exchange(st.rangeJustSet, false) && pos == 0) return;
   const auto now = std::chrono::steady_clock::now();
   st.rate.Add(pos, now);
   st.pos = pos;

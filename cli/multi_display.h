@@ -11,7 +11,7 @@
 
 #include "cli/console_parts.h"
 #include "cli/output_text.h"
-#include "platform/console.h"
+#include "link/run_events.h"
 
 namespace fennwick {
 
@@ -24,8 +24,8 @@ class MultiDisplay {
   MultiDisplay(const MultiDisplay&) = delete;
   MultiDisplay& operator=(const MultiDisplay&) = delete;
 
-  ILogEdit& Log(size_t port);
-  IProgressCtrl& Progress(size_t port);
+  // The port's run: its log text, its progress, and its end as the port's status.
+  IRunObserver& Observer(size_t port);
   void SetStatus(size_t port, const std::string& status);
   // The port's job now sends the image: its progress steps are blocks from here on.
   void Programming(size_t port);
@@ -43,11 +43,10 @@ class MultiDisplay {
     std::string status = "starting";
     int32_t high = 100;
     int32_t pos = -1;
-    bool rangeJustSet = false;
     bool programming = false;
     StepRate rate;
   };
-  void Text(size_t port, const std::string& bytes);
+  void Text(size_t port, std::string_view bytes);
   void SetRange(size_t port, int32_t high);
   void SetPos(size_t port, int32_t pos);
   void EmitLine(size_t port, const std::string& line);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -30,9 +29,9 @@ void TerminalConsole::Write(const std::string& text) {
   lineOpen_ = text.back() != '\n';
 }
 
-void TerminalConsole::Append(const std::u16string& text) {
+void TerminalConsole::LogText(std::string_view text) {
   if (options_.quiet) return;
-  const std::string shown = text_.Put(Utf16ToCp1252(text));
+  const std::string shown = text_.Put(text);
   if (!options_.sameScreen) {
     Write(shown);
     return;
@@ -49,16 +48,13 @@ void TerminalConsole::Append(const std::u16string& text) {
   DrawBar();
 }
 
-void TerminalConsole::SetRange32(int32_t, int32_t high) {
+void TerminalConsole::ProgressRange(int32_t high) {
   high_ = high;
   pos_ = -1;
-  rangeJustSet_ = true;
   rate_.Reset();
 }
 
-void TerminalConsole::SetPos(int32_t pos) {
-  // Setting a range puts the position to 0 too; that is no step of a job yet.
-  if (std::exchange(rangeJustSet_, false) && pos == 0) return;
+void TerminalConsole::ProgressPos(int32_t pos) {
   const auto now = std::chrono::steady_clock::now();
   rate_.Add(pos, now);
   pos_ = pos;

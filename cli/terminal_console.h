@@ -8,11 +8,11 @@
 
 #include "cli/console_parts.h"
 #include "cli/output_text.h"
-#include "platform/console.h"
+#include "link/run_events.h"
 
 namespace fennwick {
 
-class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
+class TerminalConsole final : public IRunObserver {
  public:
   // `bytesPerStep` turns progress steps into a byte rate for the bar (a block packet's size).
   // `showBar`: draw the bar on `err`; `sameScreen`: `out` is that terminal too, so unfinished
@@ -32,20 +32,17 @@ class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;
 
-  // IProgressCtrl
-  void SetRange32(int32_t low, int32_t high) override;
-  void SetStep(int32_t) override {}
-  void SetPos(int32_t pos) override;
-  void Invalidate() override {}
+  void LogText(std::string_view text) override;
+  void ProgressRange(int32_t high) override;
+  void ProgressPos(int32_t pos) override;
+  // Ends the log's output, as End does.
+  void RunEnded(JobEnd, std::string_view) override { End(); }
 
   // Before a message on stderr: ends the bar's line and writes out any log text held back
   // for it; on a terminal the log's line is ended too.
   void Finish();
   // After the last log text: as Finish, and Unix text ends with its line end.
   void End();
-
- protected:
-  void Append(const std::u16string& text) override;
 
  private:
   void Write(const std::string& text);
@@ -59,7 +56,6 @@ class TerminalConsole final : public StreamLogEdit, public IProgressCtrl {
   int32_t high_ = 100;
   int32_t pos_ = -1;
   bool barShown_ = false;
-  bool rangeJustSet_ = false;
   bool lineOpen_ = false;  // log text on `out` since its last line end
   std::string partial_;  // log text after the last line end, shown beside the bar
   StepRate rate_;

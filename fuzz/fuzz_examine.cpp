@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_console.h"
 #include "fakes/fake_files.h"
 #include "fakes/fake_serial.h"
 #include "fuzz_support.h"
@@ -31,10 +32,9 @@ int FuzzExamine(const uint8_t* data, size_t size) {
       FakeSerial serial(clock);
       MemoryFileSystem files;
       files.Add(u"/fw.s19", text, failing ? static_cast<int64_t>(size / 2) : -1);
-      RecordingLog log;
-      LastRange progress;
+      RecordingRun run;
       CMcuPort port(serial, clock);
-      port.SetConsole(&log, &progress);
+      port.SetObserver(&run);
       GuardedBuffer mcuVersion(kVersionSize, 0);
       std::strncpy(reinterpret_cast<char*>(mcuVersion.data()), version, kVersionSize - 1);
       GuardedBuffer packet(kPacketBufferSize, 0);
@@ -44,9 +44,9 @@ int FuzzExamine(const uint8_t* data, size_t size) {
       FUZZ_CHECK(port.LastExamine().verdict != ExamineOutcome::Verdict::OutOfMemory);
       FUZZ_CHECK(mcuVersion.Intact() && packet.Intact());
       FUZZ_CHECK(std::string(reinterpret_cast<char*>(mcuVersion.data())) == version);
-      FUZZ_CHECK(!log.texts.empty() && log.texts.front() == kReading);
-      for (const std::string& t : log.texts) FUZZ_CHECK(t.size() <= 1023);
-      const std::string& last = log.texts.back();
+      FUZZ_CHECK(!run.texts.empty() && run.texts.front() == kReading);
+      for (const std::string& t : run.texts) FUZZ_CHECK(t.size() <= 1023);
+      const std::string& last = run.texts.back();
       const ExamineOutcome& outcome = port.LastExamine();
       FUZZ_CHECK(outcome.readError == failing);
       switch (outcome.verdict) {
@@ -56,13 +56,13 @@ int FuzzExamine(const uint8_t* data, size_t size) {
         case ExamineOutcome::Verdict::Suitable:
         case ExamineOutcome::Verdict::Unsuitable:
           FUZZ_CHECK(last == (outcome.verdict == ExamineOutcome::Verdict::Suitable ? kSuitable : kUnsuitable));
-          FUZZ_CHECK(log.texts.size() >= 3);
-          FUZZ_CHECK(log.texts[log.texts.size() - 2].rfind(kHeading, 0) == 0);
+          FUZZ_CHECK(run.texts.size() >= 3);
+          FUZZ_CHECK(run.texts[run.texts.size() - 2].rfind(kHeading, 0) == 0);
           break;
         default:
           FUZZ_CHECK(!"a complete examination ends with a verdict");
       }
-      FUZZ_CHECK(progress.ranges == 1 && progress.high == port.m_lineCount);
+      FUZZ_CHECK(run.ranges == 1 && run.rangeHigh == port.m_lineCount);
       if (!failing) FUZZ_CHECK(port.m_lineCount == CountLines(data, size));
       FUZZ_CHECK(serial.written.empty());
     }

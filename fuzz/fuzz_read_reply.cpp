@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_console.h"
 #include "fakes/fake_serial.h"
 #include "fuzz_support.h"
 #include "link/mcu_port.h"
@@ -79,9 +80,9 @@ int FuzzReadReply(const uint8_t* data, size_t size) {
   FakeClock clock(startTick);
   FakeSerial fake(clock);
   WatchedSerial serial(fake, clock);
-  RecordingLog log;
+  RecordingRun log;
   CMcuPort port(serial, clock);
-  port.SetConsole(&log, nullptr);
+  port.SetObserver(&log);
   serial.port = &port;
   port.m_hPort = fake.Open("fuzz");
   // What earlier replies left behind.

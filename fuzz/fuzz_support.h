@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the fuzz targets: a log that keeps every appended text, a progress
-// control that keeps its last range, buffers with guard zones, and a stop on a broken rule.
+// Shared pieces of the fuzz targets: buffers with guard zones, and a stop on a broken rule.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -8,9 +7,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "platform/console.h"
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -65,35 +61,6 @@ class ByteScript {
   const uint8_t* data_;
   size_t size_;
   size_t pos_ = 0;
-};
-
-// Never grows past the trim threshold (it reports no length), so every text stays.
-class RecordingLog final : public ILogEdit {
- public:
-  int32_t GetWindowTextLength() override { return 0; }
-  void SetSel(int32_t, int32_t) override {}
-  void ScrollCaret() override {}
-  void Clear() override {}
-  void ReplaceSel(const std::u16string& text) override {
-    texts.push_back(Utf16ToCp1252(text));
-    all += texts.back();
-  }
-  std::vector<std::string> texts;
-  std::string all;
-};
-
-class LastRange final : public IProgressCtrl {
- public:
-  void SetRange32(int32_t, int32_t high) override {
-    this->high = high;
-    ++ranges;
-  }
-  void SetStep(int32_t) override {}
-  void SetPos(int32_t p) override { pos = p; }
-  void Invalidate() override {}
-  int32_t high = -1;
-  int32_t pos = -1;
-  int ranges = 0;
 };
 
 // `size` usable bytes with a filled guard zone on each side; Intact() tells whether

@@ -1,9 +1,8 @@
-// The examination's report on the port's console: the scan itself is firmware/'s.
+// The examination's report to the port's observer: the scan itself is firmware/'s.
 #include <cstring>
 #include <string>
 
 #include "firmware/examine.h"
-#include "link/log_console.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
@@ -28,7 +27,7 @@ ExamineOutcome CMcuPort::ExamineFirmware(const LoadedFirmware& firmware) {
   }
   m_lineCount = scan.lineCount;
   Describe(scan.description);
-  SetProgressRangeOn(Progress(), m_lineCount);
+  ReportRange(m_lineCount);
   return examine_;
 }
 
@@ -54,7 +53,7 @@ void CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
   Log("\r\nReading file information....\r\n");
   m_lineCount = lineCount;
   Describe(DescriptionOfImage(flashImage));
-  SetProgressRangeOn(Progress(), m_lineCount);
+  ReportRange(m_lineCount);
 }
 
 }  // namespace fennwick

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <utility>
 
-#include "link/log_console.h"
 #include "platform/port_name.h"
 
 namespace fennwick {
@@ -27,19 +26,25 @@ CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock) : serial_(serial), cloc
 // The port stays open for the life of the process; nothing here closes it.
 CMcuPort::~CMcuPort() = default;
 
-ILogEdit* CMcuPort::LogEdit() const { return logEdit_ != nullptr ? logEdit_ : g_logEdit; }
-IProgressCtrl* CMcuPort::Progress() const { return progressCtrl_ != nullptr ? progressCtrl_ : g_progressCtrl; }
+void CMcuPort::ReportRange(int32_t high) const {
+  if (observer_ != nullptr) observer_->ProgressRange(high);
+}
+
+void CMcuPort::ReportPos(int32_t pos) const {
+  if (observer_ != nullptr) observer_->ProgressPos(pos);
+}
 
 void CMcuPort::Log(const char* format, ...) {
-  // Formatted here rather than in the console, so that the port knows where the line stands.
+  // Longer output is cut at 1,023 bytes: vsnprintf never writes past the buffer.
   char text[kLogFormatBuffer];
   va_list args;
   va_start(args, format);
   const int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (n < 0) text[0] = '\0';
-  LogPrintfTo(LogEdit(), "%s", text);
-  if (const size_t len = std::strlen(text); len > 0) lineOpen_ = text[len - 1] != '\n';
+  const size_t len = std::strlen(text);
+  if (observer_ != nullptr) observer_->LogText(std::string_view(text, len));
+  if (len > 0) lineOpen_ = text[len - 1] != '\n';
 }
 
 void CMcuPort::LogOwnLine(const std::string& text) { Log("%s%s\r\n", lineOpen_ ? "\r\n" : "", text.c_str()); }

@@ -12,8 +12,8 @@
 #include "firmware/loaded_firmware.h"
 #include "firmware/s19_loader.h"
 #include "link/protocol.h"
+#include "link/run_events.h"
 #include "platform/clock.h"
-#include "platform/console.h"
 #include "platform/file.h"
 #include "platform/serial_device.h"
 
@@ -120,12 +120,10 @@ class CMcuPort {
   ProgramOutcome ProgramMcu(const LoadedFirmware& firmware);
   ExamineOutcome ExamineFirmware(const LoadedFirmware& firmware);
 
-  // A port of its own for each board: its log, progress, version text and packet buffer.
-  // Unset (null) they are the globals of the one window.
-  void SetConsole(ILogEdit* log, IProgressCtrl* progress) {
-    logEdit_ = log;
-    progressCtrl_ = progress;
-  }
+  // Where the run's log text and progress go; none (null): nowhere.
+  void SetObserver(IRunObserver* observer) { observer_ = observer; }
+  // A port of its own for each board: its version text and packet buffer. Unset (null)
+  // they are the globals of the one window.
   void SetBuffers(char* mcuVersion, uint8_t* packetBuffer) {
     mcuVersion_ = mcuVersion;
     packetBuffer_ = packetBuffer;
@@ -153,8 +151,8 @@ class CMcuPort {
 
  private:
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  ILogEdit* LogEdit() const;
-  IProgressCtrl* Progress() const;
+  void ReportRange(int32_t high) const;
+  void ReportPos(int32_t pos) const;
   void CloseOnFailure();
   void Identify();
   void Describe(const DescriptionBlock& block);
@@ -167,8 +165,7 @@ class CMcuPort {
 
   ISerialDevice& serial_;
   IClock& clock_;
-  ILogEdit* logEdit_ = nullptr;
-  IProgressCtrl* progressCtrl_ = nullptr;
+  IRunObserver* observer_ = nullptr;
   char* mcuVersion_ = g_mcuVersion;
   uint8_t* packetBuffer_ = g_packetBuffer;
   IdentifyOutcome identify_;

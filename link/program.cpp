@@ -3,7 +3,6 @@
 #include <functional>
 #include <string>
 
-#include "link/log_console.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
@@ -58,7 +57,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const LoadedFirmware& firmware) {
   Log("Programming...\r\n");
   Log("MCU: ");
   // The bar measures blocks, whatever range an earlier examination left.
-  SetProgressRangeOn(Progress(), static_cast<int32_t>(kLastBlock));
+  ReportRange(static_cast<int32_t>(kLastBlock));
 
   uint32_t inARow = 0;
   for (uint32_t i = 0; i < kBlockCount; ++i) {
@@ -72,7 +71,7 @@ ProgramOutcome CMcuPort::ProgramMcu(const LoadedFirmware& firmware) {
     write(packetBuffer_, kPacketHeaderSize);
     write(image + kBlockSize * i, kBlockSize);
     const bool replied = ReadReply(blockLimits_.timeoutMs, i % kBlockReplyLogEvery == 0 ? 1 : 0, kFullStop) == 1;
-    SetProgressPosOn(Progress(), static_cast<int32_t>(i));
+    ReportPos(static_cast<int32_t>(i));
     if (LineLost()) {
       // A vanished port (a pulled adapter) takes nothing more; waiting out the remaining
       // blocks would only hide the failure.

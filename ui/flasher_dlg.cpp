@@ -8,7 +8,7 @@
 #include <QTimerEvent>
 #include <algorithm>
 
-#include "link/log_console.h"
+#include "ui/log_console.h"
 #include "ui/control_ids.h"
 #include "ui/gui_thread.h"
 #include "ui/log_control.h"

@@ -7,7 +7,7 @@
 #include <QPlainTextEdit>
 #include <QString>
 
-#include "platform/console.h"
+#include "ui/control_interfaces.h"
 
 namespace fennwick {
 

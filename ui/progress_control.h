@@ -4,7 +4,7 @@
 // outside the range is kept at the range's nearer end.
 #include <QProgressBar>
 
-#include "platform/console.h"
+#include "ui/control_interfaces.h"
 
 namespace fennwick {
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/board.h"
 #include "cli/commands.h"
 #include "cli/console_parts.h"
 #include "cli/log_file.h"
@@ -17,9 +18,9 @@
 #include "cli/ports.h"
 #include "cli/run_report.h"
 #include "cli/terminal_console.h"
+#include "fakes/fake_console.h"
 #include "fakes/stream_capture.h"
 #include "fakes/temp_dir.h"
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -225,15 +226,34 @@ TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {
 TEST(MultiDisplay, EveryCompleteLineCarriesItsPortAndUnfinishedLinesComeOutAtTheEnd) {
   std::string out = Capture([](std::FILE* f) {
     MultiDisplay display(f, f, false, {"A", "B"});
-    display.Log(0).SetSel(0, 0);
-    display.Log(0).ReplaceSel(Cp1252ToUtf16("one\r\ntw"));
-    display.Log(1).ReplaceSel(Cp1252ToUtf16("MCU: "));
-    display.Log(0).ReplaceSel(Cp1252ToUtf16("o\r\n"));
-    display.Log(1).ReplaceSel(Cp1252ToUtf16("...."));
-    EXPECT_EQ(display.Log(0).GetWindowTextLength(), 10);
+    display.Observer(0).LogText("one\r\ntw");
+    display.Observer(1).LogText("MCU: ");
+    display.Observer(0).LogText("o\r\n");
+    display.Observer(1).LogText("....");
     display.Finish();
   });
   EXPECT_EQ(out, "[A] one\n[A] two\n[B] MCU: ....\n");
+}
+
+// An examination that only judges (quiet) leaves nothing in the board's record or display.
+TEST(RunCapture, KeepsTheLogForTheRecordAndPassesTheRunOnExceptWhileQuiet) {
+  RecordingRun display;
+  RunCapture capture(display);
+  int changes = 0;
+  capture.onChange = [&] { ++changes; };
+  capture.LogText("MCU: ");
+  capture.quiet = true;
+  capture.LogText("judged only\r\n");
+  capture.ProgressRange(7);
+  capture.quiet = false;
+  capture.ProgressPos(3);
+  capture.LogText("ok\r\n");
+  capture.RunEnded(JobEnd::Programmed, "programmed");
+  EXPECT_EQ(capture.text(), "MCU: ok\r\n");
+  EXPECT_EQ(display.log, "MCU: ok\r\n");
+  EXPECT_EQ(display.progress, std::vector<std::string>{"pos 3"});
+  EXPECT_EQ(display.ends, std::vector<JobEnd>{JobEnd::Programmed});
+  EXPECT_EQ(changes, 2);
 }
 
 }  // namespace

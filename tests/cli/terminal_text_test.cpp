@@ -10,7 +10,6 @@
 #include "cli/output_text.h"
 #include "cli/terminal_console.h"
 #include "fakes/stream_capture.h"
-#include "platform/text.h"
 
 namespace fennwick {
 
@@ -58,13 +57,11 @@ TEST(TerminalConsole, EveryRedrawFitsOneRowAndTheLogEndsItsLine) {
       options.showBar = options.sameScreen = options.messagesBetween = true;
       options.bytesPerStep = 134;
       TerminalConsole console(o, e, options);
-      console.SetSel(0, 0);
-      console.ReplaceSel(Cp1252ToUtf16("Programming...\r\nMCU: \x1B[2J"));
-      console.SetRange32(0, 1023);
-      console.SetPos(0);
+      console.LogText("Programming...\r\nMCU: \x1B[2J");
+      console.ProgressRange(1023);
       for (int32_t i = 0; i < 1024; ++i) {
-        if (i % 12 == 0) console.ReplaceSel(u".");
-        console.SetPos(i);
+        if (i % 12 == 0) console.LogText(".");
+        console.ProgressPos(i);
       }
       console.End();
     });

@@ -72,8 +72,8 @@ TEST_P(ExamineCases, LogVerdictLinesAndRange) {
   EXPECT_EQ(port.m_lineCount, c.lines);
   EXPECT_EQ(port.LastExamine().verdict, c.verdict);
   EXPECT_FALSE(port.LastExamine().readError);
-  const std::vector<std::string> range = {"range 0 " + std::to_string(c.lines), "step 1", "pos 0"};
-  EXPECT_EQ(progress.calls, range);
+  const std::vector<std::string> range = {"range " + std::to_string(c.lines)};
+  EXPECT_EQ(run.progress, range);
 }
 
 std::string Described(const std::string& first, const std::string& second, const std::string& verdict) {
@@ -151,15 +151,14 @@ TEST_F(ExamineFile, ReadErrorEndsTheScanThereWithALogLine) {
   EXPECT_TRUE(port.LastExamine().readError);
 
   // In mid-line: the part read is the file's last line.
-  log.text().clear();
+  run.log.clear();
   EXPECT_EQ(Examine(file, static_cast<int64_t>(head.size() + partial.size())), 1);
   EXPECT_EQ(Log(), kReading + "Read S19 File failed!\r\n" + Described(kFirstText, kSecondText, kSuitable));
   EXPECT_EQ(port.m_lineCount, 2);
-  EXPECT_EQ(progress.calls.back(), "pos 0");
-  EXPECT_EQ(progress.calls[progress.calls.size() - 3], "range 0 2");
+  EXPECT_EQ(run.progress.back(), "range 2");
 
   // At once.
-  log.text().clear();
+  run.log.clear();
   EXPECT_EQ(Examine(file, 0), 1);
   EXPECT_EQ(Log(), kReading + "Read S19 File failed!\r\n" + kNoDescription);
   EXPECT_EQ(port.m_lineCount, 0);
@@ -169,18 +168,15 @@ TEST_F(ExamineFile, EachExaminationStartsFromAnEmptyImageAndCount) {
   SetVersion(kMcuVersion);
   ASSERT_EQ(Examine(Firmware("\n")), 1);
   EXPECT_EQ(port.LastExamine().verdict, Verdict::Suitable);
-  log.text().clear();
+  run.log.clear();
   ASSERT_EQ(Examine(S1(0x8000, {1}) + "\n"), 1);
   EXPECT_EQ(Log(), kReading + kNoDescription);
   EXPECT_EQ(port.m_lineCount, 1);
   EXPECT_EQ(port.LastExamine().verdict, Verdict::NoDescription);
 }
 
-TEST_F(ExamineFile, GlobalVersionConsoleAndProgressServeAPlainPort) {
-  MemoryLogEdit globalLog;
-  RecordingProgress globalProgress;
-  GlobalGuard<ILogEdit*> logGuard(g_logEdit, &globalLog);
-  GlobalGuard<IProgressCtrl*> progressGuard(g_progressCtrl, &globalProgress);
+TEST_F(ExamineFile, GlobalVersionServesAPlainPort) {
+  RecordingRun plainRun;
   char saved[kVersionSize];
   std::memcpy(saved, g_mcuVersion, sizeof saved);
   std::memset(g_mcuVersion, 0, sizeof g_mcuVersion);
@@ -188,10 +184,11 @@ TEST_F(ExamineFile, GlobalVersionConsoleAndProgressServeAPlainPort) {
   SetVersion("01V1.0999");  // another port's version must not be used
 
   CMcuPort plain(serial, clock);
+  plain.SetObserver(&plainRun);
   files.Add(kPath, Firmware("\n"));
   plain.ExamineFirmware(ReadS19(kPath));
-  EXPECT_EQ(globalLog.Text8(), kReading + Described(kFirstText, kSecondText, kSuitable));
-  EXPECT_EQ(globalProgress.rangeHigh, 6);
+  EXPECT_EQ(plainRun.log, kReading + Described(kFirstText, kSecondText, kSuitable));
+  EXPECT_EQ(plainRun.rangeHigh, 6);
   EXPECT_EQ(Log(), "");
 
   std::memcpy(g_mcuVersion, saved, sizeof saved);
@@ -212,7 +209,7 @@ TEST_F(ExamineFile, HostileRandomFiles) {
     for (char& ch : text) {
       ch = round % 2 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
     }
-    log.text().clear();
+    run.log.clear();
     ASSERT_EQ(Examine(text), 1) << "round " << round;
     ASSERT_EQ(port.m_lineCount, Lines(text)) << "round " << round;
   }

@@ -27,12 +27,11 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
   FakeClock clock;
   FakeSerial serial(clock);
   LostAtEndRecord device(serial);
-  MemoryLogEdit log;
-  RecordingProgress progress;
+  RecordingRun run;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
   CMcuPort port(device, clock);
-  port.SetConsole(&log, &progress);
+  port.SetObserver(&run);
   port.SetBuffers(version, packet);
   port.m_hPort = serial.Open("COM2:");
   // An MCU that answers the IAP request and every block.
@@ -46,7 +45,7 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
   EXPECT_FALSE(outcome.Succeeded());
   EXPECT_EQ(outcome.blockTimeouts, 0u);
   EXPECT_EQ(serial.written.size(), 7u + 1024u * 134u);  // every block, no end record
-  const std::string text = log.Text8();
+  const std::string text = run.log;
   EXPECT_TRUE(text.ends_with("MCU: " + std::string(64, '.') + "write error....\r\n\r\nCOM port lost!\r\n")) << text;
 }
 

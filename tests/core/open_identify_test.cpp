@@ -88,7 +88,7 @@ TEST_P(OpenFailures, LogTheirLinesAndLeaveThePortClosed) {
   EXPECT_EQ(closeCalled, c.closed);
 
   // Afterwards the link is silent and quick.
-  log.text().clear();
+  run.log.clear();
   static const uint8_t query[] = {'$', 'R', '\r', '\n'};
   EXPECT_EQ(port.WritePort(query, 4), -1);
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 0);
@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(OpenAndIdentify, ReidentifyingLeavesNothingOfTheEarlierVersion) {
   Answer("$R 01V9.9-XYZ-long-version\r\n", "e: first\r\n");
   ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
-  log.text().clear();
+  run.log.clear();
   Answer("ab\n", "e: second\r\n");
   ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
   EXPECT_EQ(Log(), kHeading + "second\r\n");
@@ -265,20 +265,20 @@ TEST_F(OpenAndIdentify, VersionReplyLongerThanTheReplyBuffer) {
   EXPECT_EQ(log.substr(log.size() - 5), "vvvv\n");
 }
 
-TEST_F(OpenAndIdentify, GlobalsServeAPortWithoutItsOwnConsoleAndBuffers) {
-  MemoryLogEdit globalLog;
-  GlobalGuard<ILogEdit*> logGuard(g_logEdit, &globalLog);
+TEST_F(OpenAndIdentify, GlobalsServeAPortWithoutItsOwnBuffers) {
+  RecordingRun plainRun;
   char saved[kVersionSize];
   std::memcpy(saved, g_mcuVersion, sizeof saved);
   std::memset(g_mcuVersion, 0, sizeof g_mcuVersion);
 
   CMcuPort plain(serial, clock);
+  plain.SetObserver(&plainRun);
   Answer("$R 01G1.0-XYZ\r\n", "e: global board\r\n");
   EXPECT_EQ(plain.OpenAndIdentify(u"COM2:"), 0);
-  EXPECT_EQ(globalLog.Text8(), kHeading + "G1.0-XYZ\r\n" + "global board\r\n");
+  EXPECT_EQ(plainRun.log, kHeading + "G1.0-XYZ\r\n" + "global board\r\n");
   EXPECT_STREQ(g_mcuVersion, "01G1.0-XYZ\r\n");
   EXPECT_EQ(plain.McuVersion(), g_mcuVersion);
-  EXPECT_EQ(Log(), "") << "nothing reaches another port's console";
+  EXPECT_EQ(Log(), "") << "nothing reaches another port's observer";
 
   std::memcpy(g_mcuVersion, saved, sizeof saved);
 }

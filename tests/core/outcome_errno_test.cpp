@@ -36,17 +36,16 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
     SCOPED_TRACE(c.name);
     FakeClock clock;
     SystemSerialDevice serial;
-    MemoryLogEdit log;
     CMcuPort port(serial, clock);
     port.SetGivenPort(c.path);
-    RecordingProgress progress;
-    port.SetConsole(&log, &progress);
+    RecordingRun run;
+    port.SetObserver(&run);
     EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), -1);
     const IdentifyOutcome& id = port.LastIdentify();
     EXPECT_EQ(id.portPath, c.path);
     EXPECT_EQ(id.openError, c.error);
     EXPECT_EQ(id.portErrno, c.errnoValue);
-    EXPECT_EQ(log.Text8(), "Open MCU COM port Error!!!\r\n");
+    EXPECT_EQ(run.log, "Open MCU COM port Error!!!\r\n");
   }
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A CMcuPort on fakes in virtual time, with a log, progress bar and buffers of its own.
+// A CMcuPort on fakes in virtual time, with a recorder of its run and buffers of its own.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,7 +11,6 @@
 #include "fakes/fake_console.h"
 #include "fakes/fake_files.h"
 #include "fakes/fake_serial.h"
-#include "link/log_console.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
@@ -21,7 +20,7 @@ class PortTest : public ::testing::Test {
   PortTest() {
     std::memset(version, 0, sizeof version);
     std::memset(packet, 0, sizeof packet);
-    port.SetConsole(&log, &progress);
+    port.SetObserver(&run);
     port.SetBuffers(version, packet);
   }
 
@@ -31,14 +30,13 @@ class PortTest : public ::testing::Test {
     serial.calls.clear();
   }
 
-  std::string Log() const { return log.Text8(); }
+  std::string Log() const { return run.log; }
   std::string Reply() const { return std::string(port.m_reply); }
 
   FakeClock clock;
   FakeSerial serial{clock};
   MemoryFileSystem files;
-  MemoryLogEdit log;
-  RecordingProgress progress;
+  RecordingRun run;
   char version[kVersionSize];
   uint8_t packet[kPacketBufferSize];
   CMcuPort port{serial, clock};
@@ -51,19 +49,5 @@ class PortTest : public ::testing::Test {
 };
 
 inline std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
-// Restores a global pointer or buffer when a test that borrows it ends.
-template <typename T>
-class GlobalGuard {
- public:
-  GlobalGuard(T& global, T value) : global_(global), saved_(global) { global_ = value; }
-  ~GlobalGuard() { global_ = saved_; }
-  GlobalGuard(const GlobalGuard&) = delete;
-  GlobalGuard& operator=(const GlobalGuard&) = delete;
-
- private:
-  T& global_;
-  T saved_;
-};
 
 }  // namespace fennwick

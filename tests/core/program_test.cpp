@@ -56,25 +56,25 @@ struct FakeLoader {
   }
 };
 
-// A progress bar that notes what the log and the line held when its range was set.
-class SnapshotProgress final : public IProgressCtrl {
+// Notes what the log and the line held when the progress range was set.
+class SnapshotProgress final : public IRunObserver {
  public:
-  SnapshotProgress(MemoryLogEdit& log, FakeSerial& serial) : log_(log), serial_(serial) {}
-  void SetRange32(int32_t low, int32_t high) override {
-    ranges.push_back({low, high});
-    logAtRange = log_.Text8();
+  SnapshotProgress(RecordingRun& run, FakeSerial& serial) : run_(run), serial_(serial) {}
+  void LogText(std::string_view text) override { run_.LogText(text); }
+  void ProgressRange(int32_t high) override {
+    ranges.push_back(high);
+    logAtRange = run_.log;
     writesAtRange = serial_.writes.size();
   }
-  void SetStep(int32_t) override {}
-  void SetPos(int32_t pos) override { positions.push_back(pos); }
-  void Invalidate() override {}
-  std::vector<std::pair<int32_t, int32_t>> ranges;
+  void ProgressPos(int32_t pos) override { positions.push_back(pos); }
+  void RunEnded(JobEnd, std::string_view) override {}
+  std::vector<int32_t> ranges;
   std::vector<int32_t> positions;
   std::string logAtRange;
   size_t writesAtRange = 0;
 
  private:
-  MemoryLogEdit& log_;
+  RecordingRun& run_;
   FakeSerial& serial_;
 };
 
@@ -128,8 +128,8 @@ TEST_F(ProgramMcu, CompleteRun) {
   const std::string firmware = SampleFirmware();
   files.Add(kPath, firmware);
   const auto [image, remains] = Expected(firmware);
-  SnapshotProgress bar(log, serial);
-  port.SetConsole(&log, &bar);
+  SnapshotProgress bar(run, serial);
+  port.SetObserver(&bar);
 
   const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
 
@@ -171,10 +171,10 @@ TEST_F(ProgramMcu, CompleteRun) {
 
   // The bar runs over the blocks: range 0..1023 set after "MCU: " and before the first block.
   ASSERT_EQ(bar.ranges.size(), 1u);
-  EXPECT_EQ(bar.ranges[0], std::make_pair(0, 1023));
+  EXPECT_EQ(bar.ranges[0], 1023);
   EXPECT_EQ(bar.logAtRange, "Programming...\r\nMCU: ");
   EXPECT_EQ(bar.writesAtRange, 1u);
-  std::vector<int32_t> positions = {0};  // from setting the range
+  std::vector<int32_t> positions;
   for (int32_t i = 0; i < 1024; ++i) positions.push_back(i);
   EXPECT_EQ(bar.positions, positions);
 }
@@ -212,7 +212,7 @@ TEST_F(ProgramMcu, BlockRepliesThatTimeOutDoNotStopTheRun) {
   EXPECT_EQ(Log(), ExpectedLog({3, 16, 1023}));
   EXPECT_GT(clock.Now(), 3u * 120000u);
   EXPECT_LT(clock.Now(), 3u * 120400u + 1024u * 10u);
-  EXPECT_EQ(progress.positions.back(), 1023);
+  EXPECT_EQ(run.positions.back(), 1023);
 }
 
 struct IapCase {
@@ -241,7 +241,7 @@ TEST_P(IapReplies, OnlyAHashFirstRefuses) {
   if (c.status == ProgramOutcome::Status::Refused) {
     EXPECT_EQ(Log(), c.log);
     EXPECT_EQ(serial.written, Bytes(kIap)) << "nothing after the request";
-    EXPECT_TRUE(progress.calls.empty());
+    EXPECT_TRUE(run.progress.empty());
     EXPECT_LT(clock.Now(), 5200u);
   } else {
     EXPECT_EQ(Log(), c.log + ExpectedLog());
@@ -299,7 +299,7 @@ TEST_P(BlockTimeouts, TooManyInARowStopTheRunWithoutTheEndRecord) {
   // Each silence in full, and no more.
   EXPECT_GE(clock.Now(), uint64_t{c.limits.timeoutMs} * c.dropped.size());
   EXPECT_LT(clock.Now(), uint64_t{c.limits.timeoutMs + 200} * c.dropped.size() + 1024u * 10u);
-  EXPECT_EQ(progress.positions.back(), static_cast<int32_t>(at));
+  EXPECT_EQ(run.positions.back(), static_cast<int32_t>(at));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -380,7 +380,7 @@ TEST_F(ProgramMcu, FilesWithoutDataSendNothing) {
     EXPECT_EQ(ProgramVerdict(outcome), "Nothing was flashed: the file holds no data for the flash.");
     EXPECT_TRUE(serial.written.empty()) << "not even the IAP request";
     EXPECT_EQ(Log(), "");
-    EXPECT_TRUE(progress.calls.empty());
+    EXPECT_TRUE(run.progress.empty());
   }
 }
 
@@ -442,7 +442,7 @@ TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   EXPECT_EQ(Log(), "The MCU port is not open!\r\n");
   EXPECT_TRUE(serial.written.empty());
   EXPECT_EQ(clock.Now(), 0u) << "no wait without a port";
-  EXPECT_TRUE(progress.calls.empty());
+  EXPECT_TRUE(run.progress.empty());
   EXPECT_EQ(outcome.status, Status::PortNotOpen);
   EXPECT_FALSE(outcome.iapSent);
   EXPECT_EQ(outcome.shortWrites, 1u);
@@ -453,14 +453,14 @@ TEST_F(ProgramMcu, UnreadableFileEndsBeforeTheFirstBlock) {
   for (int64_t failAt : {0, 30, 100}) {
     SCOPED_TRACE(failAt);
     serial.written.clear();
-    log.text().clear();
+    run.log.clear();
     files.Add(kPath, SampleFirmware(), failAt);
     const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
     EXPECT_EQ(outcome.status, ProgramOutcome::Status::FileUnreadable);
     EXPECT_TRUE(outcome.load.readError);
     EXPECT_EQ(Log(), "Read S19 File failed!\r\n");
     EXPECT_EQ(serial.written, Bytes(kIap)) << "the MCU was asked first, but gets no block";
-    EXPECT_TRUE(progress.calls.empty());
+    EXPECT_TRUE(run.progress.empty());
     EXPECT_FALSE(outcome.Succeeded());
   }
 }
@@ -474,7 +474,7 @@ TEST_F(ProgramMcu, LineLostMidRunStopsAtOnce) {
   EXPECT_EQ(Log(), "Programming...\r\nMCU: ok0.\r\nCOM port lost!\r\n");
   EXPECT_EQ(serial.writes.size(), 1u + 2 * 6) << "no block after the loss, and no end record";
   EXPECT_LT(clock.Now(), 1000u) << "no block waits out its time-out";
-  EXPECT_EQ(progress.positions.back(), 5);
+  EXPECT_EQ(run.positions.back(), 5);
 }
 
 TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
@@ -486,7 +486,7 @@ TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
   EXPECT_FALSE(outcome.Succeeded());
   // One line per short write besides the two headings and the 64 replies (the log itself
   // has been trimmed by then).
-  EXPECT_EQ(log.appends, 2 + 64 + 1025);
+  EXPECT_EQ(run.texts.size(), 2u + 64 + 1025);
   const std::string text = Log();
   EXPECT_EQ(text.substr(text.size() - 34), "write error....\r\nwrite error....\r\n") << "the last block and the end record";
 }
@@ -495,30 +495,28 @@ TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
   const std::string firmware = SampleFirmware();  // 7 lines
   files.Add(kPath, firmware);
   port.ExamineFirmware(ReadS19(kPath));
-  EXPECT_EQ(progress.rangeHigh, 7);
+  EXPECT_EQ(run.rangeHigh, 7);
   const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
-  EXPECT_EQ(progress.rangeHigh, 1023);
-  EXPECT_EQ(progress.positions.back(), 1023);
-  EXPECT_EQ(*std::max_element(progress.positions.begin(), progress.positions.end()), 1023);
+  EXPECT_EQ(run.rangeHigh, 1023);
+  EXPECT_EQ(run.positions.back(), 1023);
+  EXPECT_EQ(*std::max_element(run.positions.begin(), run.positions.end()), 1023);
 }
 
-TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {
-  MemoryLogEdit globalLog;
-  RecordingProgress globalProgress;
-  GlobalGuard<ILogEdit*> logGuard(g_logEdit, &globalLog);
-  GlobalGuard<IProgressCtrl*> progressGuard(g_progressCtrl, &globalProgress);
+TEST_F(ProgramMcu, GlobalBuffersServeAPlainPort) {
+  RecordingRun plainRun;
   uint8_t saved[kPacketBufferSize];
   std::memcpy(saved, g_packetBuffer, sizeof saved);
 
   CMcuPort plain(serial, clock);
+  plain.SetObserver(&plainRun);
   plain.m_hPort = port.m_hPort;
   files.Add(kPath, SampleFirmware());
   const ProgramOutcome outcome = plain.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
-  EXPECT_EQ(globalLog.Text8(), ExpectedLog());
-  EXPECT_EQ(globalProgress.rangeHigh, 1023);
-  EXPECT_EQ(globalProgress.positions.back(), 1023);
+  EXPECT_EQ(plainRun.log, ExpectedLog());
+  EXPECT_EQ(plainRun.rangeHigh, 1023);
+  EXPECT_EQ(plainRun.positions.back(), 1023);
   const uint8_t endHeader[] = {'S', '9', 0, 2, 0x7F, 0x80};
   EXPECT_EQ(std::memcmp(g_packetBuffer, endHeader, sizeof endHeader), 0);
   EXPECT_EQ(Log(), "");

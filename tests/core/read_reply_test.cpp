@@ -36,7 +36,7 @@ TEST_F(ReadReply, TerminatorInsideAChunkDoesNotEndTheReply) {
 
   serial.Deliver("ab\ncd", 10);
   serial.Deliver("\n", 900);
-  log.text().clear();
+  run.log.clear();
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 1);
   EXPECT_EQ(Reply(), "ab\ncd\n");
   EXPECT_EQ(Log(), "");
@@ -145,7 +145,7 @@ TEST_F(ReadReply, ChunksAreLoggedAsTheyArrive) {
   serial.Deliver(" hi.", 30);
   EXPECT_EQ(port.ReadReply(120000, 1, '.'), 1);
   EXPECT_EQ(Log(), "MCU says hi.");
-  EXPECT_EQ(log.appends, 3);
+  EXPECT_EQ(run.texts.size(), 3u);
   EXPECT_EQ(Reply(), "MCU says hi.");
 }
 
@@ -159,7 +159,7 @@ TEST_F(ReadReply, TimedOutReplyRunsOnIntoEarlierBytesUnlessLogged) {
   EXPECT_EQ(Reply(), "ab23456789\n");
 
   serial.Deliver("xy", 5);
-  log.text().clear();
+  run.log.clear();
   EXPECT_EQ(port.ReadReply(5000, 1, '\n'), 0);
   EXPECT_EQ(Reply(), "xy");
   EXPECT_EQ(Log(), "xyResponse time out\r\n");
@@ -200,9 +200,9 @@ TEST_P(ReadReplyWrap, TimeOutSurvivesTheTickWrap) {
   FakeClock clock(GetParam());
   FakeSerial serial(clock);
   MemoryFileSystem files;
-  MemoryLogEdit log;
+  RecordingRun log;
   CMcuPort port(serial, clock);
-  port.SetConsole(&log, nullptr);
+  port.SetObserver(&log);
   port.m_hPort = serial.Open("COM2:");
 
   serial.Deliver("late\n", 4000);
@@ -214,7 +214,7 @@ TEST_P(ReadReplyWrap, TimeOutSurvivesTheTickWrap) {
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 0);
   EXPECT_GT(clock.Now() - start, 5000u);
   EXPECT_LE(clock.Now() - start, 5100u);
-  EXPECT_EQ(log.Text8(), "Response time out\r\n");
+  EXPECT_EQ(log.log, "Response time out\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadReply, ReadReplyWrap,

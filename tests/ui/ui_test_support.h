@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/log_console.h"
+#include "ui/log_console.h"
 #include "ui/control_ids.h"
 #include "ui/flasher_dlg.h"
 #include "ui/job_dispatch.h"

@@ -295,9 +295,9 @@ TEST_F(PosixSerial, FarEndHangingUpLosesTheLine) {
 
 TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
   SystemSerialDevice dev;
-  MemoryLogEdit log;
+  RecordingRun log;
   CMcuPort port(dev, DefaultClock());
-  port.SetConsole(&log, nullptr);
+  port.SetObserver(&log);
   port.m_hPort = dev.Open(path_);
   ASSERT_NE(port.m_hPort, kInvalidHandle);
 
@@ -409,12 +409,12 @@ TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
 // answers like the MCU.
 TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
   SystemSerialDevice dev;
-  MemoryLogEdit log;
+  RecordingRun log;
   char version[kVersionSize] = {};
   uint8_t packet[kPacketBufferSize] = {};
   CMcuPort port(dev, DefaultClock());
   port.SetGivenPort(path_);
-  port.SetConsole(&log, nullptr);
+  port.SetObserver(&log);
   port.SetBuffers(version, packet);
 
   std::atomic<bool> stop{false};
@@ -440,7 +440,7 @@ TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
   mcu.join();
 
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(log.Text8(), "========Current MCU Information========\r\nVersion: V1.0123 pty\r\nboard on a pty\r\n");
+  EXPECT_EQ(log.log, "========Current MCU Information========\r\nVersion: V1.0123 pty\r\nboard on a pty\r\n");
   EXPECT_STREQ(version, "01V1.0123 pty\r\n");
   EXPECT_TRUE(port.LastIdentify().versionReplied);
   EXPECT_TRUE(port.LastIdentify().descriptionReplied);

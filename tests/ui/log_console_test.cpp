@@ -1,14 +1,69 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "fakes/fake_console.h"
-#include "link/log_console.h"
-#include "port_fixture.h"
+#include "platform/text.h"
+#include "ui/log_console.h"
 
 namespace fennwick {
 
 namespace {
+
+// An edit control's text model: selection, clear, replace, lengths in UTF-16 units.
+class MemoryLogEdit final : public ILogEdit {
+ public:
+  int32_t GetWindowTextLength() override { return static_cast<int32_t>(text_.size()); }
+  void SetSel(int32_t start, int32_t end) override {
+    selStart_ = Clamp(start);
+    selEnd_ = Clamp(end);
+    if (selEnd_ < selStart_) std::swap(selStart_, selEnd_);
+  }
+  void ScrollCaret() override {}
+  void Clear() override {
+    text_.erase(static_cast<size_t>(selStart_), static_cast<size_t>(selEnd_ - selStart_));
+    selEnd_ = selStart_;
+  }
+  void ReplaceSel(const std::u16string& text) override {
+    text_.replace(static_cast<size_t>(selStart_), static_cast<size_t>(selEnd_ - selStart_), text);
+    selStart_ = selEnd_ = selStart_ + static_cast<int32_t>(text.size());
+  }
+  std::u16string& text() { return text_; }
+  std::string Text8() const { return Utf16ToCp1252(text_); }
+
+ private:
+  int32_t Clamp(int32_t v) const {
+    if (v < 0 || v > static_cast<int32_t>(text_.size())) return static_cast<int32_t>(text_.size());
+    return v;
+  }
+  std::u16string text_;
+  int32_t selStart_ = 0;
+  int32_t selEnd_ = 0;
+};
+
+class RecordingProgress final : public IProgressCtrl {
+ public:
+  void SetRange32(int32_t low, int32_t high) override {
+    calls.push_back("range " + std::to_string(low) + " " + std::to_string(high));
+  }
+  void SetStep(int32_t step) override { calls.push_back("step " + std::to_string(step)); }
+  void SetPos(int32_t pos) override { calls.push_back("pos " + std::to_string(pos)); }
+  void Invalidate() override { calls.push_back("invalidate"); }
+  std::vector<std::string> calls;
+};
+
+// Points the window's globals at the given controls for one test.
+struct GlobalControls {
+  GlobalControls(ILogEdit* edit, IProgressCtrl* progress)
+      : edit_(std::exchange(g_logEdit, edit)), progress_(std::exchange(g_progressCtrl, progress)) {}
+  ~GlobalControls() {
+    g_logEdit = edit_;
+    g_progressCtrl = progress_;
+  }
+  ILogEdit* edit_;
+  IProgressCtrl* progress_;
+};
 
 std::u16string Units(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
@@ -31,8 +86,7 @@ TEST(LogConsole, NullControlsAreIgnored) {
   LogPrintfTo(nullptr, "nothing %s", "here");
   SetProgressRangeOn(nullptr, 5);
   SetProgressPosOn(nullptr, 5);
-  GlobalGuard<ILogEdit*> logGuard(g_logEdit, nullptr);
-  GlobalGuard<IProgressCtrl*> progressGuard(g_progressCtrl, nullptr);
+  GlobalControls none(nullptr, nullptr);
   LogPrintf("no control yet");
   SetProgressRange(3);
   SetProgressPos(1);
@@ -97,11 +151,13 @@ TEST(LogConsole, SelectionElsewhereIsCollapsedToTheEnd) {
 TEST(LogConsole, LongOutputIsCutAt1023Bytes) {
   for (size_t n : {1022u, 1023u, 1024u, 1025u, 5000u}) {
     SCOPED_TRACE(n);
-    MemoryLogEdit edit;
+    MemoryLogEdit edit, direct;
     std::string text(n, 'q');
     for (size_t i = 0; i < n; i += 7) text[i] = static_cast<char>('0' + i % 10);
     LogPrintfTo(&edit, "%s", text.c_str());
+    AppendLogText(&direct, text);
     EXPECT_EQ(edit.Text8(), text.substr(0, std::min<size_t>(n, 1023)));
+    EXPECT_EQ(direct.Text8(), edit.Text8());
   }
 }
 
@@ -156,17 +212,20 @@ TEST(LogConsole, ProgressRangeAndPosition) {
   EXPECT_EQ(progress.calls, expected);
 }
 
-TEST(LogConsole, GlobalControlsAreUsedByThePlainCalls) {
+TEST(LogConsole, PlainCallsAndTheWindowsRunEventsReachTheGlobalControls) {
   MemoryLogEdit edit;
   RecordingProgress progress;
-  GlobalGuard<ILogEdit*> logGuard(g_logEdit, &edit);
-  GlobalGuard<IProgressCtrl*> progressGuard(g_progressCtrl, &progress);
+  GlobalControls controls(&edit, &progress);
   edit.text() = Units(std::string(16384, 'o'));
   LogPrintf("Version: %s", "1.2\r\n");
+  WindowConsole().LogText("MCU: ");
   SetProgressRange(42);
   SetProgressPos(7);
-  EXPECT_EQ(edit.Text8(), std::string(8192, 'o') + "Version: 1.2\r\n");
-  const std::vector<std::string> expected = {"range 0 42", "step 1", "pos 0", "pos 7", "invalidate"};
+  WindowConsole().ProgressRange(9);
+  WindowConsole().ProgressPos(3);
+  EXPECT_EQ(edit.Text8(), std::string(8192, 'o') + "Version: 1.2\r\nMCU: ");
+  const std::vector<std::string> expected = {"range 0 42", "step 1", "pos 0", "pos 7", "invalidate",
+                                             "range 0 9",  "step 1", "pos 0", "pos 3", "invalidate"};
   EXPECT_EQ(progress.calls, expected);
 }
 

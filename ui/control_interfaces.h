@@ -1,6 +1,6 @@
 #pragma once
-// The two controls through which the log console reaches the operator. The window backs
-// them with Qt widgets, the command line with a terminal, tests with recorders.
+// The two controls through which the window's log console reaches the operator: Qt widgets
+// in the window, models of them in the console's tests.
 #include <cstdint>
 #include <string>
 

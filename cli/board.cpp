@@ -19,7 +19,6 @@ Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap,
       say_(std::move(say)) {
   port.SetGivenPort(portPath);
   port.SetConsole(&capture, &progress);
-  port.SetBuffers(version, packet);
 }
 
 void Board::Quiet(bool quiet) {
@@ -30,10 +29,10 @@ void Board::Quiet(bool quiet) {
   }
 }
 
-std::string Board::VersionText() const {
-  std::string v = version[0] && version[1] ? std::string(version + 2) : std::string();
-  while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
-  return v;
+std::string_view Board::McuVersion() const {
+  return givenVersion ? std::string_view(*givenVersion) : std::string_view(port.McuVersion());
 }
+
+std::string Board::VersionText() const { return ShownVersion(McuVersion()); }
 
 }  // namespace fennwick

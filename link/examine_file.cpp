@@ -8,9 +8,14 @@
 
 namespace fennwick {
 
-ExamineOutcome CMcuPort::ExamineFirmware(const LoadedFirmware& firmware) {
+namespace {
+// Where the three compatibility characters stand in the MCU's version text.
+constexpr size_t kCompatOffset = 6;
+}  // namespace
+
+ExamineOutcome CMcuPort::ExamineFirmware(const LoadedFirmware& firmware, std::string_view mcuVersion) {
   if (firmware.FromImage() && firmware.image().size() == kImageSize) {
-    ExamineImage(firmware.image().data(), firmware.report.lineCount);
+    ExamineImage(firmware.image().data(), firmware.report.lineCount, mcuVersion);
     examine_.readError = firmware.report.readError;
     return examine_;
   }
@@ -27,19 +32,26 @@ ExamineOutcome CMcuPort::ExamineFirmware(const LoadedFirmware& firmware) {
     examine_.readError = true;
   }
   m_lineCount = scan.lineCount;
-  Describe(scan.description);
+  Describe(scan.description, mcuVersion);
   SetProgressRangeOn(Progress(), m_lineCount);
   return examine_;
 }
 
-void CMcuPort::Describe(const DescriptionBlock& block) {
+void CMcuPort::Describe(const DescriptionBlock& block, std::string_view mcuVersion) {
   if (!block.present) {
     Log("This file has no description.");
     examine_.verdict = ExamineOutcome::Verdict::NoDescription;
     return;
   }
   Log("-----Selected S19 File Desc-----\r\nVersion: %s%s", block.first.c_str(), block.second.c_str());
-  if (std::memcmp(block.compat.data(), mcuVersion_ + 6, block.compat.size()) == 0) {
+  // Compared raw: a version that ends before them has zeros there, as the kept text has.
+  bool matches = true;
+  for (size_t i = 0; i < block.compat.size(); ++i) {
+    const size_t at = kCompatOffset + i;
+    const char mcu = at < mcuVersion.size() ? mcuVersion[at] : '\0';
+    matches = matches && static_cast<uint8_t>(mcu) == static_cast<uint8_t>(block.compat[i]);
+  }
+  if (matches) {
     Log("Please click \"Start\" to update current MCU.");
     examine_.verdict = ExamineOutcome::Verdict::Suitable;
   } else {
@@ -49,11 +61,11 @@ void CMcuPort::Describe(const DescriptionBlock& block) {
   }
 }
 
-void CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount) {
+void CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount, std::string_view mcuVersion) {
   examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
   m_lineCount = lineCount;
-  Describe(DescriptionOfImage(flashImage));
+  Describe(DescriptionOfImage(flashImage), mcuVersion);
   SetProgressRangeOn(Progress(), m_lineCount);
 }
 

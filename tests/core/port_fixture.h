@@ -1,5 +1,5 @@
 #pragma once
-// A CMcuPort on fakes in virtual time, with a log, progress bar and buffers of its own.
+// A CMcuPort on fakes in virtual time, with a log and progress bar of its own.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -18,30 +18,26 @@ namespace fennwick {
 
 class PortTest : public ::testing::Test {
  protected:
-  PortTest() {
-    std::memset(version, 0, sizeof version);
-    std::memset(packet, 0, sizeof packet);
-    port.SetConsole(&log, &progress);
-    port.SetBuffers(version, packet);
-  }
+  PortTest() { port.SetConsole(&log, &progress); }
 
-  // Opens the fake device and hands its handle to the port, as a successful opening does.
+  // Opens and sets up the fake device without identifying the MCU.
   void OpenDirect() {
-    port.m_hPort = serial.Open("COM2:");
+    ASSERT_TRUE(port.OpenPort(u"COM2:"));
     serial.calls.clear();
   }
 
   std::string Log() const { return log.Text8(); }
-  std::string Reply() const { return std::string(port.m_reply); }
+  std::string Reply() const { return std::string(port.ReplyBuffer()); }
 
   FakeClock clock;
   FakeSerial serial{clock};
   MemoryFileSystem files;
   MemoryLogEdit log;
   RecordingProgress progress;
-  char version[kVersionSize];
-  uint8_t packet[kPacketBufferSize];
   CMcuPort port{serial, clock};
+  // The port's own version text and packet buffer.
+  const char (&version)[kVersionSize] = port.McuVersion();
+  const uint8_t (&packet)[kPacketBufferSize] = port.PacketBuffer();
 
   // The firmware at `path` in `files`, read as S19 as the window reads it; a read that
   // fails half-way leaves what came before it.

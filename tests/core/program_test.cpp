@@ -437,7 +437,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   files.Add(kPath, SampleFirmware());
-  port.m_hPort = kInvalidHandle;
+  port.ClosePort();
   const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(Log(), "The MCU port is not open!\r\n");
   EXPECT_TRUE(serial.written.empty());
@@ -494,7 +494,7 @@ TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
 TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
   const std::string firmware = SampleFirmware();  // 7 lines
   files.Add(kPath, firmware);
-  port.ExamineFirmware(ReadS19(kPath));
+  port.ExamineFirmware(ReadS19(kPath), "");
   EXPECT_EQ(progress.rangeHigh, 7);
   const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
@@ -503,16 +503,14 @@ TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
   EXPECT_EQ(*std::max_element(progress.positions.begin(), progress.positions.end()), 1023);
 }
 
-TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {
+TEST_F(ProgramMcu, GlobalConsoleServesAPlainPort) {
   MemoryLogEdit globalLog;
   RecordingProgress globalProgress;
   GlobalGuard<ILogEdit*> logGuard(g_logEdit, &globalLog);
   GlobalGuard<IProgressCtrl*> progressGuard(g_progressCtrl, &globalProgress);
-  uint8_t saved[kPacketBufferSize];
-  std::memcpy(saved, g_packetBuffer, sizeof saved);
 
   CMcuPort plain(serial, clock);
-  plain.m_hPort = port.m_hPort;
+  ASSERT_TRUE(plain.OpenPort(u"COM2:"));
   files.Add(kPath, SampleFirmware());
   const ProgramOutcome outcome = plain.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
@@ -520,11 +518,9 @@ TEST_F(ProgramMcu, GlobalBuffersAndConsoleServeAPlainPort) {
   EXPECT_EQ(globalProgress.rangeHigh, 1023);
   EXPECT_EQ(globalProgress.positions.back(), 1023);
   const uint8_t endHeader[] = {'S', '9', 0, 2, 0x7F, 0x80};
-  EXPECT_EQ(std::memcmp(g_packetBuffer, endHeader, sizeof endHeader), 0);
+  EXPECT_EQ(std::memcmp(plain.PacketBuffer(), endHeader, sizeof endHeader), 0);
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(packet[0], 0) << "another port's buffer is untouched";
-
-  std::memcpy(g_packetBuffer, saved, sizeof saved);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // The examination's report on the port's console: the scan itself is firmware/'s.
-#include <cstring>
 #include <string>
 
 #include "firmware/examine.h"
@@ -14,34 +13,33 @@ constexpr size_t kCompatOffset = 6;
 }  // namespace
 
 ExamineOutcome CMcuPort::ExamineFirmware(const LoadedFirmware& firmware, std::string_view mcuVersion) {
+  ExamineOutcome outcome;
   if (firmware.FromImage() && firmware.image().size() == kImageSize) {
-    ExamineImage(firmware.image().data(), firmware.report.lineCount, mcuVersion);
-    examine_.readError = firmware.report.readError;
-    return examine_;
+    outcome.verdict = ExamineImage(firmware.image().data(), firmware.report.lineCount, mcuVersion);
+    outcome.readError = firmware.report.readError;
+    return outcome;
   }
-  examine_ = ExamineOutcome{};
   Log("\r\nReading file information....\r\n");
   const ExaminationScan& scan = firmware.scan;
   if (scan.outOfMemory) {
     Log("Out of memory to read file\r\n");
-    examine_.verdict = ExamineOutcome::Verdict::OutOfMemory;
-    return examine_;
+    outcome.verdict = ExamineOutcome::Verdict::OutOfMemory;
+    return outcome;
   }
   if (scan.readError || firmware.report.readError) {
     Log("Read S19 File failed!\r\n");
-    examine_.readError = true;
+    outcome.readError = true;
   }
   m_lineCount = scan.lineCount;
-  Describe(scan.description, mcuVersion);
+  outcome.verdict = Describe(scan.description, mcuVersion);
   SetProgressRangeOn(Progress(), m_lineCount);
-  return examine_;
+  return outcome;
 }
 
-void CMcuPort::Describe(const DescriptionBlock& block, std::string_view mcuVersion) {
+ExamineOutcome::Verdict CMcuPort::Describe(const DescriptionBlock& block, std::string_view mcuVersion) {
   if (!block.present) {
     Log("This file has no description.");
-    examine_.verdict = ExamineOutcome::Verdict::NoDescription;
-    return;
+    return ExamineOutcome::Verdict::NoDescription;
   }
   Log("-----Selected S19 File Desc-----\r\nVersion: %s%s", block.first.c_str(), block.second.c_str());
   // Compared raw: a version that ends before them has zeros there, as the kept text has.
@@ -53,20 +51,20 @@ void CMcuPort::Describe(const DescriptionBlock& block, std::string_view mcuVersi
   }
   if (matches) {
     Log("Please click \"Start\" to update current MCU.");
-    examine_.verdict = ExamineOutcome::Verdict::Suitable;
-  } else {
-    Log("!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! Please confirm it "
-        "before click \"Start\".");
-    examine_.verdict = ExamineOutcome::Verdict::Unsuitable;
+    return ExamineOutcome::Verdict::Suitable;
   }
+  Log("!!!!!WARNNING!!!!!\r\nThe file you select is NOT suitable for current unit! Please confirm it "
+      "before click \"Start\".");
+  return ExamineOutcome::Verdict::Unsuitable;
 }
 
-void CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount, std::string_view mcuVersion) {
-  examine_ = ExamineOutcome{};
+ExamineOutcome::Verdict CMcuPort::ExamineImage(const uint8_t* flashImage, int32_t lineCount,
+                                               std::string_view mcuVersion) {
   Log("\r\nReading file information....\r\n");
   m_lineCount = lineCount;
-  Describe(DescriptionOfImage(flashImage), mcuVersion);
+  const ExamineOutcome::Verdict verdict = Describe(DescriptionOfImage(flashImage), mcuVersion);
   SetProgressRangeOn(Progress(), m_lineCount);
+  return verdict;
 }
 
 }  // namespace fennwick

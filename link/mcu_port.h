@@ -178,9 +178,9 @@ class CMcuPort {
   // The first half of OpenAndIdentify: false after a failure that identify_ records.
   bool OpenAndSetUp(const std::u16string& portName);
   void Identify();
-  void Describe(const DescriptionBlock& block, std::string_view mcuVersion);
+  ExamineOutcome::Verdict Describe(const DescriptionBlock& block, std::string_view mcuVersion);
   // The examination's report for an image read some other way (Intel HEX, a raw binary).
-  void ExamineImage(const uint8_t* flashImage, int32_t lineCount, std::string_view mcuVersion);
+  ExamineOutcome::Verdict ExamineImage(const uint8_t* flashImage, int32_t lineCount, std::string_view mcuVersion);
   bool IapAnswered(ProgramOutcome& outcome);
   bool StopRequested() const { return cancelled_ && cancelled_(); }
   void ReportLineLost(ProgramOutcome& outcome, uint32_t blocksSent);
@@ -198,7 +198,6 @@ class CMcuPort {
   char mcuVersion_[kVersionSize] = {};
   uint8_t packetBuffer_[kPacketBufferSize] = {};
   IdentifyOutcome identify_;
-  ExamineOutcome examine_;
   BlockLimits blockLimits_;
   bool lineOpen_ = false;  // the last text logged did not end its line
   std::function<bool()> cancelled_;

@@ -8,5 +8,7 @@ namespace fennwick {
 CFlasherApp theApp;
 SystemSerialDevice g_serialDevice;
 CMcuPort g_mcuPort(g_serialDevice, DefaultClock());
+const char (&g_mcuVersion)[kVersionSize] = g_mcuPort.McuVersion();
+const uint8_t (&g_packetBuffer)[kPacketBufferSize] = g_mcuPort.PacketBuffer();
 
 }  // namespace fennwick

@@ -116,8 +116,9 @@ int main(int argc, char** argv) {
     return true;
   });
   WindowTimes times;
-  setup.identify = [&times, &jobs] {
-    jobs.Identify();
+  IdentifyOutcome identified;
+  setup.identify = [&times, &jobs, &identified] {
+    identified = jobs.Identify();
     times.identifiedUs = WallClockUs();
   };
 
@@ -194,7 +195,7 @@ int main(int argc, char** argv) {
           }
           if (options.quitAfterIdentify) {
             // A caller that waits for the identification learns whether the MCU answered.
-            unidentified = !g_mcuPort.LastIdentify().versionReplied;
+            unidentified = !identified.versionReplied;
             dlg.done(QDialog::Accepted);
           }
         });

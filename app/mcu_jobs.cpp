@@ -19,15 +19,14 @@ const LoadOptions kAsS19{FirmwareFormat::S19};
 
 void McuJobRunner::ReopenPortIfNeeded() {
   const bool lost = port_.LineLost();
-  if (port_.m_hPort != kInvalidHandle && !lost) return;
+  if (port_.IsOpen() && !lost) return;
   port_.LogOwnLine(lost ? "The MCU port was lost; opening it again." : "The MCU port is not open; opening it again.");
   port_.ClosePort();
   Identify();
 }
 
-void McuJobRunner::Identify() {
-  port_.OpenAndIdentify(portName_);
-  const IdentifyOutcome& id = port_.LastIdentify();
+IdentifyOutcome McuJobRunner::Identify() {
+  const IdentifyOutcome id = port_.OpenAndIdentify(portName_);
   const std::string reason = id.portErrno != 0 ? std::string(": ") + std::strerror(id.portErrno) : std::string();
   switch (id.status) {
     case IdentifyOutcome::Status::PortNotOpened:
@@ -47,6 +46,7 @@ void McuJobRunner::Identify() {
     case IdentifyOutcome::Status::Identified:
       break;
   }
+  return id;
 }
 
 void McuJobRunner::Program(const char16_t* path) {
@@ -54,7 +54,7 @@ void McuJobRunner::Program(const char16_t* path) {
   freshNote_.clear();
   ReopenPortIfNeeded();
   if (path == nullptr) {
-    port_.LogOwnLine(ProgramVerdict(ProgramOutcome{}));
+    port_.LogOwnLine("Nothing was flashed: no file was chosen.");
     return;
   }
   // A file that Open could not read was never examined, so there is nothing the operator
@@ -122,7 +122,8 @@ void McuJobRunner::ExamineRead(FirmwareRead read) {
   concerns_.clear();
   firmware_.reset();
   LoadedFirmware& firmware = read.firmware;
-  const ExamineOutcome examined = port_.ExamineFirmware(firmware);
+  // Judged against what the port's identification kept (the window's g_mcuVersion).
+  const ExamineOutcome examined = port_.ExamineFirmware(firmware, port_.McuVersion());
   switch (examined.verdict) {
     case ExamineOutcome::Verdict::NotRun:
     case ExamineOutcome::Verdict::OutOfMemory:

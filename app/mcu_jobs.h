@@ -23,7 +23,7 @@ class McuJobRunner final : public IJobRunner {
   }
   // Opens the port and identifies the MCU; a failure the system can explain gets its reason
   // in a log line of our own.
-  void Identify();
+  IdentifyOutcome Identify();
   // Reads the file again: the bytes examined last are flashed only while the file still
   // holds them; a file that changed is examined again instead, for the operator to judge.
   // After an Open that could not read the file, nothing is read or sent.

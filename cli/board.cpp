@@ -16,13 +16,12 @@ Board::Board(const std::optional<std::string>& portPath, const SerialWrap& wrap,
       say_(std::move(say)) {
   port.SetGivenPort(portPath);
   port.SetObserver(&capture);
-  port.SetBuffers(version, packet);
 }
 
-std::string Board::VersionText() const {
-  std::string v = version[0] && version[1] ? std::string(version + 2) : std::string();
-  while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
-  return v;
+std::string_view Board::McuVersion() const {
+  return givenVersion ? std::string_view(*givenVersion) : std::string_view(port.McuVersion());
 }
+
+std::string Board::VersionText() const { return ShownVersion(McuVersion()); }
 
 }  // namespace fennwick

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "link/mcu_port.h"
@@ -44,6 +45,9 @@ using SayFn = std::function<void(const std::string&)>;
 struct Board {
   Board(const std::optional<std::string>& portPath, const SerialWrap& wrap, IRunObserver& display, SayFn say);
   void Say(const std::string& text) const { say_(text); }
+  // The version a file is judged against: the one given by hand, else what the port's
+  // identification kept (as soon as its reply came).
+  std::string_view McuVersion() const;
   // The MCU's version as the log shows it (after "Version: "), without its line end.
   std::string VersionText() const;
   const std::string& log() const { return capture.text(); }
@@ -56,11 +60,12 @@ struct Board {
   std::unique_ptr<ISerialDevice> wrapped;  // between `port` and `serial`, when the command asked for it
   RunCapture capture;
   CMcuPort port;
-  char version[kVersionSize] = {};
+  // Offline: the version given by hand (McuVersionOfReply), in place of the port's.
+  std::optional<std::string> givenVersion;
   std::string description;  // the MCU's reply to the description query, from its byte 3 on
+  ExamineOutcome::Verdict verdict = ExamineOutcome::Verdict::NotRun;  // the last examination's
   // Called when the programming run starts sending, for a display that shows the job.
   std::function<void()> onProgramming;
-  uint8_t packet[kPacketBufferSize] = {};
 
  private:
   SayFn say_;

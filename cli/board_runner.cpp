@@ -158,13 +158,13 @@ RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& j
   const auto atOnce = ArmAtOnce(
       ctx, setup, 0,
       [&board, port] {
-        const std::string& identified = board.port.LastIdentify().portPath;
+        const std::string& identified = board.port.PortPath();
         return identified.empty() ? port.value_or("") : identified;
       },
       started, board);
   JobResult result = RunJob(job, board);
   board.Ended(result.end, result.text);
-  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start),
+  return Finish(ctx, setup, 0, board.port.PortPath(), started, board, result, Since(start),
                 atOnce.get());
 }
 

@@ -57,6 +57,7 @@ JobResult ExplainOpenFailure(Board& board, const IdentifyOutcome& id) {
 
 // What the examination found, as how the job ends.
 JobResult JudgeExamination(Board& board, const ExamineOutcome& result, const std::string& file) {
+  board.verdict = result.verdict;
   if (result.readError) {
     board.Say("read error in " + file + Reason(result.fileErrno));
     return {JobEnd::FileUnreadable, "file not readable"};
@@ -94,7 +95,7 @@ JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const 
   }
   // It judges only: its texts are `examine`'s (and the window's Open's).
   board.Quiet(true);
-  const ExamineOutcome examined = board.port.ExamineFirmware(firmware);
+  const ExamineOutcome examined = board.port.ExamineFirmware(firmware, board.McuVersion());
   board.Quiet(false);
   const JobResult judged = JudgeExamination(board, examined, file);
   if (judged.end == JobEnd::Unsuitable || judged.end == JobEnd::NoDescription) {
@@ -121,7 +122,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
   }
   board.Say(ProgramVerdict(outcome));
   switch (outcome.status) {
-    case Status::NullPath:
+    case Status::NotRun:
     case Status::FileUnreadable:
       board.Say("cannot read " + file + Reason(outcome.fileErrno));
       return {JobEnd::FileUnreadable, "file not readable"};
@@ -134,7 +135,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
     case Status::Interrupted:
       return {JobEnd::Interrupted, "interrupted after block " + std::to_string(outcome.blocksSent)};
     case Status::LineLost:
-      board.Say("the port " + board.port.LastIdentify().portPath + " was lost during the run");
+      board.Say("the port " + board.port.PortPath() + " was lost during the run");
       return {JobEnd::LineLost, "port lost"};
     case Status::Stalled:
       return {JobEnd::Stalled, "stopped: no replies"};
@@ -161,7 +162,7 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
 bool BlocksWentOut(const ProgramOutcome& outcome) {
   using Status = ProgramOutcome::Status;
   switch (outcome.status) {
-    case Status::NullPath:
+    case Status::NotRun:
     case Status::NoData:
     case Status::PortNotOpen:
     case Status::Refused:
@@ -188,8 +189,7 @@ JobResult Interrupted(Board& board, const std::string& when) {
 JobResult Identify(Board& board) {
   // A stop request ends the identification's waits too.
   board.port.SetCancel(StopRequested);
-  board.port.OpenAndIdentify(kMcuPortName);
-  const IdentifyOutcome& id = board.port.LastIdentify();
+  const IdentifyOutcome id = board.port.OpenAndIdentify(kMcuPortName);
   switch (id.status) {
     case IdentifyOutcome::Status::NotRun:
     case IdentifyOutcome::Status::PortNotOpened:
@@ -228,9 +228,8 @@ JobResult Examine(Board& board, const LoadedFirmware& firmware, const std::strin
                   const std::string& mcuVersion) {
   JobResult identified{JobEnd::Identified, "ok"};
   if (offline) {
-    // The version line as the MCU would send it: its text from byte 3 on is compared.
-    const std::string text = mcuVersion.size() > 3 ? mcuVersion.substr(3, kVersionSize - 1) : std::string();
-    std::memcpy(board.version, text.data(), text.size());
+    // The version line as the MCU would send it.
+    board.givenVersion = McuVersionOfReply(mcuVersion);
   } else {
     identified = Identify(board);
     if (identified.end == JobEnd::PortNotOpened || identified.end == JobEnd::PortNotSetUp ||
@@ -238,7 +237,7 @@ JobResult Examine(Board& board, const LoadedFirmware& firmware, const std::strin
       return identified;
     }
   }
-  const JobResult judged = JudgeExamination(board, board.port.ExamineFirmware(firmware), file);
+  const JobResult judged = JudgeExamination(board, board.port.ExamineFirmware(firmware, board.McuVersion()), file);
   if (judged.end == JobEnd::FileUnreadable || judged.end == JobEnd::OutOfMemory) return judged;
   return identified.end != JobEnd::Identified ? identified : judged;
 }
@@ -268,8 +267,8 @@ JobResult Program(Board& board, const LoadedFirmware& firmware, const std::strin
 }
 
 std::string VerdictWord(const Board& board) {
-  if (board.version[0] == '\0') return {};
-  switch (board.port.LastExamine().verdict) {
+  if (board.McuVersion().empty()) return {};
+  switch (board.verdict) {
     case ExamineOutcome::Verdict::Suitable: return "suitable";
     case ExamineOutcome::Verdict::Unsuitable: return "unsuitable";
     case ExamineOutcome::Verdict::NoDescription: return "no-description";

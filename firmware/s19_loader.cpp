@@ -5,7 +5,6 @@
 
 namespace fennwick {
 
-uint8_t g_packetBuffer[kPacketBufferSize] = {};
 
 uint8_t HexNibble(uint8_t c) {
   if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 0x57);

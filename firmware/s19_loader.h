@@ -11,10 +11,6 @@ namespace fennwick {
 
 constexpr size_t kPacketBufferSize = kLineBufferSize;
 
-// All zero at start and never cleared: the loader assembles lines in it and the
-// programming run builds its packets in it, so the end record carries the remains.
-extern uint8_t g_packetBuffer[kPacketBufferSize];
-
 // One hexadecimal character to its value; every other byte b gives (b - 0x30) mod 256.
 uint8_t HexNibble(uint8_t c);
 
@@ -54,7 +50,7 @@ class S19ImageBuilder {
 };
 
 // Fills the 131,072-byte image from `file` (opened, not yet read), assembling lines in
-// `packetBuffer` (1,024 bytes; g_packetBuffer for the one global port).
-LoadStats LoadS19Image(IFile& file, uint8_t* image, uint8_t* packetBuffer = g_packetBuffer);
+// `packetBuffer` (1,024 bytes), which keeps what the last lines left in it.
+LoadStats LoadS19Image(IFile& file, uint8_t* image, uint8_t* packetBuffer);
 
 }  // namespace fennwick

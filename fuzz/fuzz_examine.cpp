@@ -1,6 +1,6 @@
 // Any bytes as the file that Open examines: the examination must finish with its texts in
-// the right order, count the lines, set the progress range to that count, leave the MCU's
-// version text alone and never format past the log's line.
+// the right order, count the lines, set the progress range to that count and never format
+// past the log's line.
 #include <string>
 
 #include "fakes/fake_clock.h"
@@ -35,19 +35,13 @@ int FuzzExamine(const uint8_t* data, size_t size) {
       RecordingRun run;
       CMcuPort port(serial, clock);
       port.SetObserver(&run);
-      GuardedBuffer mcuVersion(kVersionSize, 0);
-      std::strncpy(reinterpret_cast<char*>(mcuVersion.data()), version, kVersionSize - 1);
-      GuardedBuffer packet(kPacketBufferSize, 0);
-      port.SetBuffers(reinterpret_cast<char*>(mcuVersion.data()), packet.data());
 
-      port.ExamineFirmware(ReadFirmware(files, u"/fw.s19", {FirmwareFormat::S19}).firmware);
-      FUZZ_CHECK(port.LastExamine().verdict != ExamineOutcome::Verdict::OutOfMemory);
-      FUZZ_CHECK(mcuVersion.Intact() && packet.Intact());
-      FUZZ_CHECK(std::string(reinterpret_cast<char*>(mcuVersion.data())) == version);
+      const ExamineOutcome outcome =
+          port.ExamineFirmware(ReadFirmware(files, u"/fw.s19", {FirmwareFormat::S19}).firmware, version);
+      FUZZ_CHECK(outcome.verdict != ExamineOutcome::Verdict::OutOfMemory);
       FUZZ_CHECK(!run.texts.empty() && run.texts.front() == kReading);
       for (const std::string& t : run.texts) FUZZ_CHECK(t.size() <= 1023);
       const std::string& last = run.texts.back();
-      const ExamineOutcome& outcome = port.LastExamine();
       FUZZ_CHECK(outcome.readError == failing);
       switch (outcome.verdict) {
         case ExamineOutcome::Verdict::NoDescription:
@@ -62,8 +56,8 @@ int FuzzExamine(const uint8_t* data, size_t size) {
         default:
           FUZZ_CHECK(!"a complete examination ends with a verdict");
       }
-      FUZZ_CHECK(run.ranges == 1 && run.rangeHigh == port.m_lineCount);
-      if (!failing) FUZZ_CHECK(port.m_lineCount == CountLines(data, size));
+      FUZZ_CHECK(run.ranges == 1 && run.rangeHigh == port.LineCount());
+      if (!failing) FUZZ_CHECK(port.LineCount() == CountLines(data, size));
       FUZZ_CHECK(serial.written.empty());
     }
   }

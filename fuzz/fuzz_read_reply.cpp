@@ -41,7 +41,7 @@ class WatchedSerial final : public ForwardingSerialDevice {
   }
 
   bool Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) override {
-    const uint8_t* reply = reinterpret_cast<const uint8_t*>(port->m_reply);
+    const uint8_t* reply = reinterpret_cast<const uint8_t*>(port->ReplyBuffer());
     FUZZ_CHECK(buf == reply + held);
     FUZZ_CHECK(max == kReplySize - 1 - held);
     if (reads++ == failAtRead) {
@@ -84,9 +84,13 @@ int FuzzReadReply(const uint8_t* data, size_t size) {
   CMcuPort port(serial, clock);
   port.SetObserver(&log);
   serial.port = &port;
-  port.m_hPort = fake.Open("fuzz");
-  // What earlier replies left behind.
-  std::memset(port.m_reply, in.Byte(), kReplySize - 1);
+  FUZZ_CHECK(port.OpenPort(u"COM2:"));
+  // What earlier replies left behind: a reply that filled the buffer.
+  const uint8_t earlier = in.Byte();
+  fake.Deliver(std::string(kReplySize - 1, static_cast<char>(earlier)));
+  serial.StartCall();
+  FUZZ_CHECK(port.ReadReply(0, 0, earlier) == 1);
+  serial.reads = 0;
   if (in.Bool()) serial.failAtRead = in.Range<int64_t>(0, 64);
 
   const int calls = in.Range(1, 3);
@@ -118,7 +122,7 @@ int FuzzReadReply(const uint8_t* data, size_t size) {
     serial.StartCall();
     const size_t logBefore = log.texts.size();
     const int result = port.ReadReply(timeoutMs, logChunks, terminator);
-    const uint8_t* reply = reinterpret_cast<const uint8_t*>(port.m_reply);
+    const uint8_t* reply = reinterpret_cast<const uint8_t*>(port.ReplyBuffer());
 
     FUZZ_CHECK(result == 0 || result == 1);
     FUZZ_CHECK(reply[kReplySize - 1] == 0);

@@ -10,8 +10,6 @@
 
 namespace fennwick {
 
-char g_mcuVersion[kVersionSize] = {};
-
 namespace {
 constexpr uint32_t kEventMask = kEvRxChar | kEvRing;
 
@@ -20,6 +18,16 @@ std::string WithoutLineEnd(std::string text) {
   return text;
 }
 }  // namespace
+
+std::string McuVersionOfReply(std::string_view versionLine) {
+  if (versionLine.size() <= 3) return {};
+  const std::string_view text = versionLine.substr(3, kVersionSize - 1);
+  return std::string(text.substr(0, text.find('\0')));
+}
+
+std::string ShownVersion(std::string_view mcuVersion) {
+  return mcuVersion.size() > 2 ? WithoutLineEnd(std::string(mcuVersion.substr(2))) : std::string();
+}
 
 CMcuPort::CMcuPort(ISerialDevice& serial, IClock& clock) : serial_(serial), clock_(clock) {}
 
@@ -59,8 +67,18 @@ void CMcuPort::ClosePort() {
   m_hPort = kInvalidHandle;
 }
 
-int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
+IdentifyOutcome CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   identify_ = IdentifyOutcome{};
+  if (OpenAndSetUp(portName)) Identify();
+  return identify_;
+}
+
+bool CMcuPort::OpenPort(const std::u16string& portName) {
+  identify_ = IdentifyOutcome{};
+  return OpenAndSetUp(portName);
+}
+
+bool CMcuPort::OpenAndSetUp(const std::u16string& portName) {
   identify_.portPath = ResolvePortName(portName, givenPort_);
   m_hPort = serial_.Open(identify_.portPath);
   if (m_hPort == kInvalidHandle) {
@@ -68,7 +86,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
     identify_.openError = serial_.LastOpenError();
     identify_.portErrno = serial_.LastOpenErrno();
     Log("Open MCU COM port Error!!!\r\n");
-    return -1;
+    return false;
   }
   serial_.SetupComm(m_hPort, kQueueSize, kQueueSize);
   serial_.Purge(m_hPort, kPurgeTxClear | kPurgeRxClear);
@@ -79,7 +97,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
     identify_.portErrno = errno;  // before the log line can change it
     Log("SetCommMask error!\r\n");
     CloseOnFailure();
-    return -1;
+    return false;
   }
   errno = 0;
   if (ConfigurePort(kBaudRate, 8, 0, 0, 0) == 0) {
@@ -87,7 +105,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
     identify_.portErrno = errno;
     Log("Set COM baudrate Params error!\r\n");
     CloseOnFailure();
-    return -2;
+    return false;
   }
   CommTimeouts timeouts;
   timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
@@ -96,8 +114,7 @@ int CMcuPort::OpenAndIdentify(const std::u16string& portName) {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
   serial_.SetCommTimeouts(m_hPort, timeouts);
-  Identify();
-  return 0;
+  return true;
 }
 
 int CMcuPort::ConfigurePort(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
@@ -199,7 +216,8 @@ void CMcuPort::Identify() {
   std::memcpy(mcuVersion_, m_reply + 3, len);
   // A reply longer than the log line's 1,023 bytes is cut there, line end included.
   Log("========Current MCU Information========\r\nVersion: %s", mcuVersion_ + 2);
-  identify_.version = WithoutLineEnd(mcuVersion_ + 2);
+  identify_.mcuVersion = mcuVersion_;
+  identify_.version = ShownVersion(identify_.mcuVersion);
 
   WritePort(kDescriptionQuery, sizeof kDescriptionQuery);
   identify_.descriptionReplied = ReadReply(kQueryTimeoutMs, 0, kLineFeed) == 1;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "firmware/examine.h"
@@ -19,8 +20,13 @@
 
 namespace fennwick {
 
-// The MCU's version reply from its byte 3 on, written once by the identification.
-extern char g_mcuVersion[kVersionSize];
+// The MCU's version as the examination compares it: a version line as the MCU sends it,
+// from its byte 3 on, up to its first NUL and at most kVersionSize - 1 bytes (line end
+// included). Empty for a reply of 3 bytes or fewer.
+std::string McuVersionOfReply(std::string_view versionLine);
+// What the log shows of such a version after "Version: " (from its position 2), without
+// the line end.
+std::string ShownVersion(std::string_view mcuVersion);
 
 struct IdentifyOutcome {
   enum class Status {
@@ -49,12 +55,14 @@ struct IdentifyOutcome {
   // it has none).
   std::string version;
   std::string description;
+  // The version reply from its byte 3 on, as the examination compares it (McuVersionOfReply).
+  std::string mcuVersion;
 };
 
 // What a programming run came to. Both front ends report it (ProgramVerdict).
 struct ProgramOutcome {
   enum class Status {
-    NullPath,        // no file was chosen: nothing sent
+    NotRun,          // no run yet
     NoData,          // the image holds not one data byte: nothing sent, not even "$wIAP"
     PortNotOpen,     // the port never opened or was closed: nothing sent
     Refused,         // the MCU answered "$wIAP" with '#'
@@ -67,7 +75,7 @@ struct ProgramOutcome {
     Programmed,      // every block accepted, the end record out of the port (iapReplied may
                      // still be false: a loader may enter IAP mode without a word)
   };
-  Status status = Status::NullPath;
+  Status status = Status::NotRun;
   bool iapSent = false;      // "$wIAP" was taken whole by the port
   bool iapReplied = false;   // a reply line to "$wIAP" came
   uint32_t stalledFrom = 0;  // Stalled: the first and the last block of the time-outs in a row
@@ -107,8 +115,12 @@ class CMcuPort {
   CMcuPort(const CMcuPort&) = delete;
   CMcuPort& operator=(const CMcuPort&) = delete;
 
-  // Resolves the port name to the system's path first, then opens that path.
-  int OpenAndIdentify(const std::u16string& portName);
+  // Resolves the port name to the system's path first, then opens that path, sets it up
+  // and asks the MCU for its version and description.
+  IdentifyOutcome OpenAndIdentify(const std::u16string& portName);
+  // Only the opening and set-up, without a word to the MCU, for a caller that speaks to it
+  // itself: false after a logged failure, and the port is then not open.
+  bool OpenPort(const std::u16string& portName);
   // The port given to the program (--port, else FENNWICK_PORT): what the port name resolves
   // to. None or empty: the name's own device.
   void SetGivenPort(std::optional<std::string> path) { givenPort_ = std::move(path); }
@@ -118,16 +130,13 @@ class CMcuPort {
   // The jobs on firmware read once (ReadFirmware, LoadFirmware): what is examined and
   // checked is what gets flashed. A gang's boards share one firmware.
   ProgramOutcome ProgramMcu(const LoadedFirmware& firmware);
-  ExamineOutcome ExamineFirmware(const LoadedFirmware& firmware);
+  // Judges the file against the MCU's version (its reply from byte 3 on: McuVersion(), an
+  // identification's mcuVersion, or a version given by hand); bytes past its end count as
+  // zero.
+  ExamineOutcome ExamineFirmware(const LoadedFirmware& firmware, std::string_view mcuVersion);
 
   // Where the run's log text and progress go; none (null): nowhere.
   void SetObserver(IRunObserver* observer) { observer_ = observer; }
-  // A port of its own for each board: its version text and packet buffer. Unset (null)
-  // they are the globals of the one window.
-  void SetBuffers(char* mcuVersion, uint8_t* packetBuffer) {
-    mcuVersion_ = mcuVersion;
-    packetBuffer_ = packetBuffer;
-  }
   void SetBlockLimits(const BlockLimits& limits) { blockLimits_ = limits; }
   const BlockLimits& GetBlockLimits() const { return blockLimits_; }
   // A log line of our own, after the texts of the run: it starts on a line of its own and
@@ -140,36 +149,50 @@ class CMcuPort {
   bool LineLost() const;
   // Closes the port, so that OpenAndIdentify can open it again.
   void ClosePort();
-  char* McuVersion() const { return mcuVersion_; }
-  const IdentifyOutcome& LastIdentify() const { return identify_; }
-  const ExamineOutcome& LastExamine() const { return examine_; }
+  // The system path that the port name resolved to at the last opening (empty before one).
+  const std::string& PortPath() const { return identify_.portPath; }
+  // The port has been opened and not closed since (it may have vanished: LineLost).
+  bool IsOpen() const { return m_hPort != kInvalidHandle; }
+  // The system's handle of the open port, for a caller that asks the device about it.
+  int32_t Handle() const { return m_hPort; }
+  // The reply buffer: the latest reply from index 0, a NUL behind it when it ended with
+  // its terminator; past it what earlier replies left; always a NUL at the last index.
+  const char (&ReplyBuffer() const)[kReplySize] { return m_reply; }
+  // The lines of the file examined last.
+  int32_t LineCount() const { return m_lineCount; }
+  // The version text that the last identification kept (its reply from byte 3 on, zeros
+  // behind it), and the buffer in which the runs build their packets.
+  const char (&McuVersion() const)[kVersionSize] { return mcuVersion_; }
+  const uint8_t (&PacketBuffer() const)[kPacketBufferSize] { return packetBuffer_; }
   ISerialDevice& Serial() const { return serial_; }
-
-  int32_t m_hPort = 0;
-  char m_reply[kReplySize] = {};
-  int32_t m_lineCount = 0;
 
  private:
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void ReportRange(int32_t high) const;
   void ReportPos(int32_t pos) const;
   void CloseOnFailure();
+  // The first half of OpenAndIdentify: false after a failure that identify_ records.
+  bool OpenAndSetUp(const std::u16string& portName);
   void Identify();
-  void Describe(const DescriptionBlock& block);
+  ExamineOutcome::Verdict Describe(const DescriptionBlock& block, std::string_view mcuVersion);
   // The examination's report for an image read some other way (Intel HEX, a raw binary).
-  void ExamineImage(const uint8_t* flashImage, int32_t lineCount);
+  ExamineOutcome::Verdict ExamineImage(const uint8_t* flashImage, int32_t lineCount, std::string_view mcuVersion);
   bool IapAnswered(ProgramOutcome& outcome);
   bool StopRequested() const { return cancelled_ && cancelled_(); }
   void ReportLineLost(ProgramOutcome& outcome, uint32_t blocksSent);
   void SendEndRecord(ProgramOutcome& outcome, const std::function<void(const uint8_t*, uint32_t)>& write);
 
+  int32_t m_hPort = 0;
+  char m_reply[kReplySize] = {};
+  int32_t m_lineCount = 0;
   ISerialDevice& serial_;
   IClock& clock_;
   IRunObserver* observer_ = nullptr;
-  char* mcuVersion_ = g_mcuVersion;
-  uint8_t* packetBuffer_ = g_packetBuffer;
+  // Zero at start; the packet buffer is never cleared, so an end record carries what
+  // loading left in it.
+  char mcuVersion_[kVersionSize] = {};
+  uint8_t packetBuffer_[kPacketBufferSize] = {};
   IdentifyOutcome identify_;
-  ExamineOutcome examine_;
   BlockLimits blockLimits_;
   bool lineOpen_ = false;  // the last text logged did not end its line
   std::function<bool()> cancelled_;

@@ -18,8 +18,8 @@ std::string BlockAddressText(uint32_t block) {
 std::string ProgramVerdict(const ProgramOutcome& outcome) {
   using Status = ProgramOutcome::Status;
   switch (outcome.status) {
-    case Status::NullPath:
-      return "Nothing was flashed: no file was chosen.";
+    case Status::NotRun:
+      return "Nothing was flashed: the run did not start.";
     case Status::NoData:
       return "Nothing was flashed: the file holds no data for the flash.";
     case Status::PortNotOpen:

@@ -51,14 +51,14 @@ struct ExamineCase {
 
 class ExamineFile : public PortTest {
  protected:
-  void SetVersion(const std::string& text) {
-    std::memset(version, 0, sizeof version);
-    std::memcpy(version, text.data(), text.size());
-  }
+  void SetVersion(const std::string& text) { mcuVersion = text; }
   int Examine(const std::string& text, int64_t failAt = -1) {
     files.Add(kPath, text, failAt);
-    return port.ExamineFirmware(ReadS19(kPath)).verdict == Verdict::OutOfMemory ? 0 : 1;
+    last = port.ExamineFirmware(ReadS19(kPath), mcuVersion);
+    return last.verdict == Verdict::OutOfMemory ? 0 : 1;
   }
+  std::string mcuVersion;  // the MCU's, from its reply's byte 3 on
+  ExamineOutcome last;
 };
 
 class ExamineCases : public ExamineFile, public ::testing::WithParamInterface<ExamineCase> {};
@@ -66,12 +66,11 @@ class ExamineCases : public ExamineFile, public ::testing::WithParamInterface<Ex
 TEST_P(ExamineCases, LogVerdictLinesAndRange) {
   const ExamineCase& c = GetParam();
   SetVersion(c.mcuVersion);
-  port.m_lineCount = 12345;
   EXPECT_EQ(Examine(c.file), 1);
   EXPECT_EQ(Log(), kReading + c.log);
-  EXPECT_EQ(port.m_lineCount, c.lines);
-  EXPECT_EQ(port.LastExamine().verdict, c.verdict);
-  EXPECT_FALSE(port.LastExamine().readError);
+  EXPECT_EQ(port.LineCount(), c.lines);
+  EXPECT_EQ(last.verdict, c.verdict);
+  EXPECT_FALSE(last.readError);
   const std::vector<std::string> range = {"range " + std::to_string(c.lines)};
   EXPECT_EQ(run.progress, range);
 }
@@ -147,51 +146,32 @@ TEST_F(ExamineFile, ReadErrorEndsTheScanThereWithALogLine) {
   // At a line boundary: the lines before it count.
   EXPECT_EQ(Examine(file, static_cast<int64_t>(head.size())), 1);
   EXPECT_EQ(Log(), kReading + "Read S19 File failed!\r\n" + Described(kFirstText, "", kSuitable));
-  EXPECT_EQ(port.m_lineCount, 1);
-  EXPECT_TRUE(port.LastExamine().readError);
+  EXPECT_EQ(port.LineCount(), 1);
+  EXPECT_TRUE(last.readError);
 
   // In mid-line: the part read is the file's last line.
   run.log.clear();
   EXPECT_EQ(Examine(file, static_cast<int64_t>(head.size() + partial.size())), 1);
   EXPECT_EQ(Log(), kReading + "Read S19 File failed!\r\n" + Described(kFirstText, kSecondText, kSuitable));
-  EXPECT_EQ(port.m_lineCount, 2);
+  EXPECT_EQ(port.LineCount(), 2);
   EXPECT_EQ(run.progress.back(), "range 2");
 
   // At once.
   run.log.clear();
   EXPECT_EQ(Examine(file, 0), 1);
   EXPECT_EQ(Log(), kReading + "Read S19 File failed!\r\n" + kNoDescription);
-  EXPECT_EQ(port.m_lineCount, 0);
+  EXPECT_EQ(port.LineCount(), 0);
 }
 
 TEST_F(ExamineFile, EachExaminationStartsFromAnEmptyImageAndCount) {
   SetVersion(kMcuVersion);
   ASSERT_EQ(Examine(Firmware("\n")), 1);
-  EXPECT_EQ(port.LastExamine().verdict, Verdict::Suitable);
+  EXPECT_EQ(last.verdict, Verdict::Suitable);
   run.log.clear();
   ASSERT_EQ(Examine(S1(0x8000, {1}) + "\n"), 1);
   EXPECT_EQ(Log(), kReading + kNoDescription);
-  EXPECT_EQ(port.m_lineCount, 1);
-  EXPECT_EQ(port.LastExamine().verdict, Verdict::NoDescription);
-}
-
-TEST_F(ExamineFile, GlobalVersionServesAPlainPort) {
-  RecordingRun plainRun;
-  char saved[kVersionSize];
-  std::memcpy(saved, g_mcuVersion, sizeof saved);
-  std::memset(g_mcuVersion, 0, sizeof g_mcuVersion);
-  std::memcpy(g_mcuVersion, kMcuVersion.data(), kMcuVersion.size());
-  SetVersion("01V1.0999");  // another port's version must not be used
-
-  CMcuPort plain(serial, clock);
-  plain.SetObserver(&plainRun);
-  files.Add(kPath, Firmware("\n"));
-  plain.ExamineFirmware(ReadS19(kPath));
-  EXPECT_EQ(plainRun.log, kReading + Described(kFirstText, kSecondText, kSuitable));
-  EXPECT_EQ(plainRun.rangeHigh, 6);
-  EXPECT_EQ(Log(), "");
-
-  std::memcpy(g_mcuVersion, saved, sizeof saved);
+  EXPECT_EQ(port.LineCount(), 1);
+  EXPECT_EQ(last.verdict, Verdict::NoDescription);
 }
 
 // Hostile input: every field read stays inside the line buffer and every store inside the
@@ -211,7 +191,7 @@ TEST_F(ExamineFile, HostileRandomFiles) {
     }
     run.log.clear();
     ASSERT_EQ(Examine(text), 1) << "round " << round;
-    ASSERT_EQ(port.m_lineCount, Lines(text)) << "round " << round;
+    ASSERT_EQ(port.LineCount(), Lines(text)) << "round " << round;
   }
 }
 
@@ -228,7 +208,7 @@ TEST_F(ExamineFile, HostileCountsAddressesAndShortLines) {
     }
   }
   EXPECT_EQ(Examine(file), 1);
-  EXPECT_EQ(port.m_lineCount, Lines(file));
+  EXPECT_EQ(port.LineCount(), Lines(file));
 }
 
 }  // namespace

@@ -272,11 +272,11 @@ TEST_F(ProgramIntelHex, FileThatCouldNotBeReadWholeIsNotFlashed) {
 }
 
 TEST_F(ProgramIntelHex, ExaminationOfTheImage) {
-  std::memcpy(version, "xxxxxx107", 10);
-  EXPECT_EQ(port.ExamineFirmware(LoadFirmware(MakeSdcc().text)).verdict, ExamineOutcome::Verdict::Suitable);
+  EXPECT_EQ(port.ExamineFirmware(LoadFirmware(MakeSdcc().text), "xxxxxx107").verdict,
+            ExamineOutcome::Verdict::Suitable);
   EXPECT_EQ(Log(), "\r\nReading file information....\r\n-----Selected S19 File Desc-----\r\n"
                    "Version: $FNWK-107 SDCC buildbuilt with sdcc\r\nPlease click \"Start\" to update current MCU.");
-  EXPECT_EQ(port.m_lineCount, 0x902);
+  EXPECT_EQ(port.LineCount(), 0x902);
 }
 
 // Files written by an independent S-record tool load to the image it was given.

@@ -28,12 +28,9 @@ TEST(ProgramLostLine, LineLostAsTheEndRecordIsWrittenIsReportedAsLost) {
   FakeSerial serial(clock);
   LostAtEndRecord device(serial);
   RecordingRun run;
-  char version[kVersionSize] = {};
-  uint8_t packet[kPacketBufferSize] = {};
   CMcuPort port(device, clock);
   port.SetObserver(&run);
-  port.SetBuffers(version, packet);
-  port.m_hPort = serial.Open("COM2:");
+  ASSERT_TRUE(port.OpenPort(u"COM2:"));
   // An MCU that answers the IAP request and every block.
   serial.onWrite = [&](const std::vector<uint8_t>& w) {
     if (w.size() == 7) serial.Deliver("$wIAP OK\r\n", 2);

@@ -31,17 +31,20 @@ TEST_F(OpenAndIdentify, AnsweringMcu) {
   // as the path to open, byte for byte (a Linux name need not be UTF-8).
   const std::string given = "run/mcu-\xff-link";
   port.SetGivenPort(given);
-  EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
+  EXPECT_EQ(id.status, IdentifyOutcome::Status::Identified);
   EXPECT_EQ(serial.openedName, given);
-  EXPECT_EQ(port.LastIdentify().portPath, given);
-  EXPECT_EQ(port.m_hPort, serial.handle());
+  EXPECT_EQ(id.portPath, given);
+  EXPECT_EQ(port.Handle(), serial.handle());
   EXPECT_EQ(Log(), kHeading + "V1.2-ABC build 7\r\n" + "Sample board\r\n");
   EXPECT_STREQ(version, "01V1.2-ABC build 7\r\n");
   EXPECT_EQ(serial.written, Bytes("$R\r\n$e\r\n"));
   ASSERT_EQ(serial.writes.size(), 2u);
-  EXPECT_TRUE(port.LastIdentify().ran);
-  EXPECT_TRUE(port.LastIdentify().versionReplied);
-  EXPECT_TRUE(port.LastIdentify().descriptionReplied);
+  EXPECT_TRUE(id.ran);
+  EXPECT_TRUE(id.versionReplied);
+  EXPECT_TRUE(id.descriptionReplied);
+  EXPECT_EQ(id.version, "V1.2-ABC build 7");
+  EXPECT_EQ(id.description, "Sample board");
   EXPECT_LT(clock.Now(), 100u);
 
   const std::vector<std::string> order = {"Open",         "SetupComm",    "Purge",          "SetCommMask",
@@ -58,7 +61,6 @@ TEST_F(OpenAndIdentify, AnsweringMcu) {
 struct OpenFailure {
   const char* name;
   bool openFails, failCommMask, failGetState, failSetState;
-  int result;
   const char* log;
   bool closed;  // the device was opened and then closed again
 };
@@ -72,17 +74,15 @@ TEST_P(OpenFailures, LogTheirLinesAndLeaveThePortClosed) {
   serial.failGetState = c.failGetState;
   serial.failSetState = c.failSetState;
   Answer("R: V1.2-ABC\r\n", "e: desc\r\n");
-  std::memset(version, 0, sizeof version);
 
-  EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), c.result);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   EXPECT_EQ(Log(), c.log);
-  EXPECT_EQ(port.m_hPort, kInvalidHandle);
+  EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(serial.written.empty()) << "no query goes out";
   EXPECT_EQ(version[0], '\0');
-  EXPECT_FALSE(port.LastIdentify().ran);
-  EXPECT_EQ(port.LastIdentify().status, c.openFails ? IdentifyOutcome::Status::PortNotOpened
-                                                    : IdentifyOutcome::Status::PortNotSetUp);
-  EXPECT_EQ(port.LastIdentify().portErrno, c.openFails ? 0 : EIO) << "the system's reason of a refusal";
+  EXPECT_FALSE(id.ran);
+  EXPECT_EQ(id.status, c.openFails ? IdentifyOutcome::Status::PortNotOpened : IdentifyOutcome::Status::PortNotSetUp);
+  EXPECT_EQ(id.portErrno, c.openFails ? 0 : EIO) << "the system's reason of a refusal";
   EXPECT_FALSE(serial.open());
   const bool closeCalled = std::find(serial.calls.begin(), serial.calls.end(), "Close") != serial.calls.end();
   EXPECT_EQ(closeCalled, c.closed);
@@ -99,11 +99,11 @@ TEST_P(OpenFailures, LogTheirLinesAndLeaveThePortClosed) {
 INSTANTIATE_TEST_SUITE_P(
     OpenAndIdentify, OpenFailures,
     ::testing::Values(
-        OpenFailure{"MissingDevice", true, false, false, false, -1, "Open MCU COM port Error!!!\r\n", false},
-        OpenFailure{"EventMaskRefused", false, true, false, false, -1, "SetCommMask error!\r\n", true},
-        OpenFailure{"SettingsUnreadable", false, false, true, false, -2,
+        OpenFailure{"MissingDevice", true, false, false, false, "Open MCU COM port Error!!!\r\n", false},
+        OpenFailure{"EventMaskRefused", false, true, false, false, "SetCommMask error!\r\n", true},
+        OpenFailure{"SettingsUnreadable", false, false, true, false,
                     "GetCommState error!\r\nSet COM baudrate Params error!\r\n", true},
-        OpenFailure{"SettingsRefused", false, false, false, true, -2,
+        OpenFailure{"SettingsRefused", false, false, false, true,
                     "SetCommState error!\r\nSet COM baudrate Params error!\r\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -120,7 +120,7 @@ TEST_F(OpenAndIdentify, ConfigurePortChangesOnlyItsFiveFields) {
   odd.fInX = true;
   serial.state = odd;
   Answer("R: x\r\n", "e: y\r\n");
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  ASSERT_TRUE(port.OpenAndIdentify(u"COM2:").ran);
 
   Dcb expected = odd;
   expected.BaudRate = 19200;
@@ -143,24 +143,25 @@ TEST_F(OpenAndIdentify, ConfigurePortChangesOnlyItsFiveFields) {
 }
 
 TEST_F(OpenAndIdentify, SilentMcu) {
-  EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   EXPECT_EQ(Log(), "Response time out\r\n" + kHeading + "Response time out\r\n");
   EXPECT_EQ(version[0], '\0');
   EXPECT_EQ(serial.written, Bytes("$R\r\n$e\r\n"));
   // Two silences of 5,000 ms, each noticed within one more poll.
   EXPECT_GT(clock.Now(), 10000u);
   EXPECT_LE(clock.Now(), 10200u);
-  EXPECT_TRUE(port.LastIdentify().ran);
-  EXPECT_FALSE(port.LastIdentify().versionReplied);
-  EXPECT_FALSE(port.LastIdentify().descriptionReplied);
+  EXPECT_TRUE(id.ran);
+  EXPECT_EQ(id.status, IdentifyOutcome::Status::Silent);
+  EXPECT_FALSE(id.versionReplied);
+  EXPECT_FALSE(id.descriptionReplied);
 }
 
 struct VersionCase {
   const char* name;
   std::string reply;
-  std::string kept;   // g_mcuVersion
+  std::string kept;   // the version text kept
   std::string shown;  // after "Version: "
-  std::string compat; // g_mcuVersion positions 6 to 8
+  std::string compat; // its positions 6 to 8
 };
 
 class VersionReplies : public OpenAndIdentify, public ::testing::WithParamInterface<VersionCase> {};
@@ -168,8 +169,10 @@ class VersionReplies : public OpenAndIdentify, public ::testing::WithParamInterf
 TEST_P(VersionReplies, AreKeptFromByte3AndShownFromByte5) {
   const VersionCase& c = GetParam();
   Answer(c.reply, "e: d\r\n");
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   EXPECT_EQ(std::string(version), c.kept);
+  EXPECT_EQ(id.mcuVersion, c.kept);
+  EXPECT_EQ(McuVersionOfReply(c.reply), c.kept) << "a version line given by hand is kept alike";
   EXPECT_EQ(Log(), kHeading + c.shown + "d\r\n");
   EXPECT_EQ(std::string(version + 6, 3), c.compat);
 }
@@ -189,10 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OpenAndIdentify, ReidentifyingLeavesNothingOfTheEarlierVersion) {
   Answer("$R 01V9.9-XYZ-long-version\r\n", "e: first\r\n");
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  ASSERT_TRUE(port.OpenAndIdentify(u"COM2:").ran);
   run.log.clear();
   Answer("ab\n", "e: second\r\n");
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  ASSERT_TRUE(port.OpenAndIdentify(u"COM2:").ran);
   EXPECT_EQ(Log(), kHeading + "second\r\n");
   // Positions 6 to 8 hold the zeros behind the short reply, not the old characters.
   EXPECT_EQ(std::string(version + 6, 3), std::string(3, '\0'));
@@ -208,7 +211,7 @@ class DescriptionReplies : public OpenAndIdentify, public ::testing::WithParamIn
 
 TEST_P(DescriptionReplies, HashAtByte1MeansNoDescription) {
   Answer("R: V1\r\n", GetParam().reply);
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  ASSERT_TRUE(port.OpenAndIdentify(u"COM2:").ran);
   EXPECT_EQ(Log(), kHeading + "\r\n" + GetParam().shown);
 }
 
@@ -223,15 +226,15 @@ INSTANTIATE_TEST_SUITE_P(OpenAndIdentify, DescriptionReplies,
 
 TEST_F(OpenAndIdentify, DescriptionThatNeverComesShowsTheVersionReplyAgain) {
   Answer("$R 01V1.2-ABC\r\n", std::nullopt);
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   EXPECT_EQ(Log(), kHeading + "V1.2-ABC\r\n" + "Response time out\r\n" + "01V1.2-ABC\r\n");
-  EXPECT_TRUE(port.LastIdentify().versionReplied);
-  EXPECT_FALSE(port.LastIdentify().descriptionReplied);
+  EXPECT_TRUE(id.versionReplied);
+  EXPECT_FALSE(id.descriptionReplied);
 }
 
 TEST_F(OpenAndIdentify, VersionReplyWithHashAtByte1ThenSilenceMeansNoDescription) {
   Answer("R#V1.2\r\n", std::nullopt);
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  ASSERT_TRUE(port.OpenAndIdentify(u"COM2:").ran);
   EXPECT_EQ(Log(), kHeading + "2\r\n" + "Response time out\r\n" + "No description.\r\n");
 }
 
@@ -240,9 +243,9 @@ TEST_F(OpenAndIdentify, VersionLineLongerThanTheLogBufferIsCut) {
   for (int i = 0; reply.size() < 1020; ++i) reply.push_back(static_cast<char>('A' + i % 26));
   reply += "\r\n";  // 1,022 bytes
   Answer(reply, "e: d\r\n");
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   EXPECT_EQ(std::string(version), reply.substr(3));
-  EXPECT_FALSE(port.LastIdentify().versionTooLong);
+  EXPECT_FALSE(id.versionTooLong);
   const std::string line = (kHeading + reply.substr(5)).substr(0, 1023);
   EXPECT_EQ(Log(), line + "d\r\n");
 }
@@ -253,34 +256,30 @@ TEST_F(OpenAndIdentify, VersionReplyLongerThanTheReplyBuffer) {
   std::string reply(1499, 'v');
   reply += "\n";
   Answer(reply, std::nullopt);
-  ASSERT_EQ(port.OpenAndIdentify(u"COM2:"), 0);
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   EXPECT_EQ(std::string(version), std::string(1020, 'v'));
-  EXPECT_EQ(port.m_reply[1023], '\0');
-  EXPECT_FALSE(port.LastIdentify().versionReplied);
-  EXPECT_TRUE(port.LastIdentify().versionTooLong);  // it answered: not a silent MCU
+  EXPECT_EQ(port.ReplyBuffer()[1023], '\0');
+  EXPECT_FALSE(id.versionReplied);
+  EXPECT_TRUE(id.versionTooLong);  // it answered: not a silent MCU
+  EXPECT_EQ(id.status, IdentifyOutcome::Status::Identified);
   // The remaining 477 bytes end in a line feed and answer the description query.
-  EXPECT_TRUE(port.LastIdentify().descriptionReplied);
+  EXPECT_TRUE(id.descriptionReplied);
   const std::string log = Log();
   EXPECT_EQ(log.substr(0, 19), "Response time out\r\n");
   EXPECT_EQ(log.substr(log.size() - 5), "vvvv\n");
 }
 
-TEST_F(OpenAndIdentify, GlobalsServeAPortWithoutItsOwnBuffers) {
+TEST_F(OpenAndIdentify, PortsKeepTheirOwnVersionAndLog) {
   RecordingRun plainRun;
-  char saved[kVersionSize];
-  std::memcpy(saved, g_mcuVersion, sizeof saved);
-  std::memset(g_mcuVersion, 0, sizeof g_mcuVersion);
 
   CMcuPort plain(serial, clock);
   plain.SetObserver(&plainRun);
   Answer("$R 01G1.0-XYZ\r\n", "e: global board\r\n");
-  EXPECT_EQ(plain.OpenAndIdentify(u"COM2:"), 0);
+  EXPECT_TRUE(plain.OpenAndIdentify(u"COM2:").ran);
   EXPECT_EQ(plainRun.log, kHeading + "G1.0-XYZ\r\n" + "global board\r\n");
-  EXPECT_STREQ(g_mcuVersion, "01G1.0-XYZ\r\n");
-  EXPECT_EQ(plain.McuVersion(), g_mcuVersion);
+  EXPECT_STREQ(plain.McuVersion(), "01G1.0-XYZ\r\n");
+  EXPECT_EQ(version[0], '\0') << "another port's version is untouched";
   EXPECT_EQ(Log(), "") << "nothing reaches another port's observer";
-
-  std::memcpy(g_mcuVersion, saved, sizeof saved);
 }
 
 }  // namespace

@@ -40,8 +40,8 @@ TEST(OutcomeErrno, PortThatCannotBeOpened) {
     port.SetGivenPort(c.path);
     RecordingRun run;
     port.SetObserver(&run);
-    EXPECT_EQ(port.OpenAndIdentify(u"COM2:"), -1);
-    const IdentifyOutcome& id = port.LastIdentify();
+    const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
+    EXPECT_EQ(id.status, IdentifyOutcome::Status::PortNotOpened);
     EXPECT_EQ(id.portPath, c.path);
     EXPECT_EQ(id.openError, c.error);
     EXPECT_EQ(id.portErrno, c.errnoValue);
@@ -84,8 +84,9 @@ TEST_F(FirmwareReads, FileThatCannotBeOpenedOrRead) {
                                ? "read error: " + std::string(std::strerror(c.errnoValue))
                                : std::string(std::strerror(c.errnoValue)));
     if (c.status != FirmwareRead::Status::ReadShort) continue;
-    EXPECT_EQ(port.ExamineFirmware(read.firmware).verdict, ExamineOutcome::Verdict::NoDescription);
-    EXPECT_TRUE(port.LastExamine().readError);
+    const ExamineOutcome examined = port.ExamineFirmware(read.firmware, "");
+    EXPECT_EQ(examined.verdict, ExamineOutcome::Verdict::NoDescription);
+    EXPECT_TRUE(examined.readError);
     EXPECT_EQ(port.ProgramMcu(read.firmware).status, ProgramOutcome::Status::FileUnreadable);
     EXPECT_EQ(serial.written.size(), 7u) << "the request only, no block";
   }

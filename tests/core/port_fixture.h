@@ -1,9 +1,8 @@
 #pragma once
-// A CMcuPort on fakes in virtual time, with a recorder of its run and buffers of its own.
+// A CMcuPort on fakes in virtual time, with a recorder of its run.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,29 +16,25 @@ namespace fennwick {
 
 class PortTest : public ::testing::Test {
  protected:
-  PortTest() {
-    std::memset(version, 0, sizeof version);
-    std::memset(packet, 0, sizeof packet);
-    port.SetObserver(&run);
-    port.SetBuffers(version, packet);
-  }
+  PortTest() { port.SetObserver(&run); }
 
-  // Opens the fake device and hands its handle to the port, as a successful opening does.
+  // Opens and sets up the fake device without identifying the MCU.
   void OpenDirect() {
-    port.m_hPort = serial.Open("COM2:");
+    ASSERT_TRUE(port.OpenPort(u"COM2:"));
     serial.calls.clear();
   }
 
   std::string Log() const { return run.log; }
-  std::string Reply() const { return std::string(port.m_reply); }
+  std::string Reply() const { return std::string(port.ReplyBuffer()); }
 
   FakeClock clock;
   FakeSerial serial{clock};
   MemoryFileSystem files;
   RecordingRun run;
-  char version[kVersionSize];
-  uint8_t packet[kPacketBufferSize];
   CMcuPort port{serial, clock};
+  // The port's own version text and packet buffer.
+  const char (&version)[kVersionSize] = port.McuVersion();
+  const uint8_t (&packet)[kPacketBufferSize] = port.PacketBuffer();
 
   // The firmware at `path` in `files`, read as S19 as the window reads it; a read that
   // fails half-way leaves what came before it.

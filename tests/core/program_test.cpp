@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
@@ -437,7 +438,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ProgramMcu, PortNotOpenStopsAtTheIapRequest) {
   files.Add(kPath, SampleFirmware());
-  port.m_hPort = kInvalidHandle;
+  port.ClosePort();
   const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_EQ(Log(), "The MCU port is not open!\r\n");
   EXPECT_TRUE(serial.written.empty());
@@ -494,7 +495,7 @@ TEST_F(ProgramMcu, ShortWritesAreLoggedAndCounted) {
 TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
   const std::string firmware = SampleFirmware();  // 7 lines
   files.Add(kPath, firmware);
-  port.ExamineFirmware(ReadS19(kPath));
+  port.ExamineFirmware(ReadS19(kPath), "");
   EXPECT_EQ(run.rangeHigh, 7);
   const ProgramOutcome outcome = port.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
@@ -503,14 +504,11 @@ TEST_F(ProgramMcu, RangeOfAnEarlierExaminationIsReplaced) {
   EXPECT_EQ(*std::max_element(run.positions.begin(), run.positions.end()), 1023);
 }
 
-TEST_F(ProgramMcu, GlobalBuffersServeAPlainPort) {
+TEST_F(ProgramMcu, PortsKeepTheirOwnPacketBufferAndLog) {
   RecordingRun plainRun;
-  uint8_t saved[kPacketBufferSize];
-  std::memcpy(saved, g_packetBuffer, sizeof saved);
-
   CMcuPort plain(serial, clock);
   plain.SetObserver(&plainRun);
-  plain.m_hPort = port.m_hPort;
+  ASSERT_TRUE(plain.OpenPort(u"COM2:"));
   files.Add(kPath, SampleFirmware());
   const ProgramOutcome outcome = plain.ProgramMcu(ReadS19(kPath));
   EXPECT_TRUE(outcome.Succeeded());
@@ -518,11 +516,9 @@ TEST_F(ProgramMcu, GlobalBuffersServeAPlainPort) {
   EXPECT_EQ(plainRun.rangeHigh, 1023);
   EXPECT_EQ(plainRun.positions.back(), 1023);
   const uint8_t endHeader[] = {'S', '9', 0, 2, 0x7F, 0x80};
-  EXPECT_EQ(std::memcmp(g_packetBuffer, endHeader, sizeof endHeader), 0);
+  EXPECT_EQ(std::memcmp(plain.PacketBuffer(), endHeader, sizeof endHeader), 0);
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(packet[0], 0) << "another port's buffer is untouched";
-
-  std::memcpy(g_packetBuffer, saved, sizeof saved);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ TEST_F(ReadReply, ChunksAreCollectedUntilOneEndsInTheTerminator) {
   serial.Deliver("e\n", 400);
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 1);
   EXPECT_EQ(Reply(), "abcde\n");
-  EXPECT_EQ(port.m_reply[6], '\0');
+  EXPECT_EQ(port.ReplyBuffer()[6], '\0');
   EXPECT_EQ(Log(), "");
   // The end is noticed when it arrives, not at the next 100 ms poll.
   EXPECT_EQ(clock.Now(), 400u);
@@ -112,8 +112,8 @@ TEST_F(ReadReply, FullBufferWithoutTerminatorTimesOutFromTheLastByte) {
   serial.Deliver("\n", 3000);                 // would end the reply if there were room
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 0);
   EXPECT_EQ(Log(), "Response time out\r\n");
-  EXPECT_EQ(std::string(port.m_reply, 1023), std::string(1000, 'a') + std::string(23, 'b'));
-  EXPECT_EQ(port.m_reply[1023], '\0');
+  EXPECT_EQ(std::string(port.ReplyBuffer(), 1023), std::string(1000, 'a') + std::string(23, 'b'));
+  EXPECT_EQ(port.ReplyBuffer()[1023], '\0');
   EXPECT_GT(clock.Now(), 50u + 5000u);
   EXPECT_LE(clock.Now(), 50u + 5000u + 100u);
   EXPECT_EQ(serial.Pending(), 77u + 1u);
@@ -171,7 +171,7 @@ TEST_F(ReadReply, ReadFailureEndsAtOnceAndSilently) {
   EXPECT_EQ(port.ReadReply(5000, 1, '\n'), 0);
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(clock.Now(), 0u);
-  EXPECT_EQ(port.m_reply[0], '\0');
+  EXPECT_EQ(port.ReplyBuffer()[0], '\0');
 }
 
 TEST_F(ReadReply, LostLineEndsAtOnce) {
@@ -183,11 +183,12 @@ TEST_F(ReadReply, LostLineEndsAtOnce) {
 }
 
 TEST_F(ReadReply, PortNotOpenReturnsAtOnceAndSilently) {
-  for (int32_t handle : {kInvalidHandle, 0}) {
-    SCOPED_TRACE(handle);
-    port.m_hPort = handle;
+  CMcuPort fresh(serial, clock);  // never opened
+  fresh.SetObserver(&run);
+  port.ClosePort();
+  for (CMcuPort* notOpen : {&fresh, &port}) {
     serial.Deliver("ready\n", 0);
-    EXPECT_EQ(port.ReadReply(5000, 1, '\n'), 0);
+    EXPECT_EQ(notOpen->ReadReply(5000, 1, '\n'), 0);
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(clock.Now(), 0u);
   }
@@ -203,11 +204,11 @@ TEST_P(ReadReplyWrap, TimeOutSurvivesTheTickWrap) {
   RecordingRun log;
   CMcuPort port(serial, clock);
   port.SetObserver(&log);
-  port.m_hPort = serial.Open("COM2:");
+  ASSERT_TRUE(port.OpenPort(u"COM2:"));
 
   serial.Deliver("late\n", 4000);
   EXPECT_EQ(port.ReadReply(5000, 0, '\n'), 1);
-  EXPECT_EQ(std::string(port.m_reply), "late\n");
+  EXPECT_EQ(std::string(port.ReplyBuffer()), "late\n");
   EXPECT_EQ(clock.Now(), 4000u);
 
   const uint64_t start = clock.Now();
@@ -233,7 +234,7 @@ class WritePortRefused : public PortTest, public ::testing::WithParamInterface<R
 TEST_P(WritePortRefused, ReturnsMinusOneWithoutWritingOrLogging) {
   const RefusedWrite& c = GetParam();
   OpenDirect();
-  if (!c.open) port.m_hPort = kInvalidHandle;
+  if (!c.open) port.ClosePort();
   static const uint8_t data[] = {'$', 'R', '\r', '\n'};
   EXPECT_EQ(port.WritePort(c.nullData ? nullptr : data, c.length), -1);
   EXPECT_TRUE(serial.writes.empty());

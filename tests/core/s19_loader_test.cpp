@@ -258,18 +258,6 @@ TEST(S19Loader, OnlyTheAnnouncedLengthIsRead) {
   ExpectImage(loaded, {{0x8000, kFourBytes}});
 }
 
-TEST(S19Loader, GlobalPacketBufferIsTheDefault) {
-  uint8_t saved[kPacketBufferSize];
-  std::memcpy(saved, g_packetBuffer, sizeof saved);
-  std::vector<uint8_t> image(kImageSize);
-  MemoryFile file(kFourByteLine + "\n", -1);
-  LoadS19Image(file, image.data());
-  EXPECT_EQ(g_packetBuffer[0], 0x07);
-  EXPECT_EQ(g_packetBuffer[3], 0xAA);
-  EXPECT_EQ(image[3], 0xDD);
-  std::memcpy(g_packetBuffer, saved, sizeof saved);
-}
-
 // Hostile input: nothing may be written outside the image or the line buffer, nothing may
 // crash, and the sanitizers watch every read.
 TEST(S19LoaderHostile, RandomBytes) {

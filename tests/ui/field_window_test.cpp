@@ -12,6 +12,7 @@
 #include "app/mcu_jobs.h"
 #include "core/srec_text.h"
 #include "fakes/fake_clock.h"
+#include "fakes/fake_console.h"
 #include "fakes/fake_files.h"
 #include "fakes/fake_serial.h"
 #include "ui_test_support.h"
@@ -34,10 +35,6 @@ std::string Firmware(const std::string& compat = "107", bool described = true,
 class FieldWindow : public testing::Test {
  protected:
   void SetUp() override {
-    // The MCU's version from byte 3 on: positions 6 to 8 hold "107".
-    std::strcpy(version, "01FNW-107 simulated\r\n");
-    port.SetBuffers(version, packet);
-    port.m_hPort = serial.Open("COM2:");
     serial.onWrite = [this](const std::vector<uint8_t>& w) {
       if (w == std::vector<uint8_t>{'$', 'R', '\r', '\n'}) {
         serial.Deliver("$R 01FNW-107 simulated\r\n", 3);
@@ -49,6 +46,14 @@ class FieldWindow : public testing::Test {
         serial.Deliver(".", 2);
       }
     };
+    // Identified before the window shows, so that its log starts empty: the version's
+    // positions 6 to 8 hold "107".
+    RecordingRun before;
+    port.SetObserver(&before);
+    ASSERT_EQ(port.OpenAndIdentify(u"COM2:").status, IdentifyOutcome::Status::Identified);
+    port.SetObserver(&WindowConsole());
+    serial.written.clear();
+    serial.writes.clear();
     DialogSetup s;
     s.screenWidth = 320;
     s.screenHeight = 240;
@@ -86,8 +91,6 @@ class FieldWindow : public testing::Test {
   FakeClock clock;
   FakeSerial serial{clock};
   MemoryFileSystem files;
-  char version[kVersionSize] = {};
-  uint8_t packet[kPacketBufferSize] = {};
   CMcuPort port{serial, clock};
   McuJobRunner jobs{port, files};
   const char* iapReply = "$wIAP OK\r\n";
@@ -183,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FieldWindow, StartOnAPortThatNeverOpenedSaysSoAndSendsNothing) {
   serial.openFails = true;
-  port.m_hPort = kInvalidHandle;
+  port.ClosePort();
   Open(Firmware());
   ASSERT_TRUE(Start());
   EXPECT_TRUE(Log().ends_with("\r\nThe MCU port is not open!\r\nNothing was flashed: the IAP request could not be sent.\r\n"))
@@ -292,7 +295,7 @@ TEST_P(PortBack, OpenAndStartOpenThePortAgainAndIdentifyFirst) {
   if (GetParam().lost) {
     serial.LoseLine();
   } else {
-    port.m_hPort = kInvalidHandle;
+    port.ClosePort();
   }
   Open(Firmware());
   EXPECT_TRUE(Log().starts_with(std::string(GetParam().logLine) +

@@ -298,8 +298,8 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
   RecordingRun log;
   CMcuPort port(dev, DefaultClock());
   port.SetObserver(&log);
-  port.m_hPort = dev.Open(path_);
-  ASSERT_NE(port.m_hPort, kInvalidHandle);
+  port.SetGivenPort(path_);
+  ASSERT_TRUE(port.OpenPort(u"COM2:"));
 
   std::thread far([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -309,7 +309,7 @@ TEST_F(PosixSerial, FarEndHangingUpEndsAReplyWaitAtOnce) {
   EXPECT_EQ(port.ReadReply(120000, 0, '.'), 0);
   far.join();
   EXPECT_LT(MsSince(start), 3000);
-  EXPECT_EQ(dev.State(port.m_hPort), LineState::Lost);
+  EXPECT_EQ(dev.State(port.Handle()), LineState::Lost);
 }
 
 TEST_F(PosixSerial, WriteGivesUpAfterItsTimeOut) {
@@ -410,12 +410,9 @@ TEST_F(PosixSerial, HandlesItDidNotHandOutAreRefused) {
 TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
   SystemSerialDevice dev;
   RecordingRun log;
-  char version[kVersionSize] = {};
-  uint8_t packet[kPacketBufferSize] = {};
   CMcuPort port(dev, DefaultClock());
   port.SetGivenPort(path_);
   port.SetObserver(&log);
-  port.SetBuffers(version, packet);
 
   std::atomic<bool> stop{false};
   std::thread mcu([this, &stop] {
@@ -434,19 +431,19 @@ TEST_F(PosixSerial, IdentificationOverAPseudoTerminal) {
     }
   });
   const auto start = Clock::now();
-  const int result = port.OpenAndIdentify(u"COM2:");
+  const IdentifyOutcome id = port.OpenAndIdentify(u"COM2:");
   const int64_t took = MsSince(start);
   stop = true;
   mcu.join();
 
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(id.status, IdentifyOutcome::Status::Identified);
   EXPECT_EQ(log.log, "========Current MCU Information========\r\nVersion: V1.0123 pty\r\nboard on a pty\r\n");
-  EXPECT_STREQ(version, "01V1.0123 pty\r\n");
-  EXPECT_TRUE(port.LastIdentify().versionReplied);
-  EXPECT_TRUE(port.LastIdentify().descriptionReplied);
+  EXPECT_EQ(id.mcuVersion, "01V1.0123 pty\r\n");
+  EXPECT_TRUE(id.versionReplied);
+  EXPECT_TRUE(id.descriptionReplied);
   EXPECT_LT(took, 3000) << "answers are noticed as they come";
   Dcb dcb;
-  ASSERT_TRUE(dev.GetCommState(port.m_hPort, dcb));
+  ASSERT_TRUE(dev.GetCommState(port.Handle(), dcb));
   EXPECT_EQ(dcb.BaudRate, 19200u);
   EXPECT_EQ(dcb.fDtrControl, 0);
 }

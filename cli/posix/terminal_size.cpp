@@ -4,7 +4,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "cli/console_parts.h"
+#include "cli/console/console_parts.h"
 
 namespace fennwick {
 

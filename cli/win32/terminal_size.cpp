@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "cli/console_parts.h"
+#include "cli/console/console_parts.h"
 
 namespace fennwick {
 

@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/console_parts.h"
-#include "cli/log_file.h"
-#include "cli/multi_display.h"
-#include "cli/output_text.h"
-#include "cli/ports.h"
-#include "cli/run_report.h"
-#include "cli/terminal_console.h"
+#include "cli/verbs/commands.h"
+#include "cli/console/console_parts.h"
+#include "cli/records/log_file.h"
+#include "cli/console/multi_display.h"
+#include "cli/console/output_text.h"
+#include "cli/verbs/ports.h"
+#include "cli/records/run_report.h"
+#include "cli/console/terminal_console.h"
 #include "fakes/stream_capture.h"
 #include "fakes/temp_dir.h"
 #include "platform/text.h"

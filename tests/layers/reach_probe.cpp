@@ -12,7 +12,7 @@
 #if __has_include("link/mcu_port.h") != FENNWICK_MAY_LINK
 #error "link/ is reachable against the layers, or unreachable though allowed"
 #endif
-#if __has_include("cli/commands.h") != FENNWICK_MAY_CLI
+#if __has_include("cli/verbs/commands.h") != FENNWICK_MAY_CLI
 #error "cli/ is reachable against the layers, or unreachable though allowed"
 #endif
 #if __has_include("ui/flasher_dlg.h") != FENNWICK_MAY_UI

@@ -1,4 +1,4 @@
-#include "cli/multi_display.h"
+#include "cli/console/multi_display.h"
 
 #include <algorithm>
 #include <utility>

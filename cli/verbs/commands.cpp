@@ -1,12 +1,12 @@
-#include "cli/commands.h"
+#include "cli/verbs/commands.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "cli/board_runner.h"
-#include "cli/check_command.h"
-#include "cli/jobs.h"
-#include "cli/run_report.h"
+#include "cli/run/board_runner.h"
+#include "cli/verbs/check_command.h"
+#include "cli/run/jobs.h"
+#include "cli/records/run_report.h"
 
 namespace fennwick {
 

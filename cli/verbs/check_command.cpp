@@ -1,13 +1,13 @@
-#include "cli/check_command.h"
+#include "cli/verbs/check_command.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "cli/host.h"
-#include "cli/interrupt.h"
-#include "cli/record_text.h"
+#include "cli/verbs/host.h"
+#include "cli/records/interrupt.h"
+#include "cli/records/record_text.h"
 #include "platform/file.h"
 
 namespace fennwick {

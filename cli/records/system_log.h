@@ -4,7 +4,7 @@
 // that could not be written.
 #include <string>
 
-#include "cli/run_record.h"
+#include "cli/records/run_record.h"
 
 namespace fennwick {
 

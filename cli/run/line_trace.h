@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/commands.h"
+#include "cli/verbs/commands.h"
 #include "platform/serial_device.h"
 
 namespace fennwick {

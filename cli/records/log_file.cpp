@@ -1,4 +1,4 @@
-#include "cli/log_file.h"
+#include "cli/records/log_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "cli/file_calls.h"
-#include "cli/record_text.h"
+#include "cli/records/file_calls.h"
+#include "cli/records/record_text.h"
 
 namespace fennwick {
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/output_text.h"
-#include "cli/system_log.h"
+#include "cli/console/output_text.h"
+#include "cli/records/system_log.h"
 #include "firmware/loaded_firmware.h"
 #include "link/exit_codes.h"
 #include "link/protocol.h"

@@ -1,4 +1,4 @@
-#include "cli/config_file.h"
+#include "cli/options/config_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,9 +13,9 @@
 #include <string_view>
 #include <utility>
 
-#include "cli/commands.h"
-#include "cli/file_calls.h"
-#include "cli/host.h"
+#include "cli/verbs/commands.h"
+#include "cli/records/file_calls.h"
+#include "cli/verbs/host.h"
 
 namespace fennwick {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "cli/commands.h"
-#include "cli/log_file.h"
+#include "cli/verbs/commands.h"
+#include "cli/records/log_file.h"
 
 namespace fennwick {
 

@@ -1,9 +1,9 @@
-#include "cli/jobs.h"
+#include "cli/run/jobs.h"
 
 #include <cstring>
 
-#include "cli/interrupt.h"
-#include "cli/run_report.h"
+#include "cli/records/interrupt.h"
+#include "cli/records/run_report.h"
 #include "firmware/firmware_file.h"
 
 namespace fennwick {

@@ -1,4 +1,4 @@
-#include "cli/record_text.h"
+#include "cli/records/record_text.h"
 
 #include "platform/text.h"
 

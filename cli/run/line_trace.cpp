@@ -1,4 +1,4 @@
-#include "cli/line_trace.h"
+#include "cli/run/line_trace.h"
 
 #include <chrono>
 

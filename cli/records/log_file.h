@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/run_record.h"
+#include "cli/records/run_record.h"
 
 namespace fennwick {
 

@@ -1,4 +1,4 @@
-#include "cli/run_report.h"
+#include "cli/records/run_report.h"
 
 #include <cerrno>
 #include <charconv>
@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "cli/check_command.h"
-#include "cli/ports.h"
-#include "cli/record_text.h"
+#include "cli/verbs/check_command.h"
+#include "cli/verbs/ports.h"
+#include "cli/records/record_text.h"
 #include "link/exit_codes.h"
 #include "platform/text.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/board.h"
+#include "cli/run/board.h"
 #include "firmware/loaded_firmware.h"
 #include "link/exit_codes.h"
 #include "link/mcu_port.h"

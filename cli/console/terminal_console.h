@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/console_parts.h"
-#include "cli/output_text.h"
+#include "cli/console/console_parts.h"
+#include "cli/console/output_text.h"
 #include "platform/console.h"
 
 namespace fennwick {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_parts.h"
-#include "cli/output_text.h"
+#include "cli/console/console_parts.h"
+#include "cli/console/output_text.h"
 #include "platform/console.h"
 
 namespace fennwick {

@@ -1,19 +1,19 @@
 // fennwick-cli's options, their checks and the dispatch to the commands.
-#include "cli/command_line.h"
+#include "cli/options/command_line.h"
 
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 
-#include "cli/check_command.h"
-#include "cli/commands.h"
-#include "cli/config_file.h"
-#include "cli/console_parts.h"
-#include "cli/host.h"
-#include "cli/interrupt.h"
-#include "cli/ports.h"
-#include "cli/run_report.h"
+#include "cli/verbs/check_command.h"
+#include "cli/verbs/commands.h"
+#include "cli/options/config_file.h"
+#include "cli/console/console_parts.h"
+#include "cli/verbs/host.h"
+#include "cli/records/interrupt.h"
+#include "cli/verbs/ports.h"
+#include "cli/records/run_report.h"
 
 namespace fennwick {
 

@@ -1,4 +1,4 @@
-#include "cli/terminal_console.h"
+#include "cli/console/terminal_console.h"
 
 #include <algorithm>
 #include <utility>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_record.h"
+#include "cli/records/run_record.h"
 #include "firmware/firmware_file.h"
 
 namespace fennwick {

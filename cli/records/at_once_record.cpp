@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "cli/interrupt.h"
-#include "cli/interrupt_records.h"
+#include "cli/records/interrupt.h"
+#include "cli/records/interrupt_records.h"
 #include "link/exit_codes.h"
 #include "platform/system_serial.h"
 

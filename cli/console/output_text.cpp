@@ -1,4 +1,4 @@
-#include "cli/output_text.h"
+#include "cli/console/output_text.h"
 
 #include <array>
 #include <cstdio>

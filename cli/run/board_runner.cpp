@@ -1,4 +1,4 @@
-#include "cli/board_runner.h"
+#include "cli/run/board_runner.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,13 +12,13 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/interrupt.h"
-#include "cli/line_trace.h"
-#include "cli/log_file.h"
-#include "cli/multi_display.h"
-#include "cli/run_report.h"
-#include "cli/system_log.h"
-#include "cli/terminal_console.h"
+#include "cli/records/interrupt.h"
+#include "cli/run/line_trace.h"
+#include "cli/records/log_file.h"
+#include "cli/console/multi_display.h"
+#include "cli/records/run_report.h"
+#include "cli/records/system_log.h"
+#include "cli/console/terminal_console.h"
 
 namespace fennwick {
 

@@ -1,4 +1,4 @@
-#include "cli/board.h"
+#include "cli/run/board.h"
 
 #include "platform/text.h"
 

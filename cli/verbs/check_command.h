@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/commands.h"
+#include "cli/verbs/commands.h"
 #include "firmware/loaded_firmware.h"
 #include "firmware/raw_binary.h"
 #include "link/mcu_port.h"

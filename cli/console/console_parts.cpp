@@ -1,4 +1,4 @@
-#include "cli/console_parts.h"
+#include "cli/console/console_parts.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 // fennwick-cli's whole run, from its arguments to its exit code, for its main() and for the
 // benchmarks' drivers.
-#include "cli/commands.h"
+#include "cli/verbs/commands.h"
 
 namespace fennwick {
 

@@ -12,10 +12,6 @@ struct OutputStyle {
   bool utf8 = true;   // the locale writes UTF-8; else ASCII, with other characters escaped
 };
 
-// Whether the environment's locale (LC_ALL, else LC_CTYPE, else LANG) writes UTF-8; always on
-// Windows, whose program and console run in UTF-8 (cli/posix/host.cpp, cli/win32/host.cpp).
-bool LocaleIsUtf8();
-
 // One device byte (Windows-1252) as text shows it: itself when it is printable ASCII, its
 // UTF-8 form in a UTF-8 locale, else "\xNN". Control bytes (C0, DEL and the code page's
 // undefined bytes, which stand for C1 controls) are always escaped, so that no reply of the

@@ -6,14 +6,16 @@
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 
+#include "cli/console/console_parts.h"
+#include "cli/options/config_file.h"
+#include "cli/options/validate.h"
+#include "cli/records/interrupt.h"
+#include "cli/records/run_report.h"
+#include "cli/run/jobs.h"
 #include "cli/verbs/check_command.h"
 #include "cli/verbs/commands.h"
-#include "cli/options/config_file.h"
-#include "cli/console/console_parts.h"
 #include "cli/verbs/host.h"
-#include "cli/records/interrupt.h"
 #include "cli/verbs/ports.h"
-#include "cli/records/run_report.h"
 
 namespace fennwick {
 

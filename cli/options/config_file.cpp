@@ -13,8 +13,8 @@
 #include <string_view>
 #include <utility>
 
-#include "cli/verbs/commands.h"
 #include "cli/records/file_calls.h"
+#include "cli/verbs/commands.h"
 #include "cli/verbs/host.h"
 
 namespace fennwick {

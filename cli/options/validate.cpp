@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/verbs/commands.h"
+#include "cli/options/validate.h"
 #include "cli/records/log_file.h"
 
 namespace fennwick {

@@ -8,9 +8,9 @@
 #include <cstdlib>
 
 #include "cli/console/console_parts.h"
-#include "cli/verbs/host.h"
-#include "cli/records/interrupt.h"
 #include "cli/console/output_text.h"
+#include "cli/records/interrupt.h"
+#include "cli/verbs/host.h"
 
 namespace fennwick {
 

@@ -9,6 +9,9 @@
 
 namespace fennwick {
 
+// The file name that stands for standard input.
+inline constexpr char kStandardInputName[] = "-";
+
 // The file of a run, as a line's manufacturing system keeps it.
 struct FileFacts {
   std::string path;  // absolute

@@ -7,9 +7,8 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "cli/verbs/check_command.h"
-#include "cli/verbs/ports.h"
 #include "cli/records/record_text.h"
+#include "cli/records/serial_port_info.h"
 #include "link/exit_codes.h"
 #include "platform/text.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/records/run_record.h"
+#include "cli/records/serial_port_info.h"
 #include "firmware/firmware_file.h"
 
 namespace fennwick {
@@ -27,7 +28,6 @@ std::string JsonDocument(const RunInfo& info, const std::vector<RunRecord>& port
 std::string CheckJsonDocument(const FileFacts& file, const FirmwareReport& report, int exitCode);
 
 // `ports --json`: each port with its kind, USB details and stable names, and what "COM2:" maps to.
-struct SerialPortInfo;
 std::string PortsJsonDocument(const std::vector<SerialPortInfo>& ports, const std::string& com2);
 
 // Writes a JSON document whole to `out`, or says on `err` why it could not and turns a

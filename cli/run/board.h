@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/verbs/commands.h"
+#include "cli/run/context.h"
 #include "link/mcu_port.h"
 #include "platform/system.h"
 

@@ -12,13 +12,13 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/records/interrupt.h"
-#include "cli/run/line_trace.h"
-#include "cli/records/log_file.h"
 #include "cli/console/multi_display.h"
+#include "cli/console/terminal_console.h"
+#include "cli/records/interrupt.h"
+#include "cli/records/log_file.h"
 #include "cli/records/run_report.h"
 #include "cli/records/system_log.h"
-#include "cli/console/terminal_console.h"
+#include "cli/run/line_trace.h"
 
 namespace fennwick {
 

@@ -4,9 +4,9 @@
 // record goes to the log file and the system log, and the JSON document to stdout.
 #include <string>
 
-#include "cli/verbs/commands.h"
-#include "cli/run/jobs.h"
 #include "cli/records/run_record.h"
+#include "cli/run/context.h"
+#include "cli/run/jobs.h"
 #include "platform/file.h"
 
 namespace fennwick {

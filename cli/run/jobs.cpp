@@ -1,5 +1,6 @@
 #include "cli/run/jobs.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "cli/records/interrupt.h"
@@ -179,6 +180,12 @@ bool BlocksWentOut(const ProgramOutcome& outcome) {
 }
 
 }  // namespace
+
+std::string FlashWindowText() {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%X to 0x%X", kFlashBase, kFlashLast);
+  return text;
+}
 
 JobResult Interrupted(Board& board, const std::string& when) {
   board.Say("interrupted " + when);

@@ -26,6 +26,9 @@ struct JobResult {
 };
 using BoardJob = std::function<JobResult(Board&)>;
 
+// The flash window as the messages give it: "0x8000 to 0x27FFF".
+std::string FlashWindowText();
+
 // The board's job stopped by SIGINT or SIGTERM; `when` tells the person what was sent.
 JobResult Interrupted(Board& board, const std::string& when);
 

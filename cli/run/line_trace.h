@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/verbs/commands.h"
+#include "cli/run/context.h"
 #include "platform/serial_device.h"
 
 namespace fennwick {

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/verbs/host.h"
 #include "cli/records/interrupt.h"
 #include "cli/records/record_text.h"
+#include "cli/verbs/host.h"
 #include "platform/file.h"
 
 namespace fennwick {

@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/records/run_record.h"
 #include "cli/verbs/commands.h"
 #include "firmware/loaded_firmware.h"
 #include "firmware/raw_binary.h"
+#include "link/exit_codes.h"
 #include "link/mcu_port.h"
 
 namespace fennwick {
@@ -38,9 +40,6 @@ enum class PrecheckResult {
 
 // The check that `program` runs on the file it has read. Problems are listed on `err`.
 PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const FirmwareReport& report, bool force);
-
-// The file name that stands for standard input.
-inline constexpr char kStandardInputName[] = "-";
 
 // Reads `file` once, whole, and checks it strictly in the format asked for (--format), else
 // as a raw binary when it is named *.bin, else in the format its content shows: the bytes

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/run/board_runner.h"
-#include "cli/verbs/check_command.h"
-#include "cli/run/jobs.h"
 #include "cli/records/run_report.h"
+#include "cli/run/board_runner.h"
+#include "cli/run/jobs.h"
+#include "cli/verbs/check_command.h"
 
 namespace fennwick {
 
@@ -22,12 +22,6 @@ int ReadOnce(const CliContext& ctx, const std::string& file, LoadedFirmware& fir
 }
 
 }  // namespace
-
-std::string FlashWindowText() {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%X to 0x%X", kFlashBase, kFlashLast);
-  return text;
-}
 
 int RunIdentify(const CliContext& ctx) {
   RunSetup setup;

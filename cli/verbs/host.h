@@ -9,6 +9,10 @@ namespace fennwick {
 // The configuration files read when --config is not given: the user's, then the site's.
 std::vector<std::string> DefaultConfigPaths();
 
+// Whether the environment's locale (LC_ALL, else LC_CTYPE, else LANG) writes UTF-8; always on
+// Windows, whose program and console run in UTF-8.
+bool LocaleIsUtf8();
+
 // Whether the descriptor is a terminal that takes the progress display's control sequences
 // (elsewhere progress goes out as plain lines).
 bool IsProgressTerminal(int fd);

@@ -5,17 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace fennwick {
+#include "cli/records/serial_port_info.h"
 
-struct SerialPortInfo {
-  std::string device;  // /dev/ttyUSB0
-  std::string kind;    // "UART", "USB serial", "USB modem (CDC ACM)", "serial"
-  std::string driver;  // ftdi_sio, uart-pl011, serial8250, g_serial, ...
-  std::string usbVendor, usbProduct, usbSerial, manufacturer, product;
-  std::string latencyTimerMs;  // a USB adapter's latency timer where its driver exposes one
-  // Stable names that udev links to the device (/dev/serial/by-id/..., /dev/serial/by-path/...).
-  std::vector<std::string> byId, byPath;
-};
+namespace fennwick {
 
 // What the listing needs to know of one tty, as the system describes it.
 struct TtyFacts {

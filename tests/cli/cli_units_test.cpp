@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "cli/verbs/commands.h"
 #include "cli/console/console_parts.h"
-#include "cli/records/log_file.h"
 #include "cli/console/multi_display.h"
 #include "cli/console/output_text.h"
-#include "cli/verbs/ports.h"
-#include "cli/records/run_report.h"
 #include "cli/console/terminal_console.h"
+#include "cli/records/log_file.h"
+#include "cli/records/run_report.h"
+#include "cli/verbs/commands.h"
+#include "cli/verbs/ports.h"
 #include "fakes/stream_capture.h"
 #include "fakes/temp_dir.h"
 #include "platform/text.h"

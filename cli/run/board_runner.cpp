@@ -57,8 +57,42 @@ std::string TableCell(const std::string& deviceText, const OutputStyle& style) {
   return (style.raw ? cell.substr(0, kVersionColumns - 3) : TextHead(cell, kVersionColumns - 3)) + "...";
 }
 
+// Where each board's record is kept besides the JSON document, and where a record that could
+// not be written is told.
+struct RecordSinks {
+  RunLogFile* log = nullptr;                    // --log-file
+  const SystemLogSockets* syslog = nullptr;     // --syslog
+  std::FILE* err = nullptr;
+};
+
+// How the boards' log, progress and messages reach the person.
+struct Screen {
+  std::FILE* out = nullptr;
+  std::FILE* err = nullptr;
+  bool progressBar = false;
+  bool sameScreen = false;
+  bool quiet = false;
+  OutputStyle style;
+};
+
+// What every board of the command is run with, worked out once from the command's context.
+struct BoardRuns {
+  const RunSetup& setup;
+  const BoardJob& job;
+  Screen screen;
+  SerialWrap wrapSerial;  // with the line trace around it under -v
+  RecordSinks sinks;
+  const std::vector<std::string>& units;
+  const std::function<std::thread(std::function<void()>)>& startThread;
+
+  const std::string& Unit(size_t index) const {
+    static const std::string kNone;
+    return index < units.size() ? units[index] : kNone;
+  }
+};
+
 // One board's run as its record says it.
-RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+RunRecord MakeRecord(const RunSetup& setup, const std::string& unit, const std::string& port,
                      const std::string& started, const Board& board, const JobResult& result, double secs) {
   RunRecord run;
   run.command = setup.command;
@@ -70,7 +104,7 @@ RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index,
   }
   run.startedUtc = started;
   run.port = port;
-  if (index < ctx.units.size()) run.unit = ctx.units[index];
+  run.unit = unit;
   run.mcuVersion = board.VersionText();
   run.mcuDescription = board.description;
   while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
@@ -91,14 +125,14 @@ RunRecord MakeRecord(const CliContext& ctx, const RunSetup& setup, size_t index,
 
 // With a log file, a stop at once still leaves each running board's record: prepared now
 // and kept up to date with every new log text.
-std::unique_ptr<AtOnceRecord> ArmAtOnce(const CliContext& ctx, const RunSetup& setup, size_t index,
+std::unique_ptr<AtOnceRecord> ArmAtOnce(const RunLogFile* log, const RunSetup& setup, const std::string& unit,
                                         std::function<std::string()> port, const std::string& started, Board& board) {
-  if (!ctx.log) return nullptr;
-  auto record = std::make_unique<AtOnceRecord>(ctx.log->fd());
+  if (log == nullptr) return nullptr;
+  auto record = std::make_unique<AtOnceRecord>(log->fd());
   AtOnceRecord* armed = record.get();
-  board.capture.onChange = [&ctx, &setup, index, port = std::move(port), started, &board, armed] {
+  board.capture.onChange = [&setup, unit, port = std::move(port), started, &board, armed] {
     const JobResult atOnce{JobEnd::Interrupted, "interrupted at once"};
-    armed->Update(RecordBody(MakeRecord(ctx, setup, index, port(), started, board, atOnce, 0)));
+    armed->Update(RecordBody(MakeRecord(setup, unit, port(), started, board, atOnce, 0)));
   };
   board.capture.onChange();
   return record;
@@ -107,75 +141,76 @@ std::unique_ptr<AtOnceRecord> ArmAtOnce(const CliContext& ctx, const RunSetup& s
 // Gathers one board's run into its record, and keeps it where the line keeps its records. A
 // record that could not be written turns a success into kExitLogFile, since a production line
 // relies on it.
-RunRecord Finish(const CliContext& ctx, const RunSetup& setup, size_t index, const std::string& port,
+RunRecord Finish(const RecordSinks& sinks, const RunSetup& setup, const std::string& unit, const std::string& port,
                  const std::string& started, Board& board, const JobResult& result, double secs,
                  AtOnceRecord* atOnce) {
-  RunRecord run = MakeRecord(ctx, setup, index, port, started, board, result, secs);
+  RunRecord run = MakeRecord(setup, unit, port, started, board, result, secs);
   board.capture.onChange = nullptr;
   auto failed = [&](const std::string& what, const std::string& whyNot, const char* result) {
-    std::fprintf(ctx.err, "fennwick-cli: cannot write %s: %s\n", what.c_str(), whyNot.c_str());
-    std::fflush(ctx.err);
+    std::fprintf(sinks.err, "fennwick-cli: cannot write %s: %s\n", what.c_str(), whyNot.c_str());
+    std::fflush(sinks.err);
     if (run.exitCode == kExitOk) {
       run.exitCode = kExitLogFile;
       run.result = result;
     }
   };
-  if (ctx.log) {
+  if (sinks.log != nullptr) {
     std::string whyNot;
-    if (!ctx.log->Append(run, whyNot)) failed("the log file " + ctx.log->path(), whyNot, "log file not written");
+    if (!sinks.log->Append(run, whyNot)) failed("the log file " + sinks.log->path(), whyNot, "log file not written");
   }
   if (atOnce != nullptr) atOnce->Disarm();
-  if (ctx.syslog) {
+  if (sinks.syslog != nullptr) {
     std::string whyNot;
-    if (!SendToSystemLog(ctx.logSockets, setup.info, run, whyNot)) {
+    if (!SendToSystemLog(*sinks.syslog, setup.info, run, whyNot)) {
       failed("to the system log", whyNot, "system log not written");
     }
   }
   return run;
 }
 
-RunRecord RunOne(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
+RunRecord RunOne(const BoardRuns& plan, const std::optional<std::string>& port) {
+  const Screen& screen = plan.screen;
   TerminalConsole::Options options;
-  options.showBar = ctx.progressBar;
-  options.sameScreen = ctx.sameScreen;
+  options.showBar = screen.progressBar;
+  options.sameScreen = screen.sameScreen;
   // The log's lines have no line end of their own at times ("MCU: ", the verdicts); where
   // messages show among them (a terminal, or 2>&1), they start on a line of their own.
-  options.messagesBetween = ::isatty(fileno(ctx.out)) != 0 || SameFile(ctx.out, ctx.err);
-  options.quiet = ctx.quiet;
-  options.style = ctx.style;
+  options.messagesBetween = ::isatty(fileno(screen.out)) != 0 || SameFile(screen.out, screen.err);
+  options.quiet = screen.quiet;
+  options.style = screen.style;
   options.bytesPerStep = kPacketSize;
-  TerminalConsole console(ctx.out, ctx.err, options);
-  const std::optional<std::string> port = ctx.FirstPort();
+  TerminalConsole console(screen.out, screen.err, options);
   Board board(
-      port, ctx.wrapSerial, console, console,
+      port, plan.wrapSerial, console, console,
       [&](const std::string& text) {
         console.Finish();
-        std::fprintf(ctx.err, "fennwick-cli: %s\n", text.c_str());
-        std::fflush(ctx.err);
+        std::fprintf(screen.err, "fennwick-cli: %s\n", text.c_str());
+        std::fflush(screen.err);
       });
   const std::string started = UtcNow();
   const auto start = std::chrono::steady_clock::now();
   const auto atOnce = ArmAtOnce(
-      ctx, setup, 0,
+      plan.sinks.log, plan.setup, plan.Unit(0),
       [&board, port] {
         const std::string& identified = board.port.LastIdentify().portPath;
         return identified.empty() ? port.value_or("") : identified;
       },
       started, board);
-  JobResult result = RunJob(job, board);
+  JobResult result = RunJob(plan.job, board);
   console.End();
-  return Finish(ctx, setup, 0, board.port.LastIdentify().portPath, started, board, result, Since(start),
-                atOnce.get());
+  return Finish(plan.sinks, plan.setup, plan.Unit(0), board.port.LastIdentify().portPath, started, board, result,
+                Since(start), atOnce.get());
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
-std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  const size_t n = ctx.ports.size();
-  MultiDisplay display(ctx.out, ctx.err, ctx.progressBar, ctx.ports, ctx.style, ctx.quiet);
+std::vector<RunRecord> RunMany(const BoardRuns& plan, const std::vector<std::string>& ports) {
+  const Screen& screen = plan.screen;
+  const size_t n = ports.size();
+  MultiDisplay display(screen.out, screen.err, screen.progressBar, ports, screen.style, screen.quiet);
   std::vector<std::unique_ptr<Board>> boards;
   for (size_t i = 0; i < n; ++i) {
     boards.push_back(std::make_unique<Board>(
-        ctx.ports[i], ctx.wrapSerial, display.Log(i), display.Progress(i),
+        ports[i], plan.wrapSerial, display.Log(i), display.Progress(i),
         [&display, i](const std::string& text) { display.Say(i, text); }));
     boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
@@ -185,22 +220,25 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
   for (size_t i = 0; i < n; ++i) {
     const std::string started = UtcNow();
     const auto start = std::chrono::steady_clock::now();
-    atOnce[i] = ArmAtOnce(ctx, setup, i, [&ctx, i] { return ctx.ports[i]; }, started, *boards[i]);
+    atOnce[i] = ArmAtOnce(plan.sinks.log, plan.setup, plan.Unit(i), [&ports, i] { return ports[i]; }, started,
+                          *boards[i]);
     auto run = [&, i, started, start] {
       display.SetStatus(i, "running");
-      const JobResult result = RunJob(job, *boards[i]);
+      const JobResult result = RunJob(plan.job, *boards[i]);
       const double secs = Since(start);
       display.SetStatus(i, result.text);
-      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, secs, atOnce[i].get());
+      runs[i] = Finish(plan.sinks, plan.setup, plan.Unit(i), ports[i], started, *boards[i], result, secs,
+                       atOnce[i].get());
     };
     try {
-      threads.push_back(ctx.startThread ? ctx.startThread(run) : std::thread(run));
+      threads.push_back(plan.startThread ? plan.startThread(run) : std::thread(run));
     } catch (const std::system_error& e) {
       // The other boards go on; this one failed before it began.
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
       const JobResult result{JobEnd::ThreadFailed, "thread not started"};
       display.SetStatus(i, result.text);
-      runs[i] = Finish(ctx, setup, i, ctx.ports[i], started, *boards[i], result, 0, atOnce[i].get());
+      runs[i] = Finish(plan.sinks, plan.setup, plan.Unit(i), ports[i], started, *boards[i], result, 0,
+                       atOnce[i].get());
     }
   }
   for (auto& t : threads) t.join();
@@ -209,23 +247,23 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
   // The MCU's versions are its text: shown as the log is, but on one line and cut to a width
   // that keeps the table's columns on a terminal (the log and the records keep them whole).
   std::vector<std::string> versions;
-  for (const RunRecord& run : runs) versions.push_back(TableCell(run.mcuVersion, ctx.style));
+  for (const RunRecord& run : runs) versions.push_back(TableCell(run.mcuVersion, screen.style));
   size_t portWidth = 4, versionWidth = 11;
   for (size_t i = 0; i < runs.size(); ++i) {
     portWidth = std::max(portWidth, runs[i].port.size());
-    versionWidth = std::max(versionWidth, ctx.style.raw ? versions[i].size() : TextColumns(versions[i]));
+    versionWidth = std::max(versionWidth, screen.style.raw ? versions[i].size() : TextColumns(versions[i]));
   }
   const int pw = static_cast<int>(portWidth);
-  std::fprintf(ctx.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", static_cast<int>(versionWidth), "MCU version",
+  std::fprintf(screen.out, "\n%-*s  %-*s  %-22s  %8s\n", pw, "port", static_cast<int>(versionWidth), "MCU version",
                "result", "time");
   for (size_t i = 0; i < runs.size(); ++i) {
     // Padded by columns, not bytes: a UTF-8 character takes one column and several bytes.
-    const size_t shown = ctx.style.raw ? versions[i].size() : TextColumns(versions[i]);
+    const size_t shown = screen.style.raw ? versions[i].size() : TextColumns(versions[i]);
     const std::string version = versions[i] + std::string(versionWidth - shown, ' ');
-    std::fprintf(ctx.out, "%-*s  %s  %-22s  %7.1fs\n", pw, runs[i].port.c_str(), version.c_str(),
+    std::fprintf(screen.out, "%-*s  %s  %-22s  %7.1fs\n", pw, runs[i].port.c_str(), version.c_str(),
                  runs[i].result.c_str(), runs[i].seconds);
   }
-  std::fflush(ctx.out);
+  std::fflush(screen.out);
   return runs;
 }
 
@@ -234,8 +272,9 @@ std::vector<RunRecord> RunMany(const CliContext& ctx, const RunSetup& setup, con
 // With --json the log text goes nowhere (the document carries it) and stdout gets the
 // document alone.
 int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  CliContext view = ctx;
-  if (ctx.verbose) view.wrapSerial = TracedSerial(ctx.wrapSerial, ctx.err);
+  BoardRuns plan{setup, job, {ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, ctx.quiet, ctx.style},
+                 ctx.verbose ? TracedSerial(ctx.wrapSerial, ctx.err) : ctx.wrapSerial,
+                 {ctx.log.get(), ctx.syslog ? &ctx.logSockets : nullptr, ctx.err}, ctx.units, ctx.startThread};
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
   if (ctx.json) {
     sink.reset(std::fopen("/dev/null", "w"));
@@ -243,29 +282,19 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
       std::fprintf(ctx.err, "fennwick-cli: cannot open /dev/null: %s\n", std::strerror(errno));
       return kExitFailure;
     }
-    view.out = sink.get();
-    view.sameScreen = false;
+    plan.screen.out = sink.get();
+    plan.screen.sameScreen = false;
   }
   std::vector<RunRecord> runs;
   if (ctx.ports.size() > 1) {
-    runs = RunMany(view, setup, job);
+    runs = RunMany(plan, ctx.ports);
   } else {
-    runs.push_back(RunOne(view, setup, job));
+    runs.push_back(RunOne(plan, ctx.FirstPort()));
   }
   std::vector<int> codes;
   for (const RunRecord& run : runs) codes.push_back(run.exitCode);
   const int code = CombinedExitCode(codes);
-  return ctx.json ? WriteDocument(ctx, JsonDocument(setup.info, runs, code), code) : code;
-}
-
-// A command that ends before any board is reached; with --json it still leaves a document,
-// without ports, so that a script always has one to read.
-int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
-  return ctx.json ? WriteDocument(ctx, JsonDocument({verb, ctx.station, nullptr}, {}, code), code) : code;
-}
-
-int WriteDocument(const CliContext& ctx, const std::string& document, int code) {
-  return WriteJsonDocument(ctx.out, ctx.err, document, code);
+  return ctx.json ? WriteJsonDocument(ctx.out, ctx.err, JsonDocument(setup.info, runs, code), code) : code;
 }
 
 }  // namespace fennwick

@@ -19,11 +19,5 @@ struct RunSetup {
 
 // Returns the ports' combined exit code.
 int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job);
-// A command that ends before any board is reached; with --json it still leaves a document,
-// without ports, so that a script always has one to read.
-int StopEarly(const CliContext& ctx, const std::string& verb, int code);
-// Writes a JSON document to ctx.out and returns `code`; a document that cannot be written
-// whole is told with the system's reason and turns a success into kExitLogFile.
-int WriteDocument(const CliContext& ctx, const std::string& document, int code);
 
 }  // namespace fennwick

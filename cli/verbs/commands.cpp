@@ -21,6 +21,13 @@ int ReadOnce(const CliContext& ctx, const std::string& file, LoadedFirmware& fir
   return FailedReadCode(file);
 }
 
+// A command that ends before any board is reached; with --json it still leaves a document,
+// without ports, so that a script always has one to read.
+int StopEarly(const CliContext& ctx, const std::string& verb, int code) {
+  if (!ctx.json) return code;
+  return WriteJsonDocument(ctx.out, ctx.err, JsonDocument({verb, ctx.station, nullptr}, {}, code), code);
+}
+
 }  // namespace
 
 int RunIdentify(const CliContext& ctx) {
@@ -82,7 +89,7 @@ int RunCheckFile(const CliContext& ctx, const std::string& file) {
   if (const int code = ReadOnce(ctx, file, firmware); code != kExitOk) return StopEarly(ctx, "check", code);
   const FirmwareReport& report = firmware.report;
   const int code = report.ProblemCount() == 0 ? kExitOk : kExitFileProblems;
-  return WriteDocument(ctx, CheckJsonDocument(FactsOf(file, report), report, code), code);
+  return WriteJsonDocument(ctx.out, ctx.err, CheckJsonDocument(FactsOf(file, report), report, code), code);
 }
 
 }  // namespace fennwick

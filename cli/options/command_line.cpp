@@ -56,8 +56,8 @@ int Usage(const std::string& text) {
 // Options that the parser cannot judge alone: they depend on each other or on the file.
 int CheckCombination(const CliContext& ctx, const std::string& file, bool baseGiven) {
   if (!ctx.units.empty() && ctx.units.size() != std::max<size_t>(ctx.ports.size(), 1)) {
-    return Usage("--unit is given " + std::to_string(ctx.units.size()) + " times for " +
-                 std::to_string(std::max<size_t>(ctx.ports.size(), 1)) + " ports; give one per --port, in order");
+    return Usage("--unit is given " + CountOf(ctx.units.size(), "time", "times") + " for " +
+                 CountOf(std::max<size_t>(ctx.ports.size(), 1), "port", "ports") + "; give one per --port, in order");
   }
   for (const std::string& unit : ctx.units) {
     if (unit.empty() || HasControlBytes(unit)) return Usage("--unit needs a name without control characters");

@@ -113,12 +113,14 @@ JobResult VetBeforeProgramming(Board& board, const JobResult& identified, const 
 JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const std::string& file, uint32_t crc32) {
   using Status = ProgramOutcome::Status;
   if (outcome.load.outOfRangeBytes > 0) {
-    board.Say("warning: " + std::to_string(outcome.load.outOfRangeBytes) +
-              " data bytes lie outside the flash (" + FlashWindowText() + ") and were not sent");
+    const size_t n = outcome.load.outOfRangeBytes;
+    board.Say("warning: " + CountOf(n, "data byte lies", "data bytes lie") + " outside the flash (" +
+              FlashWindowText() + ") and " + (n == 1 ? "was" : "were") + " not sent");
   }
   if (outcome.load.overlongLines > 0) {
-    board.Say("warning: " + std::to_string(outcome.load.overlongLines) + " lines longer than " +
-              WithCommas(kPacketBufferSize) + " characters were not loaded");
+    const size_t n = outcome.load.overlongLines;
+    board.Say("warning: " + CountOf(n, "line", "lines") + " longer than " + WithCommas(kPacketBufferSize) +
+              " characters " + (n == 1 ? "was" : "were") + " not loaded");
   }
   board.Say(ProgramVerdict(outcome));
   switch (outcome.status) {
@@ -144,8 +146,9 @@ JobResult ReportProgramming(Board& board, const ProgramOutcome& outcome, const s
         return {JobEnd::Flawed, CountOf(outcome.blocksRefused, "block", "blocks") + " refused (the first: block " +
                                      std::to_string(outcome.firstRefused) + ")"};
       }
-      return {JobEnd::Flawed, outcome.blockTimeouts > 0 ? std::to_string(outcome.blockTimeouts) + " replies timed out"
-                                                         : std::string("incomplete")};
+      return {JobEnd::Flawed, outcome.blockTimeouts > 0
+                                  ? CountOf(outcome.blockTimeouts, "reply", "replies") + " timed out"
+                                  : std::string("incomplete")};
     case Status::Programmed:
       break;
   }

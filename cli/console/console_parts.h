@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "cli/console/terminal_size.h"
 #include "platform/console.h"
 
 namespace fennwick {
@@ -64,12 +65,5 @@ std::string ProgressText(int32_t pos, int32_t high, std::optional<double> stepsP
 
 // Control sequences for `term` (the TERM variable, possibly unset): none for a dumb terminal.
 bool TerminalTakesControls(const char* term);
-
-// The width of the terminal on `fd`, 80 when it does not say.
-size_t TerminalColumns(int fd);
-// Watches for the terminal's resizes (SIGWINCH); safe to call more than once.
-void WatchTerminalSize();
-// Counts the resizes seen: a display asks the terminal again when the count moves.
-unsigned TerminalResizes();
 
 }  // namespace fennwick

@@ -60,8 +60,8 @@ std::string TableCell(const std::string& deviceText, const OutputStyle& style) {
 // Where each board's record is kept besides the JSON document, and where a record that could
 // not be written is told.
 struct RecordSinks {
-  RunLogFile* log = nullptr;                    // --log-file
-  const SystemLogSockets* syslog = nullptr;     // --syslog
+  RunLogFile* log = nullptr;                 // --log-file
+  const SystemLogSockets* syslog = nullptr;  // --syslog
   std::FILE* err = nullptr;
 };
 
@@ -85,6 +85,7 @@ struct BoardRuns {
   const std::vector<std::string>& units;
   const std::function<std::thread(std::function<void()>)>& startThread;
 
+  // --unit of the board at `index`; empty when none was given.
   const std::string& Unit(size_t index) const {
     static const std::string kNone;
     return index < units.size() ? units[index] : kNone;

@@ -3,7 +3,7 @@
 // with the real command's.
 #include <memory>
 
-#include "cli/command_line.h"
+#include "cli/options/command_line.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 

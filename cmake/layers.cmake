@@ -6,7 +6,8 @@
 # across a forbidden arrow (firmware/ reaching for link/) finds no file.
 function(fennwick_include_root target dir)
   set(root ${CMAKE_BINARY_DIR}/include/${dir})
-  file(MAKE_DIRECTORY ${root})
+  get_filename_component(parent ${root}/${dir} DIRECTORY)  # a folder's subfolder (cli/run) nests
+  file(MAKE_DIRECTORY ${parent})
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${dir} ${root}/${dir} SYMBOLIC)
   target_include_directories(${target} PUBLIC ${root})
 endfunction()

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "cli/console_parts.h"
-#include "cli/host.h"
-#include "cli/interrupt.h"
-#include "cli/output_text.h"
+#include "cli/console/console_parts.h"
+#include "cli/console/output_text.h"
+#include "cli/records/interrupt.h"
+#include "cli/verbs/host.h"
 
 namespace fennwick {
 

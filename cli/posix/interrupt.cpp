@@ -1,10 +1,10 @@
-#include "cli/interrupt.h"
+#include "cli/records/interrupt.h"
 
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
-#include "cli/interrupt_records.h"
+#include "cli/records/interrupt_records.h"
 #include "platform/std_descriptors.h"
 
 namespace fennwick {

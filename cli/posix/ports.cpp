@@ -1,4 +1,4 @@
-#include "cli/ports.h"
+#include "cli/verbs/ports.h"
 
 #include <libudev.h>
 #include <sys/sysmacros.h>
@@ -11,8 +11,8 @@
 #include <memory>
 #include <sstream>
 
-#include "cli/record_text.h"
-#include "cli/run_report.h"
+#include "cli/records/record_text.h"
+#include "cli/records/run_report.h"
 #include "link/exit_codes.h"
 #include "link/protocol.h"
 #include "platform/port_name.h"

@@ -1,4 +1,4 @@
-#include "cli/system_log.h"
+#include "cli/records/system_log.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -16,8 +16,8 @@
 #include <ctime>
 #include <vector>
 
-#include "cli/record_text.h"
-#include "cli/run_report.h"
+#include "cli/records/record_text.h"
+#include "cli/records/run_report.h"
 #include "link/exit_codes.h"
 
 #ifdef FENNWICK_JOURNAL

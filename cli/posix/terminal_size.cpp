@@ -4,7 +4,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "cli/console_parts.h"
+#include "cli/console/terminal_size.h"
 
 namespace fennwick {
 

@@ -1,4 +1,4 @@
-#include "cli/file_calls.h"
+#include "cli/records/file_calls.h"
 
 #include <fcntl.h>
 #include <io.h>

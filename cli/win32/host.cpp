@@ -1,9 +1,9 @@
 #include <io.h>
 #include <windows.h>
 
-#include "cli/host.h"
-#include "cli/interrupt.h"
-#include "cli/output_text.h"
+#include "cli/console/output_text.h"
+#include "cli/records/interrupt.h"
+#include "cli/verbs/host.h"
 #include "platform/text.h"
 
 namespace fennwick {

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "cli/interrupt.h"
-#include "cli/interrupt_records.h"
+#include "cli/records/interrupt.h"
+#include "cli/records/interrupt_records.h"
 
 namespace fennwick {
 

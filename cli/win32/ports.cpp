@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cctype>
 
-#include "cli/ports.h"
-#include "cli/record_text.h"
-#include "cli/run_report.h"
+#include "cli/records/record_text.h"
+#include "cli/records/run_report.h"
+#include "cli/verbs/ports.h"
 #include "link/protocol.h"
-#include "platform/text.h"
 #include "platform/port_name.h"
+#include "platform/text.h"
 
 namespace fennwick {
 

@@ -1,4 +1,4 @@
-#include "cli/system_log.h"
+#include "cli/records/system_log.h"
 
 namespace fennwick {
 

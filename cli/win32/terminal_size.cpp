@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "cli/console_parts.h"
+#include "cli/console/terminal_size.h"
 
 namespace fennwick {
 

@@ -12,8 +12,9 @@
 #include <string>
 #include <system_error>
 
-#include "cli/commands.h"
-#include "cli/log_file.h"
+#include "cli/options/validate.h"
+#include "cli/records/log_file.h"
+#include "cli/verbs/commands.h"
 #include "fakes/temp_dir.h"
 
 namespace fennwick {

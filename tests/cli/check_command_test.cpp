@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/check_command.h"
+#include "cli/verbs/check_command.h"
 #include "fakes/temp_dir.h"
 #include "platform/text.h"
 

@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/log_file.h"
-#include "cli/run_report.h"
+#include "cli/records/log_file.h"
+#include "cli/records/run_report.h"
 
 namespace fennwick {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/command_line.h"
-#include "cli/interrupt.h"
+#include "cli/options/command_line.h"
+#include "cli/records/interrupt.h"
 
 namespace fennwick {
 

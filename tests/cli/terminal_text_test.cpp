@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/output_text.h"
-#include "cli/terminal_console.h"
+#include "cli/console/output_text.h"
+#include "cli/console/terminal_console.h"
 #include "fakes/stream_capture.h"
 
 namespace fennwick {

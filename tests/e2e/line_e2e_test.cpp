@@ -84,7 +84,7 @@ TEST(CliLine, VersionUnknownCommandsAndWrongCombinations) {
   const std::vector<Case> cases = {
       {{"frob"}, "unknown command \"frob\""},
       {{"-p", "/dev/null", "flash", "x"}, "unknown command \"flash\""},
-      {{"--unit", "A", "--unit", "B", "-p", "/dev/x", "identify"}, "--unit is given 2 times for 1 ports"},
+      {{"--unit", "A", "--unit", "B", "-p", "/dev/x", "identify"}, "--unit is given 2 times for 1 port"},
       {{"--station", "a\nb", "identify"}, "--station needs a name without control characters"},
       {{"--base", "0x7000", "check", SamplePath("fennwick-sample.bin")}, "--base 0x7000 is not an address inside"},
       {{"--base", "0x8000", "check", SamplePath("fennwick-sample.s19")}, "--base applies to raw binary images only"},

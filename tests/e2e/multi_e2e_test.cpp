@@ -44,7 +44,7 @@ TEST(CliManyBoards, FaultyBoardsFailAndTheOthersAreFlashed) {
   EXPECT_EQ(r.out.find("Response time out\n", dots) + 17, r.out.find('\n', dots)) << r.out;
   // The closing table: one row per port with its result.
   EXPECT_NE(r.out.find("IAP refused"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("1 replies timed out"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 reply timed out"), std::string::npos) << r.out;
   const std::string log = ReadFile(dir.path + "/runs.log");
   for (const auto& sim : sims) EXPECT_NE(log.find(" \"" + sim->path() + "\": \"program "), std::string::npos) << log;
   EXPECT_NE(log.find("result: programmed (exit 0,"), std::string::npos);

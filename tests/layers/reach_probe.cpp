@@ -12,8 +12,20 @@
 #if __has_include("link/mcu_port.h") != FENNWICK_MAY_LINK
 #error "link/ is reachable against the layers, or unreachable though allowed"
 #endif
-#if __has_include("cli/commands.h") != FENNWICK_MAY_CLI
-#error "cli/ is reachable against the layers, or unreachable though allowed"
+#if __has_include("cli/console/output_text.h") != FENNWICK_MAY_CLI_CONSOLE
+#error "cli/console/ is reachable against the layers, or unreachable though allowed"
+#endif
+#if __has_include("cli/records/run_record.h") != FENNWICK_MAY_CLI_RECORDS
+#error "cli/records/ is reachable against the layers, or unreachable though allowed"
+#endif
+#if __has_include("cli/run/context.h") != FENNWICK_MAY_CLI_RUN
+#error "cli/run/ is reachable against the layers, or unreachable though allowed"
+#endif
+#if __has_include("cli/verbs/commands.h") != FENNWICK_MAY_CLI_VERBS
+#error "cli/verbs/ is reachable against the layers, or unreachable though allowed"
+#endif
+#if __has_include("cli/options/command_line.h") != FENNWICK_MAY_CLI_OPTIONS
+#error "cli/options/ is reachable against the layers, or unreachable though allowed"
 #endif
 #if __has_include("ui/flasher_dlg.h") != FENNWICK_MAY_UI
 #error "ui/ is reachable against the layers, or unreachable though allowed"

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "cli/run_report.h"
-#include "cli/system_log.h"
+#include "cli/records/run_report.h"
+#include "cli/records/system_log.h"
 
 namespace fennwick {
 

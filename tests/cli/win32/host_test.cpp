@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "cli/host.h"
+#include "cli/verbs/host.h"
 
 namespace fennwick {
 

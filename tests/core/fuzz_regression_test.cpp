@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -24,6 +22,7 @@ struct FuzzRuleBroken : std::runtime_error {
 #include "../../fuzz/fuzz_examine.cpp"
 #include "../../fuzz/fuzz_read_reply.cpp"
 #include "../../fuzz/fuzz_s19_loader.cpp"
+#include "fakes/temp_dir.h"
 
 namespace fennwick {
 namespace {
@@ -52,8 +51,7 @@ TEST_P(FuzzInputs, KeptInputsKeepEveryRule) {
     if (!fs::is_directory(dir)) continue;
     for (const auto& entry : fs::directory_iterator(dir)) {
       if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes = ReadFile(entry.path().string());
       try {
         t.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
       } catch (const FuzzRuleBroken& e) {

@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -137,13 +135,6 @@ bool WaitForFile(const std::string& path, long size, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
 }
 
 }  // namespace fennwick

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fakes/temp_dir.h"  // the runs' scratch folders
+#include "fakes/temp_dir.h"  // the runs' scratch folders and ReadFile
 
 namespace fennwick {
 
@@ -38,6 +38,5 @@ std::string BinPath(const std::string& name);
 std::string SamplePath(const std::string& name);
 // Waits up to timeoutMs for a file to exist with the given size.
 bool WaitForFile(const std::string& path, long size, int timeoutMs);
-std::string ReadFile(const std::string& path);
 
 }  // namespace fennwick

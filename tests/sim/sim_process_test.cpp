@@ -11,7 +11,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 
@@ -221,8 +220,7 @@ TEST_F(SimProcessTest, FlashesAWholeImageDumpsItAndServesTheNextPeer) {
   // The end record gets no reply; the dump appears whole once it has been taken.
   const auto deadline = SteadyClock::now() + milliseconds(3000);
   while (!fs::exists(dump) && RemainingMs(deadline) > 0) ::poll(nullptr, 0, 10);
-  std::ifstream in(dump, std::ios::binary);
-  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), image);
+  EXPECT_EQ(BytesOf(ReadFile(dump.string())), image);
 
   // Back in query mode for this peer...
   WriteAll(fd, BytesOf("$R\r\n"));
@@ -263,8 +261,7 @@ TEST_F(SimProcessTest, EndRecordStillCountsWhenTheHostClosesRightAfterIt) {
   WriteAll(fd, EndRecord());
   ::close(fd);
   EXPECT_EQ(sim.WaitExit(), 0);
-  std::ifstream in(dump, std::ios::binary);
-  const Bytes got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const Bytes got = BytesOf(ReadFile(dump.string()));
   ASSERT_EQ(got.size(), kFlashSize);
   EXPECT_EQ(got[0], 0x5a);
   EXPECT_EQ(got[kBlockSize], 0xff);
@@ -314,8 +311,7 @@ TEST_F(SimProcessTest, RefusesToReplaceAFileWithItsLinkAndRejectsBadOptions) {
   { std::ofstream(file) << "keep"; }
   SimProcess sim({"--link", file.string()});
   EXPECT_EQ(sim.WaitExit(), 2);
-  std::ifstream in(file);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "keep");
+  EXPECT_EQ(ReadFile(file.string()), "keep");
 
   SimProcess bad({"--iap-reply", "#nope"});
   EXPECT_EQ(bad.WaitExit(), 2);

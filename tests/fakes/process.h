@@ -25,6 +25,9 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
   const std::string& path() const { return path_; }
+  // Waits up to timeoutMs for `text` on its stderr (where --verbose tells what it receives),
+  // so that a test acts at a point of the exchange rather than after a guessed time.
+  bool WaitForErr(const std::string& text, int timeoutMs);
   // Stops it (SIGTERM) and returns its exit code and what it wrote to stderr.
   int Stop(std::string* err = nullptr);
 
@@ -32,6 +35,7 @@ class Simulator {
   int pid_ = -1;
   int errFd_ = -1;
   std::string path_;
+  std::string err_;  // read by WaitForErr, kept for Stop
 };
 
 std::string BinPath(const std::string& name);

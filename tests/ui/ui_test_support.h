@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -16,7 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/mcu_jobs.h"
 #include "link/log_console.h"
+#include "platform/system_serial.h"
 #include "ui/control_ids.h"
 #include "ui/flasher_dlg.h"
 #include "ui/job_dispatch.h"
@@ -84,6 +87,31 @@ inline void AnswerFileDialog(const QString& path) {
   filterSeen.clear();
   AnswerFileDialog(path, filterSeen);
 }
+
+// The window on a real line at `path` (a simulator's), with the link's own jobs, at 800x480
+// in a window of its own: a test adds its answers to `setup` (a file to pick, the operator's
+// word) and then shows the dialog, which identifies the MCU.
+struct WindowOnLine {
+  explicit WindowOnLine(const std::string& path) {
+    port.SetGivenPort(path);
+    setup.screenWidth = 800;
+    setup.screenHeight = 480;
+    setup.fullScreen = false;
+    setup.jobs = &jobs;
+    setup.identify = [this] { port.OpenAndIdentify(u"COM2:"); };
+  }
+  CFlasherDlg& Show() {
+    dlg = std::make_unique<CFlasherDlg>(setup);
+    dlg->OnInitDialog();
+    dlg->show();
+    return *dlg;
+  }
+  SystemSerialDevice device;
+  CMcuPort port{device, DefaultClock()};
+  McuJobRunner jobs{port};
+  DialogSetup setup;
+  std::unique_ptr<CFlasherDlg> dlg;
+};
 
 // Jobs that record what they were asked, report through the log console as the real
 // ones do, and can be held running until the test releases them.

@@ -88,28 +88,40 @@ inline void AnswerFileDialog(const QString& path) {
   AnswerFileDialog(path, filterSeen);
 }
 
+// The dialog in an ordinary W x H window rather than full-screen, running `jobs`.
+inline DialogSetup WindowOf(int width, int height, IJobRunner* jobs = nullptr) {
+  DialogSetup s;
+  s.screenWidth = width;
+  s.screenHeight = height;
+  s.fullScreen = false;
+  s.jobs = jobs;
+  return s;
+}
+
+// The dialog as start-up leaves it: initialised, which identifies the MCU, and shown.
+inline std::unique_ptr<CFlasherDlg> ShownDialog(const DialogSetup& setup) {
+  auto dlg = std::make_unique<CFlasherDlg>(setup);
+  dlg->OnInitDialog();
+  dlg->show();
+  return dlg;
+}
+
 // The window on a real line at `path` (a simulator's), with the link's own jobs, at 800x480
 // in a window of its own: a test adds its answers to `setup` (a file to pick, the operator's
 // word) and then shows the dialog, which identifies the MCU.
 struct WindowOnLine {
   explicit WindowOnLine(const std::string& path) {
     port.SetGivenPort(path);
-    setup.screenWidth = 800;
-    setup.screenHeight = 480;
-    setup.fullScreen = false;
-    setup.jobs = &jobs;
     setup.identify = [this] { port.OpenAndIdentify(u"COM2:"); };
   }
   CFlasherDlg& Show() {
-    dlg = std::make_unique<CFlasherDlg>(setup);
-    dlg->OnInitDialog();
-    dlg->show();
+    dlg = ShownDialog(setup);
     return *dlg;
   }
   SystemSerialDevice device;
   CMcuPort port{device, DefaultClock()};
   McuJobRunner jobs{port};
-  DialogSetup setup;
+  DialogSetup setup = WindowOf(800, 480, &jobs);
   std::unique_ptr<CFlasherDlg> dlg;
 };
 

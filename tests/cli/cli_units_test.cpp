@@ -139,6 +139,27 @@ TEST(Ports, NoPortsStillShowTheMappingAndAnUnreadableSystemIsAFailure) {
   EXPECT_EQ(err, "fennwick-cli: cannot list the serial ports: No such file or directory\n");
 }
 
+// What the Windows device manager reported: only COM ports count, in the order of their
+// numbers; the USB ids come from whichever device on the way up is the USB device.
+TEST(Ports, ComPortsAreTakenFromTheDeviceManagersFacts) {
+  const std::vector<ComPortFacts> facts = {
+      {"COM10", "USB Serial Port (COM10)", "USB Serial Port", "FTDI",
+       {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "USB\\VID_0403&PID_6001\\A50285BI"}},
+      {"COM3", "", "USB Serial Device", "Microsoft", {"USB\\VID_2341&PID_0043&MI_00\\6&1A2B&0&0000"}},
+      {"LPT1", "Printer Port (LPT1)", "", "(Standard port types)", {}},
+      {"COM1", "Communications Port (COM1)", "", "(Standard port types)", {"ACPI\\PNP0501\\0"}},
+      {"COM2", "Bluetooth link", "", "Microsoft", {"BTHENUM\\X", "BTH\\Y", "USB\\VID_8087&PID_0A2B\\5&AB"}},
+  };
+  std::vector<std::string> seen;
+  for (const SerialPortInfo& p : ListComPorts(facts)) {
+    seen.push_back(p.device + "|" + p.kind + "|" + p.manufacturer + "|" + p.usbVendor + ":" + p.usbProduct + "|" + p.usbSerial);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"COM1|Communications Port (COM1)|(Standard port types)|:|",
+                                            "COM2|Bluetooth link|Microsoft|8087:0a2b|",
+                                            "COM3|USB Serial Device|Microsoft|2341:0043|",
+                                            "COM10|USB Serial Port (COM10)|FTDI|0403:6001|A50285BI"}));
+}
+
 TEST(LogFile, RecordsAreAppendedWholeWithStampPortFieldsAndResult) {
   const TempDir dir;
   const std::string path = dir / "runs.log";

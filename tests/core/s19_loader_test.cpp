@@ -194,40 +194,19 @@ TEST(S19Loader, ReadErrorIsReported) {
   }
 }
 
-class UnknownLengthFile final : public IFile {
- public:
-  int64_t Length() override { return -1; }
-  int64_t Read(uint8_t*, size_t) override { return 0; }
-};
-
-// The length taken at the start, a file that then ends early.
-class ShrunkFile final : public IFile {
- public:
-  explicit ShrunkFile(std::string data) : data_(std::move(data)) {}
-  int64_t Length() override { return static_cast<int64_t>(data_.size()) + 500; }
-  int64_t Read(uint8_t* buf, size_t n) override {
-    const size_t take = std::min(n, data_.size() - pos_);
-    std::memcpy(buf, data_.data() + pos_, take);
-    pos_ += take;
-    return static_cast<int64_t>(take);
-  }
-
- private:
-  std::string data_;
-  size_t pos_ = 0;
-};
-
 TEST(S19Loader, UnknownLengthIsAReadError) {
   Loaded loaded;
-  UnknownLengthFile file;
+  MemoryFile file("", -1, -1);  // a length the system cannot tell
   ASSERT_NO_FATAL_FAILURE(LoadInto(loaded, file));
   EXPECT_TRUE(loaded.stats.readError);
   ExpectImage(loaded, {});
 }
 
+// The length taken at the start, a file that then ends early.
 TEST(S19Loader, FileThatEndsEarlyLoadsWhatItHad) {
   Loaded loaded;
-  ShrunkFile file(kFourByteLine + "\n" + S1(0x9000, {1, 2}));
+  const std::string text = kFourByteLine + "\n" + S1(0x9000, {1, 2});
+  MemoryFile file(text, -1, static_cast<int64_t>(text.size()) + 500);
   ASSERT_NO_FATAL_FAILURE(LoadInto(loaded, file));
   EXPECT_FALSE(loaded.stats.readError);
   ExpectImage(loaded, {{0x8000, kFourBytes}, {0x9000, {1, 2}}});

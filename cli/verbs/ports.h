@@ -46,6 +46,18 @@ class UdevTtySource final : public ITtySource {
 std::vector<SerialPortInfo> ListSerialPorts(const std::vector<TtyFacts>& ttys, const std::string& ttyDrivers,
                                             const std::string& devRoot = "/dev");
 
+// What the Windows device manager reports of one port: the name in its device key, its texts,
+// and the device ids from the port itself up to two parents, as far as they could be asked.
+struct ComPortFacts {
+  std::string portName;  // "COM3"; a parallel port's "LPT1" or none at all
+  std::string friendlyName, description, manufacturer;
+  std::vector<std::string> deviceIds;  // e.g. "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000", "USB\VID_0403&PID_6001\A50285BI"
+};
+
+// The COM ports among them, in the order of their numbers, each with its USB adapter's ids
+// where one of its device ids is a USB device's. Pure, so that every build can test it.
+std::vector<SerialPortInfo> ListComPorts(const std::vector<ComPortFacts>& facts);
+
 enum class PortsFormat { Text, Json, Names };
 
 // Prints the list and the device that "COM2:" maps to (as JSON, or only the ports' paths one

@@ -4,9 +4,6 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-#include <algorithm>
-#include <cctype>
-
 #include "cli/records/record_text.h"
 #include "cli/records/run_report.h"
 #include "cli/verbs/ports.h"
@@ -32,7 +29,7 @@ std::string Property(HDEVINFO set, SP_DEVINFO_DATA& dev, DWORD which) {
   return Utf8Of(buf);
 }
 
-// "COM3" from the device's own key; empty for a port without a name (a parallel port).
+// "COM3" from the device's own key; empty for a port without a name.
 std::string PortName(HDEVINFO set, SP_DEVINFO_DATA& dev) {
   HKEY key = ::SetupDiOpenDevRegKey(set, &dev, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
   if (key == INVALID_HANDLE_VALUE) return {};
@@ -44,65 +41,42 @@ std::string PortName(HDEVINFO set, SP_DEVINFO_DATA& dev) {
       type == REG_SZ)
     name = Utf8Of(buf);
   ::RegCloseKey(key);
-  return name.rfind("COM", 0) == 0 ? name : std::string();
+  return name;
 }
 
-// The value after `tag` ("VID_") in a USB hardware id, in lower case as Linux shows it.
-std::string IdField(const std::string& id, const std::string& tag) {
-  const size_t at = id.find(tag);
-  if (at == std::string::npos) return {};
-  std::string v = id.substr(at + tag.size(), 4);
-  for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return v;
-}
-
-void AddUsbDetails(HDEVINFO set, SP_DEVINFO_DATA& dev, SerialPortInfo& info) {
-  // The adapter's USB device is the port's parent (or the port itself for CDC ACM).
-  DEVINST inst = dev.DevInst;
+// The device ids from the port up to two parents, as far as the device manager answers.
+std::vector<std::string> DeviceIds(DEVINST inst) {
+  std::vector<std::string> ids;
   for (int up = 0; up < 3; ++up) {
     wchar_t id[512] = {};
-    if (::CM_Get_Device_IDW(inst, id, 511, 0) != CR_SUCCESS) return;
-    const std::string text = Utf8Of(id);
-    if (text.rfind("USB\\VID_", 0) == 0) {
-      info.usbVendor = IdField(text, "VID_");
-      info.usbProduct = IdField(text, "PID_");
-      // The last part is the adapter's serial number when it has one ('&' marks a made-up id).
-      const std::string last = text.substr(text.rfind('\\') + 1);
-      if (last.find('&') == std::string::npos) info.usbSerial = last;
-      return;
-    }
+    if (::CM_Get_Device_IDW(inst, id, 511, 0) != CR_SUCCESS) break;
+    ids.push_back(Utf8Of(id));
     DEVINST parent = 0;
-    if (::CM_Get_Parent(&parent, inst, 0) != CR_SUCCESS) return;
+    if (::CM_Get_Parent(&parent, inst, 0) != CR_SUCCESS) break;
     inst = parent;
   }
-  (void)set;
-}
-
-bool PortLess(const SerialPortInfo& a, const SerialPortInfo& b) {
-  auto number = [](const std::string& s) { return std::atoi(s.c_str() + 3); };
-  return number(a.device) < number(b.device);
+  return ids;
 }
 
 // The COM ports that the system's device manager knows and that are present.
 std::vector<SerialPortInfo> ComPorts() {
-  std::vector<SerialPortInfo> ports;
+  std::vector<ComPortFacts> facts;
   HDEVINFO set = ::SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
-  if (set == INVALID_HANDLE_VALUE) return ports;
+  if (set == INVALID_HANDLE_VALUE) return {};
   SP_DEVINFO_DATA dev{};
   dev.cbSize = sizeof dev;
   for (DWORD i = 0; ::SetupDiEnumDeviceInfo(set, i, &dev); ++i) {
-    SerialPortInfo info;
-    info.device = PortName(set, dev);
-    if (info.device.empty()) continue;
-    info.kind = Property(set, dev, SPDRP_FRIENDLYNAME);
-    if (info.kind.empty()) info.kind = Property(set, dev, SPDRP_DEVICEDESC);
-    info.manufacturer = Property(set, dev, SPDRP_MFG);
-    AddUsbDetails(set, dev, info);
-    ports.push_back(std::move(info));
+    ComPortFacts f;
+    f.portName = PortName(set, dev);
+    if (f.portName.empty()) continue;
+    f.friendlyName = Property(set, dev, SPDRP_FRIENDLYNAME);
+    f.description = Property(set, dev, SPDRP_DEVICEDESC);
+    f.manufacturer = Property(set, dev, SPDRP_MFG);
+    f.deviceIds = DeviceIds(dev.DevInst);
+    facts.push_back(std::move(f));
   }
   ::SetupDiDestroyDeviceInfoList(set);
-  std::sort(ports.begin(), ports.end(), PortLess);
-  return ports;
+  return ListComPorts(facts);
 }
 
 }  // namespace

@@ -1,21 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "fakes/temp_dir.h"
 #include "link/exit_codes.h"
 
 namespace fennwick {
 namespace {
 
 std::string SourceText(const std::string& name) {
-  std::ifstream in(std::string(FENNWICK_SOURCE_DIR) + "/" + name);
-  EXPECT_TRUE(in) << name;
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = ReadFile(std::string(FENNWICK_SOURCE_DIR) + "/" + name);
+  EXPECT_FALSE(text.empty()) << name;
+  return text;
 }
 
 // Scripts read the codes and words from the documentation of the JSON document and --help;

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -24,6 +22,7 @@ struct FuzzRuleBroken : std::runtime_error {
 #include "../../fuzz/fuzz_examine.cpp"
 #include "../../fuzz/fuzz_read_reply.cpp"
 #include "../../fuzz/fuzz_s19_loader.cpp"
+#include "fakes/temp_dir.h"
 
 namespace fennwick {
 namespace {
@@ -52,8 +51,7 @@ TEST_P(FuzzInputs, KeptInputsKeepEveryRule) {
     if (!fs::is_directory(dir)) continue;
     for (const auto& entry : fs::directory_iterator(dir)) {
       if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes = ReadFile(entry.path().string());
       try {
         t.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
       } catch (const FuzzRuleBroken& e) {
@@ -70,24 +68,9 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzInputs, testing::ValuesIn(kTargets),
 
 // A file shorter than its length said when it was opened (it shrank under us): what the
 // format detection already read is still the whole file.
-class ShrunkFile final : public IFile {
- public:
-  explicit ShrunkFile(std::string data) : data_(std::move(data)) {}
-  int64_t Length() override { return static_cast<int64_t>(data_.size()) + 100; }
-  int64_t Read(uint8_t* buf, size_t n) override {
-    const size_t k = std::min(n, data_.size() - pos_);
-    std::memcpy(buf, data_.data() + pos_, k);
-    pos_ += k;
-    return static_cast<int64_t>(k);
-  }
-
- private:
-  std::string data_;
-  size_t pos_ = 0;
-};
-
 TEST(CheckFirmwareHostile, FileThatShrankAfterItsLengthWasTakenIsReadToItsEnd) {
-  ShrunkFile file("S1078000AABBCCDD6A\r\nS9030000FC\r\n");
+  const std::string text = "S1078000AABBCCDD6A\r\nS9030000FC\r\n";
+  MemoryFile file(text, -1, static_cast<int64_t>(text.size()) + 100);
   const FirmwareReport r = CheckFirmware(file);
   EXPECT_EQ(r.format, FirmwareFormat::S19);
   EXPECT_EQ(r.lineCount, 2);

@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -111,10 +109,23 @@ Simulator::Simulator(std::vector<std::string> args) {
 
 Simulator::~Simulator() { Stop(); }
 
+bool Simulator::WaitForErr(const std::string& text, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (pid_ >= 0 && err_.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{errFd_, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(errFd_, buf, sizeof buf);
+    if (n <= 0) break;
+    err_.append(buf, static_cast<size_t>(n));
+  }
+  return err_.find(text) != std::string::npos;
+}
+
 int Simulator::Stop(std::string* err) {
   if (pid_ < 0) return -1;
   kill(pid_, SIGTERM);
-  std::string text;
+  std::string text = std::move(err_);
   char buf[4096];
   ssize_t n;
   while ((n = read(errFd_, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
@@ -137,13 +148,6 @@ bool WaitForFile(const std::string& path, long size, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
 }
 
 }  // namespace fennwick

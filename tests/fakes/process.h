@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fakes/temp_dir.h"  // the runs' scratch folders
+#include "fakes/temp_dir.h"  // the runs' scratch folders and ReadFile
 
 namespace fennwick {
 
@@ -25,6 +25,9 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
   const std::string& path() const { return path_; }
+  // Waits up to timeoutMs for `text` on its stderr (where --verbose tells what it receives),
+  // so that a test acts at a point of the exchange rather than after a guessed time.
+  bool WaitForErr(const std::string& text, int timeoutMs);
   // Stops it (SIGTERM) and returns its exit code and what it wrote to stderr.
   int Stop(std::string* err = nullptr);
 
@@ -32,12 +35,12 @@ class Simulator {
   int pid_ = -1;
   int errFd_ = -1;
   std::string path_;
+  std::string err_;  // read by WaitForErr, kept for Stop
 };
 
 std::string BinPath(const std::string& name);
 std::string SamplePath(const std::string& name);
 // Waits up to timeoutMs for a file to exist with the given size.
 bool WaitForFile(const std::string& path, long size, int timeoutMs);
-std::string ReadFile(const std::string& path);
 
 }  // namespace fennwick

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "fakes/temp_dir.h"
@@ -25,8 +24,7 @@ class SrecCatFixture : public Base {
   }
   // A file's bytes; a relative name is taken within the directory.
   std::string Slurp(const std::filesystem::path& p) const {
-    std::ifstream in(p.is_absolute() ? p : dir_ / p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadFile((p.is_absolute() ? p : dir_ / p).string());
   }
   TempDir tmp_;
   const std::filesystem::path dir_{tmp_.path};

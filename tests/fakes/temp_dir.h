@@ -1,10 +1,13 @@
 #pragma once
 // The one scratch folder of the tests: a fresh, private directory under the system's temporary
-// folder (TMPDIR), removed with everything in it when the object goes, even when a test fails.
-// Header-only, so that every test executable can use it whatever it links.
+// folder (TMPDIR), removed with everything in it when the object goes, even when a test fails;
+// and the one way a test reads a file back. Header-only, so that every test executable can use
+// them whatever it links.
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -30,5 +33,11 @@ class TempDir {
 
   std::string path;
 };
+
+// A file's bytes as they are; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace fennwick

@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "fakes/temp_dir.h"
 #include "sim/atomic_file.h"
@@ -48,10 +46,7 @@ class AtomicFile : public ::testing::Test {
   const fs::path dir_{tmp_.path};
 };
 
-Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+Bytes ReadAll(const fs::path& path) { return BytesOf(ReadFile(path.string())); }
 
 TEST_F(AtomicFile, WritesAndReplacesWithoutLeftovers) {
   const fs::path file = dir_ / "flash.bin";

@@ -11,14 +11,6 @@ namespace fennwick {
 
 namespace {
 
-DialogSetup WindowOf(int W, int H) {
-  DialogSetup s;
-  s.screenWidth = W;
-  s.screenHeight = H;
-  s.fullScreen = false;
-  return s;
-}
-
 TEST(WindowDialog, ControlsInTemplateOrderWithIdsNamesAndCaptions) {
   CFlasherDlg dlg(WindowOf(320, 240));
   std::vector<QWidget*> order;

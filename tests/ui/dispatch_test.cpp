@@ -12,19 +12,13 @@ class WindowDispatch : public testing::Test {
   void SetUp() override {
     g_jobKind = 0;
     g_selectedFile.clear();
-    DialogSetup s;
-    s.screenWidth = 320;
-    s.screenHeight = 240;
-    s.fullScreen = false;
-    s.jobs = &jobs;
+    DialogSetup s = WindowOf(320, 240, &jobs);
     s.pickFile = [this](QWidget*) -> std::optional<std::u16string> {
       ++picks;
       return answer;
     };
     if (launcher != nullptr) s.launcher = launcher;
-    dlg = std::make_unique<CFlasherDlg>(s);
-    dlg->OnInitDialog();
-    dlg->show();
+    dlg = ShownDialog(s);
   }
   void TearDown() override {
     jobs.hold = false;

@@ -12,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/mcu_jobs.h"
-#include "platform/system_serial.h"
 #include "fakes/process.h"
 #include "ui/touch_dialogs.h"
 #include "ui_test_support.h"
@@ -39,25 +37,13 @@ TEST(WindowEndToEnd, IdentifiesExaminesAndProgramsARebuiltFileIntoTheSimulatedMc
 
   Simulator sim({"--baud", "0", "--flash-ms", "0", "--dump", dump});
   ASSERT_FALSE(sim.path().empty());
-  SystemSerialDevice device;
-  CMcuPort port(device, DefaultClock());
-  port.SetGivenPort(sim.path());
-  McuJobRunner jobs(port);
-
-  DialogSetup s;
-  s.screenWidth = 800;
-  s.screenHeight = 480;
-  s.fullScreen = false;
-  s.jobs = &jobs;
-  s.identify = [&] { port.OpenAndIdentify(u"COM2:"); };
+  WindowOnLine window(sim.path());
   std::vector<std::string> asked;
-  s.confirmStart = [&](QWidget*, const std::vector<std::string>& concerns) {
+  window.setup.confirmStart = [&](QWidget*, const std::vector<std::string>& concerns) {
     asked = concerns;
     return true;
   };
-  CFlasherDlg dlg(s);
-  dlg.OnInitDialog();
-  dlg.show();
+  CFlasherDlg& dlg = window.Show();
   const QString& log = dlg.LogControl().Text();
   EXPECT_TRUE(log.startsWith("========Current MCU Information========\r\nVersion: FNW-107 Fennwick simulated MCU\r\n"))
       << log.toStdString();

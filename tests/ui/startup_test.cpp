@@ -63,12 +63,6 @@ TEST(WindowStartup, TaskBarComesBackWhenTheRunEndsByAnException) {
   EXPECT_EQ(record.calls.back(), "show 5");
 }
 
-TEST(WindowStartup, TheLinuxShellDoesNothingVisible) {
-  IShell& shell = DefaultShell();
-  EXPECT_EQ(shell.FindWindowByClass(u"HHTaskBar"), kNoWindow);
-  EXPECT_FALSE(shell.IsWindow(kNoWindow));
-}
-
 }  // namespace
 
 }  // namespace fennwick

@@ -112,14 +112,7 @@ class WindowTouch : public testing::Test {
     g_selectedFile.clear();
     file = QString::fromStdString(dir / "board.S19");
     std::ofstream(file.toStdString()) << "S1078000AABBCCDD6A\r\n";
-    DialogSetup s;
-    s.screenWidth = 800;
-    s.screenHeight = 480;
-    s.fullScreen = false;
-    s.jobs = &doubtful;
-    dlg = std::make_unique<CFlasherDlg>(s);
-    dlg->OnInitDialog();
-    dlg->show();
+    dlg = ShownDialog(WindowOf(800, 480, &doubtful));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
   }
   void TearDown() override { dlg.reset(); }

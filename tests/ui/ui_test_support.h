@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -16,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/mcu_jobs.h"
+#include "platform/system_serial.h"
 #include "ui/log_console.h"
 #include "ui/control_ids.h"
 #include "ui/flasher_dlg.h"
@@ -84,6 +87,43 @@ inline void AnswerFileDialog(const QString& path) {
   filterSeen.clear();
   AnswerFileDialog(path, filterSeen);
 }
+
+// The dialog in an ordinary W x H window rather than full-screen, running `jobs`.
+inline DialogSetup WindowOf(int width, int height, IJobRunner* jobs = nullptr) {
+  DialogSetup s;
+  s.screenWidth = width;
+  s.screenHeight = height;
+  s.fullScreen = false;
+  s.jobs = jobs;
+  return s;
+}
+
+// The dialog as start-up leaves it: initialised, which identifies the MCU, and shown.
+inline std::unique_ptr<CFlasherDlg> ShownDialog(const DialogSetup& setup) {
+  auto dlg = std::make_unique<CFlasherDlg>(setup);
+  dlg->OnInitDialog();
+  dlg->show();
+  return dlg;
+}
+
+// The window on a real line at `path` (a simulator's), with the link's own jobs, at 800x480
+// in a window of its own: a test adds its answers to `setup` (a file to pick, the operator's
+// word) and then shows the dialog, which identifies the MCU.
+struct WindowOnLine {
+  explicit WindowOnLine(const std::string& path) {
+    port.SetGivenPort(path);
+    setup.identify = [this] { port.OpenAndIdentify(u"COM2:"); };
+  }
+  CFlasherDlg& Show() {
+    dlg = ShownDialog(setup);
+    return *dlg;
+  }
+  SystemSerialDevice device;
+  CMcuPort port{device, DefaultClock()};
+  McuJobRunner jobs{port};
+  DialogSetup setup = WindowOf(800, 480, &jobs);
+  std::unique_ptr<CFlasherDlg> dlg;
+};
 
 // Jobs that record what they were asked, report through the log console as the real
 // ones do, and can be held running until the test releases them.

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/mcu_jobs.h"
-#include "platform/system_serial.h"
 #include "fakes/process.h"
 #include "ui_test_support.h"
 
@@ -32,23 +30,11 @@ TEST(WindowVanishingPort, AJobWhosePortVanishesEndsWithItsLogLinesAndTheWindowSt
   auto sim = std::make_unique<Simulator>(
       std::vector<std::string>{"--baud", "0", "--flash-ms", "0", "--hangup-after", "40", "--link", link});
   ASSERT_FALSE(sim->path().empty());
-  SystemSerialDevice device;
-  CMcuPort port(device, DefaultClock());
-  port.SetGivenPort(link);
-  McuJobRunner jobs(port);
   g_jobKind = kJobExamine;
   g_selectedFile.clear();
-
-  DialogSetup s;
-  s.screenWidth = 800;
-  s.screenHeight = 480;
-  s.fullScreen = false;
-  s.jobs = &jobs;
-  s.identify = [&] { port.OpenAndIdentify(u"COM2:"); };
-  s.pickFile = [&](QWidget*) -> std::optional<std::u16string> { return U16(QString::fromStdString(sample)); };
-  CFlasherDlg dlg(s);
-  dlg.OnInitDialog();
-  dlg.show();
+  WindowOnLine window(link);
+  window.setup.pickFile = [&](QWidget*) -> std::optional<std::u16string> { return U16(QString::fromStdString(sample)); };
+  CFlasherDlg& dlg = window.Show();
   const QString& log = dlg.LogControl().Text();
   auto idle = [&] { return dlg.State() == CFlasherDlg::JobState::Idle; };
   auto buttonsBack = [&] {

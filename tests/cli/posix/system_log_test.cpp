@@ -7,13 +7,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "cli/records/run_report.h"
 #include "cli/records/system_log.h"
+#include "fakes/temp_dir.h"
 
 namespace fennwick {
 
@@ -21,11 +21,10 @@ namespace {
 
 // The system log takes the summary line, or the run hears why not.
 TEST(Records, TheSystemLogTakesTheLineOrTellsWhyNot) {
-  char dir[] = "/tmp/fennwick-syslog-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const TempDir dir;
   SystemLogSockets sockets;
   sockets.journal.clear();
-  sockets.syslog = std::string(dir) + "/log";
+  sockets.syslog = dir / "log";
   RunInfo info{"identify", "line-3", nullptr};
   RunRecord run;
   run.port = "/dev/ttyUSB0";
@@ -52,18 +51,15 @@ TEST(Records, TheSystemLogTakesTheLineOrTellsWhyNot) {
         << line;
   }
   ::close(fd);
-  ::unlink(sockets.syslog.c_str());
-  ::rmdir(dir);
 }
 
 // A collector whose queue is full for a moment, or one on a stream socket, still gets the
 // line: the send waits for room, and a stream carries it ended by a NUL.
 TEST(Records, TheSystemLogLineReachesABusyOrStreamCollector) {
-  char dir[] = "/tmp/fennwick-syslog-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const TempDir dir;
   SystemLogSockets sockets;
   sockets.journal.clear();
-  sockets.syslog = std::string(dir) + "/log";
+  sockets.syslog = dir / "log";
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sockets.syslog.c_str());
@@ -96,7 +92,6 @@ TEST(Records, TheSystemLogLineReachesABusyOrStreamCollector) {
     ::close(fd);
     ::unlink(sockets.syslog.c_str());
   }
-  ::rmdir(dir);
 }
 
 }  // namespace

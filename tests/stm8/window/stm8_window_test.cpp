@@ -7,9 +7,7 @@
 #include <QListWidget>
 #include <QTimer>
 
-#include "app/mcu_jobs.h"
 #include "fakes/process.h"
-#include "platform/system_serial.h"
 #include "ui/touch_dialogs.h"
 #include "ui/ui_test_support.h"
 
@@ -23,20 +21,9 @@ const std::string kSamples = FENNWICK_STM8_SAMPLES;
 TEST(Stm8Window, OpensAndFlashesTheNextSampleIntoTheStm8) {
   Simulator sim({"--stm8", kSamples + "/fennwick-stm8-sample.s19"});
   ASSERT_FALSE(sim.path().empty());
-  SystemSerialDevice device;
-  CMcuPort port(device, DefaultClock());
-  port.SetGivenPort(sim.path());
-  McuJobRunner jobs(port);
-  DialogSetup s;
-  s.screenWidth = 800;
-  s.screenHeight = 480;
-  s.fullScreen = false;
-  s.jobs = &jobs;
-  s.identify = [&] { port.OpenAndIdentify(u"COM2:"); };
-  s.confirmStart = [](QWidget*, const std::vector<std::string>&) { return false; };  // none expected
-  CFlasherDlg dlg(s);
-  dlg.OnInitDialog();
-  dlg.show();
+  WindowOnLine window(sim.path());
+  window.setup.confirmStart = [](QWidget*, const std::vector<std::string>&) { return false; };  // none expected
+  CFlasherDlg& dlg = window.Show();
   const QString& log = dlg.LogControl().Text();
   EXPECT_TRUE(log.contains("Version: ST8-208 STM8 sample 1.0\r\n")) << log.toStdString();
 

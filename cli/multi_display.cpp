@@ -16,7 +16,10 @@ class MultiDisplay::PortConsole final : public StreamLogEdit, public IProgressCt
   void Invalidate() override {}
 
  protected:
-  void Append(const std::u16string& text) override { display_.Text(port_, Utf16ToCp1252(text)); }
+  void Append(const std::u16string& text) override {
+    // Quiet, the text goes nowhere: no conversion for it.
+    if (!display_.quiet_) display_.Text(port_, Utf16ToCp1252(text));
+  }
 
  private:
   MultiDisplay& display_;
@@ -89,6 +92,9 @@ void MultiDisplay::SetRange(size_t port, int32_t high) {
 }
 
 void MultiDisplay::SetPos(size_t port, int32_t pos) {
+  // Without progress lines a position is shown nowhere; every block of every board comes
+  // here, and would otherwise take the display's lock and the clock for nothing.
+  if (!bars_) return;
   std::lock_guard lock(mu_);
   PortState& st = ports_[port];
   // Setting a range puts the position to 0 too; that is no step of a job yet.

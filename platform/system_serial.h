@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/last_open.h"
 #include "platform/serial_device.h"
 
 namespace fennwick {
@@ -34,9 +35,9 @@ class SystemSerialDevice final : public ISerialDevice {
   uint32_t Write(int32_t h, const uint8_t* data, uint32_t len) override;
   DrainResult Drain(int32_t h, uint32_t maxMs) override;
   void Close(int32_t h) override;
-  OpenError LastOpenError() const override;
-  int LastOpenErrno() const override;
-  std::string LastOpenPath() const override;
+  OpenError LastOpenError() const override { return lastOpen_.Error(); }
+  int LastOpenErrno() const override { return lastOpen_.Errno(); }
+  std::string LastOpenPath() const override { return lastOpen_.Path(); }
   LineState State(int32_t h) const override;
 
  private:
@@ -44,6 +45,7 @@ class SystemSerialDevice final : public ISerialDevice {
   // it is read and written under a lock of its own.
   struct Ports;
   std::unique_ptr<Ports> ports_;
+  LastOpen lastOpen_;
 };
 
 }  // namespace fennwick

@@ -83,6 +83,9 @@ void MultiDisplay::SetRange(size_t port, int32_t high) {
 }
 
 void MultiDisplay::SetPos(size_t port, int32_t pos) {
+  // Without progress lines a position is shown nowhere; every block of every board comes
+  // here, and would otherwise take the display's lock and the clock for nothing.
+  if (!bars_) return;
   std::lock_guard lock(mu_);
   PortState& st = ports_[port];
   const auto now = std::chrono::steady_clock::now();

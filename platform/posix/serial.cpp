@@ -40,9 +40,6 @@ struct SystemSerialDevice::Ports {
 
   mutable std::mutex mu;
   std::map<int32_t, Port> open;
-  OpenError lastError = OpenError::None;
-  int lastErrno = 0;
-  std::string lastPath;
 };
 
 namespace {
@@ -78,10 +75,8 @@ int32_t SystemSerialDevice::Open(const std::string& path) {
   } else {
     fd = posix::OpenLine(path, original, lowLatencySet, error, errnoValue);
   }
+  lastOpen_.Set(path, error, errnoValue);
   std::lock_guard lock(ports_->mu);
-  ports_->lastPath = path;
-  ports_->lastError = error;
-  ports_->lastErrno = errnoValue;
   if (fd != kInvalidHandle) {
     Port port;
     port.original = original;
@@ -90,21 +85,6 @@ int32_t SystemSerialDevice::Open(const std::string& path) {
     posix::RememberLine(fd, original, lowLatencySet);
   }
   return fd;
-}
-
-OpenError SystemSerialDevice::LastOpenError() const {
-  std::lock_guard lock(ports_->mu);
-  return ports_->lastError;
-}
-
-int SystemSerialDevice::LastOpenErrno() const {
-  std::lock_guard lock(ports_->mu);
-  return ports_->lastErrno;
-}
-
-std::string SystemSerialDevice::LastOpenPath() const {
-  std::lock_guard lock(ports_->mu);
-  return ports_->lastPath;
 }
 
 bool SystemSerialDevice::Ports::Known(int32_t h) const {
@@ -236,7 +216,7 @@ void SystemSerialDevice::ClearCommError(int32_t) {}
 
 bool SystemSerialDevice::Read(int32_t h, uint8_t* buf, uint32_t max, uint32_t& got) {
   got = 0;
-  if (!ports_->Known(h) || State(h) == LineState::Lost) return false;
+  if (State(h) == LineState::Lost) return false;  // also a handle that is not ours
   if (max > 0) {
     for (;;) {
       const ssize_t n = ::read(h, buf, max);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace fennwick {
@@ -73,9 +74,20 @@ std::vector<char> ToLe(std::u16string_view s) {
   return bytes;
 }
 
+// Most log text is ASCII, which both encodings share code for code: it needs no converter
+// (every board's log goes through here on every line).
+template <typename Char>
+bool Ascii(std::basic_string_view<Char> text) {
+  for (Char c : text) {
+    if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<Char>>(c)) >= 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::u16string Cp1252ToUtf16(std::string_view text) {
+  if (Ascii(text)) return std::u16string(text.begin(), text.end());
   thread_local Converter conv("UTF-16LE", "WINDOWS-1252");
   std::vector<char> out;
   out.reserve(text.size() * 2);
@@ -93,6 +105,7 @@ std::u16string Cp1252ToUtf16(std::string_view text) {
 }
 
 std::string Utf16ToCp1252(std::u16string_view text) {
+  if (Ascii(text)) return std::string(text.begin(), text.end());
   thread_local Converter conv("WINDOWS-1252", "UTF-16LE");
   const std::vector<char> in = ToLe(text);
   std::vector<char> out;

@@ -84,9 +84,6 @@ struct SystemSerialDevice::Ports {
   mutable std::mutex mu;
   std::map<int32_t, std::shared_ptr<Port>> open;
   int32_t next = 1;
-  OpenError lastError = OpenError::None;
-  int lastErrno = 0;
-  std::string lastPath;
 };
 
 void RestoreOpenPortsNow() {
@@ -173,30 +170,13 @@ int32_t SystemSerialDevice::Open(const std::string& path) {
       }
     }
   }
+  lastOpen_.Set(path, error, errnoValue);
   std::lock_guard lock(ports_->mu);
-  ports_->lastPath = path;
-  ports_->lastError = error;
-  ports_->lastErrno = errnoValue;
   if (error != OpenError::None) return kInvalidHandle;
   const int32_t h = ports_->next++;
   ports_->open[h] = port;
   Remember(port->handle, port->original, port->originalTimeouts);
   return h;
-}
-
-OpenError SystemSerialDevice::LastOpenError() const {
-  std::lock_guard lock(ports_->mu);
-  return ports_->lastError;
-}
-
-int SystemSerialDevice::LastOpenErrno() const {
-  std::lock_guard lock(ports_->mu);
-  return ports_->lastErrno;
-}
-
-std::string SystemSerialDevice::LastOpenPath() const {
-  std::lock_guard lock(ports_->mu);
-  return ports_->lastPath;
 }
 
 HANDLE SystemSerialDevice::Ports::Live(int32_t h) const {

@@ -102,6 +102,9 @@ TEST(Text, Windows1252RoundTripsEveryByte) {
   EXPECT_EQ(wide[0x80], u'\u20AC');
   EXPECT_EQ(Utf16ToCp1252(wide), all);
   EXPECT_EQ(Utf16ToCp1252(u"\u4E2D"), "?") << "outside the code page";
+  // Plain ASCII, and text where one byte past it follows ASCII, convert alike.
+  EXPECT_TRUE(Cp1252ToUtf16("MCU: \x7F\x80") == u"MCU: \u007F\u20AC");
+  EXPECT_EQ(Utf16ToCp1252(u"MCU: \u20AC"), "MCU: \x80");
 }
 
 TEST(Text, Utf8AndUtf16) {

@@ -14,10 +14,8 @@
 
 #include "cli/console/multi_display.h"
 #include "cli/console/terminal_console.h"
+#include "cli/records/board_records.h"
 #include "cli/records/interrupt.h"
-#include "cli/records/log_file.h"
-#include "cli/records/run_report.h"
-#include "cli/records/system_log.h"
 #include "cli/run/line_trace.h"
 
 namespace fennwick {
@@ -57,14 +55,6 @@ std::string TableCell(const std::string& deviceText, const OutputStyle& style) {
   return (style.raw ? cell.substr(0, kVersionColumns - 3) : TextHead(cell, kVersionColumns - 3)) + "...";
 }
 
-// Where each board's record is kept besides the JSON document, and where a record that could
-// not be written is told.
-struct RecordSinks {
-  RunLogFile* log = nullptr;                 // --log-file
-  const SystemLogSockets* syslog = nullptr;  // --syslog
-  std::FILE* err = nullptr;
-};
-
 // How the boards' log, progress and messages reach the person.
 struct Screen {
   std::FILE* out = nullptr;
@@ -77,35 +67,17 @@ struct Screen {
 
 // What every board of the command is run with, worked out once from the command's context.
 struct BoardRuns {
-  const RunSetup& setup;
   const BoardJob& job;
   Screen screen;
   SerialWrap wrapSerial;  // with the line trace around it under -v
-  RecordSinks sinks;
-  const std::vector<std::string>& units;
+  const BoardRecords& records;
   const std::function<std::thread(std::function<void()>)>& startThread;
-
-  // --unit of the board at `index`; empty when none was given.
-  const std::string& Unit(size_t index) const {
-    static const std::string kNone;
-    return index < units.size() ? units[index] : kNone;
-  }
 };
 
-// One board's run as its record says it.
-RunRecord MakeRecord(const RunSetup& setup, const std::string& unit, const std::string& port,
-                     const std::string& started, const Board& board, const JobResult& result, double secs) {
+// The board's share of its record; the records add the command's.
+RunRecord BoardShare(const Board& board, const std::string& port, const JobResult& result, double secs) {
   RunRecord run;
-  run.command = setup.command;
-  run.tool = std::string("fennwick-cli ") + ToolVersion();
-  run.station = setup.info.station;
-  if (setup.info.file != nullptr) {
-    run.file = setup.info.file->path;
-    run.imageCrc32 = Crc32Text(setup.info.file->crc32);
-  }
-  run.startedUtc = started;
   run.port = port;
-  run.unit = unit;
   run.mcuVersion = board.VersionText();
   run.mcuDescription = board.description;
   while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
@@ -124,49 +96,21 @@ RunRecord MakeRecord(const RunSetup& setup, const std::string& unit, const std::
   return run;
 }
 
-// With a log file, a stop at once still leaves each running board's record: prepared now
-// and kept up to date with every new log text.
-std::unique_ptr<AtOnceRecord> ArmAtOnce(const RunLogFile* log, const RunSetup& setup, const std::string& unit,
-                                        std::function<std::string()> port, const std::string& started, Board& board) {
-  if (log == nullptr) return nullptr;
-  auto record = std::make_unique<AtOnceRecord>(log->fd());
-  AtOnceRecord* armed = record.get();
-  board.capture.onChange = [&setup, unit, port = std::move(port), started, &board, armed] {
-    const JobResult atOnce{JobEnd::Interrupted, "interrupted at once"};
-    armed->Update(RecordBody(MakeRecord(setup, unit, port(), started, board, atOnce, 0)));
-  };
-  board.capture.onChange();
+// A board's record while it runs: with a log file, kept ready for a stop at once with every
+// new log text, as if interrupted at once.
+BoardRecord BeginRecord(const BoardRecords& records, size_t index, Board& board, std::function<std::string()> port) {
+  BoardRecord record = records.Begin(index);
+  board.capture.onChange = record.KeepForStop([&board, port = std::move(port)] {
+    return BoardShare(board, port(), {JobEnd::Interrupted, "interrupted at once"}, 0);
+  });
   return record;
 }
 
-// Gathers one board's run into its record, and keeps it where the line keeps its records. A
-// record that could not be written turns a success into kExitLogFile, since a production line
-// relies on it.
-RunRecord Finish(const RecordSinks& sinks, const RunSetup& setup, const std::string& unit, const std::string& port,
-                 const std::string& started, Board& board, const JobResult& result, double secs,
-                 AtOnceRecord* atOnce) {
-  RunRecord run = MakeRecord(setup, unit, port, started, board, result, secs);
+// The board's run is over: its record is kept.
+RunRecord FinishRecord(BoardRecord& record, Board& board, const std::string& port, const JobResult& result,
+                       double secs) {
   board.capture.onChange = nullptr;
-  auto failed = [&](const std::string& what, const std::string& whyNot, const char* result) {
-    std::fprintf(sinks.err, "fennwick-cli: cannot write %s: %s\n", what.c_str(), whyNot.c_str());
-    std::fflush(sinks.err);
-    if (run.exitCode == kExitOk) {
-      run.exitCode = kExitLogFile;
-      run.result = result;
-    }
-  };
-  if (sinks.log != nullptr) {
-    std::string whyNot;
-    if (!sinks.log->Append(run, whyNot)) failed("the log file " + sinks.log->path(), whyNot, "log file not written");
-  }
-  if (atOnce != nullptr) atOnce->Disarm();
-  if (sinks.syslog != nullptr) {
-    std::string whyNot;
-    if (!SendToSystemLog(*sinks.syslog, setup.info, run, whyNot)) {
-      failed("to the system log", whyNot, "system log not written");
-    }
-  }
-  return run;
+  return record.Finish(BoardShare(board, port, result, secs));
 }
 
 RunRecord RunOne(const BoardRuns& plan, const std::optional<std::string>& port) {
@@ -188,19 +132,14 @@ RunRecord RunOne(const BoardRuns& plan, const std::optional<std::string>& port) 
         std::fprintf(screen.err, "fennwick-cli: %s\n", text.c_str());
         std::fflush(screen.err);
       });
-  const std::string started = UtcNow();
+  BoardRecord record = BeginRecord(plan.records, 0, board, [&board, port] {
+    const std::string& identified = board.port.PortPath();
+    return identified.empty() ? port.value_or("") : identified;
+  });
   const auto start = std::chrono::steady_clock::now();
-  const auto atOnce = ArmAtOnce(
-      plan.sinks.log, plan.setup, plan.Unit(0),
-      [&board, port] {
-        const std::string& identified = board.port.PortPath();
-        return identified.empty() ? port.value_or("") : identified;
-      },
-      started, board);
   JobResult result = RunJob(plan.job, board);
   board.Ended(result.end, result.text);
-  return Finish(plan.sinks, plan.setup, plan.Unit(0), board.port.PortPath(), started, board, result,
-                Since(start), atOnce.get());
+  return FinishRecord(record, board, board.port.PortPath(), result, Since(start));
 }
 
 // Each port in its own thread with its own board; nothing of one run is shared with another.
@@ -216,20 +155,18 @@ std::vector<RunRecord> RunMany(const BoardRuns& plan, const std::vector<std::str
     boards.back()->onProgramming = [&display, i] { display.Programming(i); };
   }
   std::vector<RunRecord> runs(n);
-  std::vector<std::unique_ptr<AtOnceRecord>> atOnce(n);
+  std::vector<BoardRecord> records;
+  records.reserve(n);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
-    const std::string started = UtcNow();
+    records.push_back(BeginRecord(plan.records, i, *boards[i], [&ports, i] { return ports[i]; }));
     const auto start = std::chrono::steady_clock::now();
-    atOnce[i] = ArmAtOnce(plan.sinks.log, plan.setup, plan.Unit(i), [&ports, i] { return ports[i]; }, started,
-                          *boards[i]);
-    auto run = [&, i, started, start] {
+    auto run = [&, i, start] {
       display.SetStatus(i, "running");
       const JobResult result = RunJob(plan.job, *boards[i]);
       const double secs = Since(start);
       boards[i]->Ended(result.end, result.text);
-      runs[i] = Finish(plan.sinks, plan.setup, plan.Unit(i), ports[i], started, *boards[i], result, secs,
-                       atOnce[i].get());
+      runs[i] = FinishRecord(records[i], *boards[i], ports[i], result, secs);
     };
     try {
       threads.push_back(plan.startThread ? plan.startThread(run) : std::thread(run));
@@ -238,8 +175,7 @@ std::vector<RunRecord> RunMany(const BoardRuns& plan, const std::vector<std::str
       boards[i]->Say(std::string("cannot start a thread for this board: ") + e.code().message());
       const JobResult result{JobEnd::ThreadFailed, "thread not started"};
       boards[i]->Ended(result.end, result.text);
-      runs[i] = Finish(plan.sinks, plan.setup, plan.Unit(i), ports[i], started, *boards[i], result, 0,
-                       atOnce[i].get());
+      runs[i] = FinishRecord(records[i], *boards[i], ports[i], result, 0);
     }
   }
   for (auto& t : threads) t.join();
@@ -273,9 +209,11 @@ std::vector<RunRecord> RunMany(const BoardRuns& plan, const std::vector<std::str
 // With --json the log text goes nowhere (the document carries it) and stdout gets the
 // document alone.
 int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& job) {
-  BoardRuns plan{setup, job, {ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, ctx.quiet, ctx.style},
-                 ctx.verbose ? TracedSerial(ctx.wrapSerial, ctx.err) : ctx.wrapSerial,
-                 {ctx.log.get(), ctx.syslog ? &ctx.logSockets : nullptr, ctx.err}, ctx.units, ctx.startThread};
+  const BoardRecords records(setup.command, setup.info,
+                             {ctx.log.get(), ctx.syslog ? &ctx.logSockets : nullptr, ctx.err, ctx.json ? ctx.out : nullptr},
+                             ctx.units);
+  BoardRuns plan{job, {ctx.out, ctx.err, ctx.progressBar, ctx.sameScreen, ctx.quiet, ctx.style},
+                 ctx.verbose ? TracedSerial(ctx.wrapSerial, ctx.err) : ctx.wrapSerial, records, ctx.startThread};
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(nullptr, &std::fclose);
   if (ctx.json) {
     sink.reset(std::fopen("/dev/null", "w"));
@@ -292,10 +230,7 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
   } else {
     runs.push_back(RunOne(plan, ctx.FirstPort()));
   }
-  std::vector<int> codes;
-  for (const RunRecord& run : runs) codes.push_back(run.exitCode);
-  const int code = CombinedExitCode(codes);
-  return ctx.json ? WriteJsonDocument(ctx.out, ctx.err, JsonDocument(setup.info, runs, code), code) : code;
+  return records.End(runs);
 }
 
 }  // namespace fennwick

@@ -1,14 +1,10 @@
 #include "cli/records/board_records.h"
 
-#include "cli/records/interrupt.h"
 #include "cli/records/log_file.h"
 #include "cli/records/run_report.h"
 #include "link/exit_codes.h"
 
 namespace fennwick {
-
-BoardRecord::BoardRecord(BoardRecord&&) noexcept = default;
-BoardRecord::~BoardRecord() = default;
 
 RunRecord BoardRecord::Share::Whole(RunRecord run) const {
   const RunInfo& info = records->info_;

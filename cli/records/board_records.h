@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/records/interrupt.h"
 #include "cli/records/run_record.h"
 #include "cli/records/system_log.h"
 
 namespace fennwick {
 
-class AtOnceRecord;
 class RunLogFile;
 
 // Where the records go besides the person's screen.
@@ -29,9 +29,6 @@ class BoardRecords;
 // One board's record while its run lasts.
 class BoardRecord {
  public:
-  BoardRecord(BoardRecord&&) noexcept;
-  ~BoardRecord();
-
   // With a log file, a stop at once still leaves the board's record: the function returned
   // renews it from `now` (the board's share as it stands) and is called once here; without
   // one it is empty.

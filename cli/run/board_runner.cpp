@@ -10,43 +10,14 @@
 
 #include "cli/console/boards_screen.h"
 #include "cli/records/board_records.h"
-#include "cli/records/interrupt.h"
 #include "cli/run/line_trace.h"
 
 namespace fennwick {
 
 namespace {
 
-JobResult RunJob(const BoardJob& job, Board& board) {
-  // A signal before the board's turn: nothing has been sent.
-  if (StopRequested()) return Interrupted(board, "before the run; nothing was sent");
-  return job(board);
-}
-
 double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The board's share of its record; the records add the command's.
-RunRecord BoardShare(const Board& board, const std::string& port, const JobResult& result, double secs) {
-  RunRecord run;
-  run.port = port;
-  run.mcuVersion = board.VersionText();
-  run.mcuDescription = board.description;
-  while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
-    run.mcuDescription.pop_back();
-  }
-  run.verdict = VerdictWord(board);
-  run.exitCode = result.code();
-  run.result = result.text;
-  run.programmed = result.programmed;
-  run.blocksAccepted = result.blocksAccepted;
-  run.timeouts = result.timeouts;
-  run.blocksRefused = result.blocksRefused;
-  run.warnings = result.warnings;
-  run.seconds = secs;
-  run.log = board.log();
-  return run;
 }
 
 }  // namespace
@@ -97,14 +68,14 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
   auto end = [&](size_t i, const JobResult& result, double secs) {
     boards[i]->Ended(result.end, result.text);
     boards[i]->capture.onChange = nullptr;
-    runs[i] = kept[i].Finish(BoardShare(*boards[i], several ? *ports[i] : boards[i]->port.PortPath(), result, secs));
+    runs[i] = kept[i].Finish(JobRecord(*boards[i], several ? *ports[i] : boards[i]->port.PortPath(), result, secs));
   };
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
     kept.push_back(records.Begin(i));
     Board& board = *boards[i];
     board.capture.onChange = kept[i].KeepForStop([&board, &recordPort, i] {
-      return BoardShare(board, recordPort(i), {JobEnd::Interrupted, "interrupted at once"}, 0);
+      return JobRecord(board, recordPort(i), {JobEnd::Interrupted, "interrupted at once"}, 0);
     });
     const auto start = std::chrono::steady_clock::now();
     auto run = [&, i, start] {

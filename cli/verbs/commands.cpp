@@ -31,12 +31,10 @@ int RunExamine(const CliContext& ctx, const std::string& file, bool offline, con
   }
   const FileFacts& facts = read.facts;
   const RunSetup setup{"examine " + file, {"examine", ctx.station, &facts}};
-  if (offline) {
-    CliContext one = ctx;
-    one.ports.clear();
-    return RunOnBoards(one, setup, [&](Board& b) { return Examine(b, firmware, file, true, mcuVersion); });
-  }
-  return RunOnBoards(ctx, setup, [&](Board& b) { return Examine(b, firmware, file, false, mcuVersion); });
+  // Offline, one board runs and no port is opened, whatever --port says.
+  CliContext run = ctx;
+  if (offline) run.ports.clear();
+  return RunOnBoards(run, setup, [&](Board& b) { return Examine(b, firmware, file, offline, mcuVersion); });
 }
 
 int RunProgram(const CliContext& ctx, const std::string& file, bool force) {

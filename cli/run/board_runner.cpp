@@ -62,19 +62,19 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
     return several ? *ports[i] : opened.empty() ? ports[i].value_or("") : opened;
   };
   std::vector<RunRecord> runs(n);
-  std::vector<BoardRecord> kept;
-  kept.reserve(n);
+  // Sized once: each board's thread holds on to its own.
+  std::vector<std::optional<BoardRecord>> kept(n);
   // A board's record, with a log file kept ready for a stop at once with every new log text.
   auto end = [&](size_t i, const JobResult& result, double secs) {
     boards[i]->Ended(result.end, result.text);
     boards[i]->capture.onChange = nullptr;
-    runs[i] = kept[i].Finish(JobRecord(*boards[i], several ? *ports[i] : boards[i]->port.PortPath(), result, secs));
+    runs[i] = kept[i]->Finish(JobRecord(*boards[i], several ? *ports[i] : boards[i]->port.PortPath(), result, secs));
   };
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
-    kept.push_back(records.Begin(i));
+    kept[i].emplace(records.Begin(i));
     Board& board = *boards[i];
-    board.capture.onChange = kept[i].KeepForStop([&board, &recordPort, i] {
+    board.capture.onChange = kept[i]->KeepForStop([&board, &recordPort, i] {
       return JobRecord(board, recordPort(i), {JobEnd::Interrupted, "interrupted at once"}, 0);
     });
     const auto start = std::chrono::steady_clock::now();
@@ -99,6 +99,7 @@ int RunOnBoards(const CliContext& ctx, const RunSetup& setup, const BoardJob& jo
   std::vector<BoardRow> rows;
   for (const RunRecord& run : runs) rows.push_back({run.port, run.mcuVersion, run.result, run.seconds});
   screen->Close(rows);
+  // The boards and their screen are done with before the document goes out.
   kept.clear();
   boards.clear();
   screen.reset();

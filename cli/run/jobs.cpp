@@ -276,6 +276,16 @@ JobResult Program(Board& board, const LoadedFirmware& firmware, const std::strin
   return result;
 }
 
+JobResult RunJob(const BoardJob& job, Board& board) {
+  // A signal before the board's turn: nothing has been sent.
+  if (StopRequested()) return Interrupted(board, "before the run; nothing was sent");
+  return job(board);
+}
+
+namespace {
+
+// The verdict of the examination that examine and program run on the board's port; none
+// when there was no MCU version to judge against.
 std::string VerdictWord(const Board& board) {
   if (board.McuVersion().empty()) return {};
   switch (board.verdict) {
@@ -286,6 +296,29 @@ std::string VerdictWord(const Board& board) {
     case ExamineOutcome::Verdict::OutOfMemory: return {};
   }
   return {};
+}
+
+}  // namespace
+
+RunRecord JobRecord(const Board& board, const std::string& port, const JobResult& result, double secs) {
+  RunRecord run;
+  run.port = port;
+  run.mcuVersion = board.VersionText();
+  run.mcuDescription = board.description;
+  while (!run.mcuDescription.empty() && (run.mcuDescription.back() == '\n' || run.mcuDescription.back() == '\r')) {
+    run.mcuDescription.pop_back();
+  }
+  run.verdict = VerdictWord(board);
+  run.exitCode = result.code();
+  run.result = result.text;
+  run.programmed = result.programmed;
+  run.blocksAccepted = result.blocksAccepted;
+  run.timeouts = result.timeouts;
+  run.blocksRefused = result.blocksRefused;
+  run.warnings = result.warnings;
+  run.seconds = secs;
+  run.log = board.log();
+  return run;
 }
 
 }  // namespace fennwick

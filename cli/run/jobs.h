@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/records/run_record.h"
 #include "cli/run/board.h"
 #include "firmware/loaded_firmware.h"
 #include "link/exit_codes.h"
@@ -50,8 +51,11 @@ struct ProgramSettings {
 JobResult Program(Board& board, const LoadedFirmware& firmware, const std::string& file,
                   const ProgramSettings& settings);
 
-// The verdict of the examination that examine and program run on the board's port; none
-// when there was no MCU version to judge against.
-std::string VerdictWord(const Board& board);
+// Runs the board's job, unless a stop was requested before its turn.
+JobResult RunJob(const BoardJob& job, Board& board);
+
+// The board's share of the record of its job on `port`, which took `secs`; the records add the
+// command's.
+RunRecord JobRecord(const Board& board, const std::string& port, const JobResult& result, double secs);
 
 }  // namespace fennwick

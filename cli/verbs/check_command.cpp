@@ -7,6 +7,7 @@
 
 #include "cli/records/interrupt.h"
 #include "cli/records/record_text.h"
+#include "cli/records/run_report.h"
 #include "cli/verbs/host.h"
 #include "platform/file.h"
 
@@ -45,6 +46,22 @@ bool ReadStandardInput(size_t limit, std::string& bytes, std::string& whyNot) {
 void Say(std::FILE* err, const std::string& text) {
   std::fprintf(err, "fennwick-cli: %s\n", text.c_str());
   std::fflush(err);
+}
+
+// The exit code of a file that is not programmed, its reasons told on `err`; none when it is.
+std::optional<int> ProgrammingRefusal(std::FILE* err, const std::string& file, const FirmwareReport& report,
+                                      bool force) {
+  switch (PrecheckFirmware(err, file, report, force)) {
+    case PrecheckResult::Refused:
+      std::fprintf(err, "fennwick-cli: nothing was sent; --force programs the file all the same\n");
+      return kExitFileProblems;
+    case PrecheckResult::Unflashable:
+      return kExitFileProblems;
+    case PrecheckResult::Clean:
+    case PrecheckResult::Forced:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -137,6 +154,25 @@ PrecheckResult PrecheckFirmware(std::FILE* err, const std::string& file, const F
   }
   Say(err, file + " has " + problems + "; not programmed (give --force to program it anyway)");
   return PrecheckResult::Refused;
+}
+
+FileForRun ReadFileForRun(const CliContext& ctx, const std::string& verb, const std::string& file,
+                          std::optional<bool> force) {
+  FileForRun run;
+  std::string whyNot;
+  if (!ReadFirmwareArgument(file, run.firmware, whyNot, ctx.file)) {
+    Say(ctx.err, whyNot);
+    run.stop = FailedReadCode(file);
+  } else if (force) {
+    run.stop = ProgrammingRefusal(ctx.err, file, run.firmware.report, *force);
+  }
+  if (!run.stop) {
+    run.facts = FactsOf(file, run.firmware.report);
+  } else if (ctx.json) {
+    run.stop = WriteJsonDocument(ctx.out, ctx.err, JsonDocument({verb, ctx.station, nullptr}, {}, *run.stop),
+                                 *run.stop);
+  }
+  return run;
 }
 
 }  // namespace fennwick

@@ -15,6 +15,7 @@
 //   result: no problems                   (or "result: 3 problems")
 // Texts are shown in double quotes with \r, \n, \t, \", \\ and \xNN escapes.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/records/run_record.h"
@@ -52,5 +53,17 @@ bool ReadFirmwareArgument(const std::string& file, LoadedFirmware& firmware, std
 // The exit code of a ReadFirmware that failed: kExitInterrupted when a stop ended the wait
 // for standard input, else kExitFile.
 int FailedReadCode(const std::string& file);
+
+// The file of a verb that runs on boards, read once before any port is touched, or the end of
+// the command when it cannot be used: the message is on err and, with --json, a document
+// without ports is on out, so that a script always has one to read.
+struct FileForRun {
+  LoadedFirmware firmware;
+  FileFacts facts;  // of a file that the command goes on with
+  std::optional<int> stop;  // the command's exit code when it ends here
+};
+// `force` given: the file is checked for programming (PrecheckFirmware) with that --force.
+FileForRun ReadFileForRun(const CliContext& ctx, const std::string& verb, const std::string& file,
+                          std::optional<bool> force = std::nullopt);
 
 }  // namespace fennwick

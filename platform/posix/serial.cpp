@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/posix/serial_parts.h"
+#include "platform/clock.h"
 #include "platform/system_serial.h"
 
 namespace fennwick {
@@ -15,11 +16,6 @@ namespace fennwick {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-int RemainingMs(SteadyClock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
 
 bool LineGone(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
 
@@ -253,7 +249,7 @@ void SystemSerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
   }
   // Bytes, a hang-up (the next read fails on it) or the deadline: the caller reads next.
   pollfd p{h, POLLIN, 0};
-  while (::poll(&p, 1, RemainingMs(deadline)) < 0 && errno == EINTR) {
+  while (::poll(&p, 1, static_cast<int>(MsLeft(deadline))) < 0 && errno == EINTR) {
   }
 }
 
@@ -278,7 +274,7 @@ uint32_t SystemSerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len)
       ports_->MarkLost(h);
       break;
     }
-    const int left = RemainingMs(deadline);
+    const int left = static_cast<int>(MsLeft(deadline));
     if (left == 0) break;
     pollfd p{h, POLLOUT, 0};
     const int r = ::poll(&p, 1, left);
@@ -316,7 +312,7 @@ DrainResult SystemSerialDevice::Drain(int32_t h, uint32_t maxMs) {
       return DrainResult::Lost;
     }
     if (queued <= 0) return DrainResult::Drained;
-    if (RemainingMs(deadline) == 0) return DrainResult::TimedOut;
+    if (MsLeft(deadline) == 0) return DrainResult::TimedOut;
     ::usleep(2000);
   }
 }

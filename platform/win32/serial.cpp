@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/restore_registry.h"
+#include "platform/clock.h"
 #include "platform/system_serial.h"
 #include "platform/text.h"
 
@@ -15,11 +16,6 @@ namespace fennwick {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-DWORD RemainingMs(SteadyClock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-  return left < 0 ? 0 : static_cast<DWORD>(left);
-}
 
 struct SavedLine {
   DCB dcb;
@@ -321,7 +317,7 @@ void SystemSerialDevice::WaitReadable(int32_t h, uint32_t maxMs) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!::ClearCommError(port, &errors, &stat) || stat.cbInQue > 0) return;
-    const DWORD left = RemainingMs(deadline);
+    const DWORD left = MsLeft(deadline);
     if (left == 0) return;
     ::Sleep(1);
   }
@@ -342,7 +338,7 @@ uint32_t SystemSerialDevice::Write(int32_t h, const uint8_t* data, uint32_t len)
       break;
     }
     done += n;
-    if (done < len && RemainingMs(deadline) == 0) break;
+    if (done < len && MsLeft(deadline) == 0) break;
     if (n == 0) ::Sleep(1);
   }
   return done;
@@ -362,7 +358,7 @@ DrainResult SystemSerialDevice::Drain(int32_t h, uint32_t maxMs) {
       return DrainResult::Lost;
     }
     if (stat.cbOutQue == 0) return DrainResult::Drained;
-    if (RemainingMs(deadline) == 0) return DrainResult::TimedOut;
+    if (MsLeft(deadline) == 0) return DrainResult::TimedOut;
     ::Sleep(2);
   }
 }

@@ -23,9 +23,7 @@ int RunExamine(const CliContext& ctx, const std::string& file, bool offline, con
   const LoadedFirmware& firmware = read.firmware;
   // Intel HEX and raw binaries are examined from the image of their strict reading, which
   // says nothing of their problems.
-  const bool fromImage =
-      firmware.format() == FirmwareFormat::IntelHex || firmware.format() == FirmwareFormat::Binary;
-  if (fromImage && firmware.report.HasProblems()) {
+  if (firmware.FromImage() && firmware.report.HasProblems()) {
     std::fprintf(ctx.err, "fennwick-cli: %s has problems; `fennwick-cli check %s` lists them\n", file.c_str(),
                  file.c_str());
   }
